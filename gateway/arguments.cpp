@@ -1,0 +1,148 @@
+#include "gateway/arguments.h"
+
+#include <cstdint>
+#include <limits>
+#include <new>
+#include <stdexcept>
+#include <vector>
+
+namespace tulm {
+namespace {
+
+constexpr int64_t kMaxCount = std::numeric_limits<int32_t>::max();
+
+const char* class_id_name(mxClassID id) {
+  switch (id) {
+    case mxCELL_CLASS: return "cell";
+    case mxSTRUCT_CLASS: return "struct";
+    case mxLOGICAL_CLASS: return "logical";
+    case mxCHAR_CLASS: return "char";
+    case mxDOUBLE_CLASS: return "double";
+    case mxSINGLE_CLASS: return "single";
+    case mxINT8_CLASS: return "int8";
+    case mxUINT8_CLASS: return "uint8";
+    case mxINT16_CLASS: return "int16";
+    case mxUINT16_CLASS: return "uint16";
+    case mxINT32_CLASS: return "int32";
+    case mxUINT32_CLASS: return "uint32";
+    case mxINT64_CLASS: return "int64";
+    case mxUINT64_CLASS: return "uint64";
+    case mxFUNCTION_CLASS: return "function handle";
+    default: return "unknown";
+  }
+}
+
+bool is_numeric(mxClassID id) { return id >= mxDOUBLE_CLASS && id <= mxUINT64_CLASS; }
+
+template <class T>
+MatrixArg<T> matrix_of_class(const mxArray* array, mxClassID id, const char* class_text,
+                             const char* name) {
+  if (mxGetClassID(array) != id) {
+    throw Error(format("%s must be %s matrix (got %s)", name, class_text, class_name(array)));
+  }
+  const size_t rows = mxGetM(array);
+  const size_t cols = mxGetN(array);
+  const size_t elements = mxGetNumberOfElements(array);
+  if (rows > kMaxCount || cols > kMaxCount || elements > kMaxCount) {
+    throw Error(format("%s has too many elements (%zu, at most %lld)", name, elements,
+                       static_cast<long long>(kMaxCount)));
+  }
+  const T* data = elements == 0 ? nullptr : static_cast<const T*>(mxGetData(array));
+  return {data, static_cast<int32_t>(rows), static_cast<int32_t>(cols)};
+}
+
+std::vector<mwSize> host_dims(std::initializer_list<int32_t> dims) {
+  std::vector<mwSize> shape;
+  for (int32_t d : dims) {
+    if (d < 0) throw std::logic_error("negative output dimension");
+    shape.push_back(static_cast<mwSize>(d));
+  }
+  return shape;
+}
+
+}  // namespace
+
+const char* class_name(const mxArray* array) { return class_id_name(mxGetClassID(array)); }
+
+MatrixArg<float> single_matrix(const mxArray* array, const char* name) {
+  return matrix_of_class<float>(array, mxSINGLE_CLASS, "a single", name);
+}
+
+MatrixArg<int32_t> int32_matrix(const mxArray* array, const char* name) {
+  return matrix_of_class<int32_t>(array, mxINT32_CLASS, "an int32", name);
+}
+
+MatrixArg<double> double_matrix(const mxArray* array, const char* name) {
+  return matrix_of_class<double>(array, mxDOUBLE_CLASS, "a double", name);
+}
+
+int32_t int32_scalar(const mxArray* array, const char* name) {
+  if (mxGetClassID(array) != mxINT32_CLASS || mxIsEmpty(array)) {
+    throw Error(format("%s must be an int32 scalar (got %s%s)", name,
+                       mxIsEmpty(array) ? "an empty " : "", class_name(array)));
+  }
+  return *static_cast<const int32_t*>(mxGetData(array));
+}
+
+double numeric_scalar(const mxArray* array, const char* name) {
+  if (!is_numeric(mxGetClassID(array)) || mxIsEmpty(array)) {
+    throw Error(format("%s must be a numeric scalar (got %s%s)", name,
+                       mxIsEmpty(array) ? "an empty " : "", class_name(array)));
+  }
+  return mxGetScalar(array);
+}
+
+template <class T>
+void require_at_least(const MatrixArg<T>& view, int32_t rows, int32_t cols, const char* name) {
+  if (view.rows < rows || view.cols < cols) {
+    throw Error(format("%s must be at least %d x %d (got %d x %d)", name, rows, cols, view.rows,
+                       view.cols));
+  }
+}
+
+template void require_at_least(const MatrixArg<float>&, int32_t, int32_t, const char*);
+template void require_at_least(const MatrixArg<int32_t>&, int32_t, int32_t, const char*);
+template void require_at_least(const MatrixArg<double>&, int32_t, int32_t, const char*);
+
+void require_non_negative(int32_t count, const char* name) {
+  if (count < 0) throw Error(format("%s must not be negative (got %d)", name, count));
+}
+
+int32_t checked_product(int32_t a, int32_t b, const char* what) {
+  const int64_t product = int64_t{a} * int64_t{b};
+  if (product > kMaxCount) {
+    throw Error(format("%s would have %lld entries, more than %lld", what,
+                       static_cast<long long>(product), static_cast<long long>(kMaxCount)));
+  }
+  return static_cast<int32_t>(product);
+}
+
+mxArray* Outputs::store(int slot, mxArray* array) {
+  if (!has(slot)) throw std::logic_error("output slot does not exist");
+  if (array == nullptr) throw std::bad_alloc();
+  plhs_[slot] = array;
+  return array;
+}
+
+int32_t* Outputs::int32_array(int slot, std::initializer_list<int32_t> dims) {
+  const std::vector<mwSize> shape = host_dims(dims);
+  mxArray* array = mxCreateNumericArray(shape.size(), shape.data(), mxINT32_CLASS, mxREAL);
+  store(slot, array);
+  return mxIsEmpty(array) ? nullptr : static_cast<int32_t*>(mxGetData(array));
+}
+
+float* Outputs::single_array(int slot, std::initializer_list<int32_t> dims) {
+  const std::vector<mwSize> shape = host_dims(dims);
+  mxArray* array = mxCreateNumericArray(shape.size(), shape.data(), mxSINGLE_CLASS, mxREAL);
+  store(slot, array);
+  return mxIsEmpty(array) ? nullptr : static_cast<float*>(mxGetData(array));
+}
+
+double* Outputs::double_matrix(int slot, int32_t rows, int32_t cols) {
+  const std::vector<mwSize> shape = host_dims({rows, cols});
+  mxArray* array = mxCreateDoubleMatrix(shape[0], shape[1], mxREAL);
+  store(slot, array);
+  return mxIsEmpty(array) ? nullptr : mxGetPr(array);
+}
+
+}  // namespace tulm

@@ -1,0 +1,80 @@
+// Typed access to a gateway's inputs and outputs, with the safety checks that every plug-in
+// shares: an input is read only as the class it has, with counts that fit the 32-bit
+// arithmetic of the core routines, and outputs go only into slots that exist.
+//
+// Every failure throws tulm::Error with a message in one style: the input's name as users
+// know it, what was expected, what came ("faces must be an int32 matrix (got double)").
+#ifndef TULM_GATEWAY_ARGUMENTS_H
+#define TULM_GATEWAY_ARGUMENTS_H
+
+#include <mex.h>
+
+#include <cstdint>
+#include <initializer_list>
+
+#include "core/errors.h"
+
+namespace tulm {
+
+// A read-only view of a 2-D input: rows = mxGetM, cols = mxGetN (all trailing dimensions).
+// data is null when the array is empty, whatever the host gives.
+template <class T>
+struct MatrixArg {
+  const T* data;
+  int32_t rows;
+  int32_t cols;
+};
+
+// Ends the call with `message` unless ok.
+inline void require(bool ok, const char* message) {
+  if (!ok) throw Error(message);
+}
+
+const char* class_name(const mxArray* array);
+
+// Class-checked views; the element count must fit a 32-bit signed int.
+MatrixArg<float> single_matrix(const mxArray* array, const char* name);
+MatrixArg<int32_t> int32_matrix(const mxArray* array, const char* name);
+MatrixArg<double> double_matrix(const mxArray* array, const char* name);
+
+// The first element of a non-empty int32 array.
+int32_t int32_scalar(const mxArray* array, const char* name);
+// The first element of a non-empty numeric array of any class, as a double (mxGetScalar).
+double numeric_scalar(const mxArray* array, const char* name);
+
+// Ends the call unless the view has at least `rows` rows and `cols` columns:
+// "vertexNbors must be at least 6 x 12 (got 6 x 10)".
+template <class T>
+void require_at_least(const MatrixArg<T>& view, int32_t rows, int32_t cols, const char* name);
+
+// Ends the call unless count >= 0: "numVerts must not be negative (got -3)".
+void require_non_negative(int32_t count, const char* name);
+
+// Ends the call unless a * b fits a 32-bit signed int; returns the product.
+int32_t checked_product(int32_t a, int32_t b, const char* what);
+
+// The output slots of one call: exactly max(nlhs, 1) exist. Writing plhs[k] beyond them
+// corrupts the host's memory, so outputs are created only through here.
+class Outputs {
+ public:
+  Outputs(int nlhs, mxArray** plhs) : count_(nlhs > 1 ? nlhs : 1), plhs_(plhs) {}
+
+  int count() const { return count_; }
+  bool has(int slot) const { return slot < count_; }
+
+  // Create a zero-filled array, store it in `slot` (which must exist) and return its
+  // storage (null when the array is empty).
+  int32_t* int32_array(int slot, std::initializer_list<int32_t> dims);
+  float* single_array(int slot, std::initializer_list<int32_t> dims);
+  double* double_matrix(int slot, int32_t rows, int32_t cols);
+
+ private:
+  mxArray* store(int slot, mxArray* array);
+
+  int count_;
+  mxArray** plhs_;
+};
+
+}  // namespace tulm
+
+#endif  // TULM_GATEWAY_ARGUMENTS_H

@@ -1,0 +1,47 @@
+// The error boundary of every plug-in.
+//
+// How MATLAB unwinds from mexErrMsgTxt is undocumented (a long jump that skips C++
+// destructors is commonly reported), Octave throws a C++ exception, and a C++ exception that
+// escapes mexFunction crashes MATLAB. So a gateway's body runs inside run_gateway: whatever
+// the body throws is caught here, every local object of the body is destroyed, the text is
+// copied to a fixed buffer, and only then is the host's error raised.
+#ifndef TULM_GATEWAY_BOUNDARY_H
+#define TULM_GATEWAY_BOUNDARY_H
+
+#include <mex.h>
+
+#include <cstring>
+#include <exception>
+#include <new>
+
+#include "core/errors.h"
+
+namespace tulm {
+
+// Runs body(); ends the call with the text of anything it throws. std::bad_alloc becomes
+// the deliverable's own out-of-memory text.
+template <class Body>
+void run_gateway(const char* out_of_memory_message, Body&& body) {
+  char message[1024];
+  const auto keep = [&message](const char* text) {
+    std::strncpy(message, text, sizeof message - 1);
+    message[sizeof message - 1] = '\0';
+  };
+  try {
+    body();
+    return;
+  } catch (const Error& error) {
+    keep(error.what());
+  } catch (const std::bad_alloc&) {
+    keep(out_of_memory_message);
+  } catch (const std::exception& error) {
+    keep(error.what());
+  } catch (...) {
+    keep("Unexpected internal failure");
+  }
+  mexErrMsgTxt(message);
+}
+
+}  // namespace tulm
+
+#endif  // TULM_GATEWAY_BOUNDARY_H

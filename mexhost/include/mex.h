@@ -1,0 +1,23 @@
+/* Stand-in for MATLAB's mex.h: the gateway prototype and the mex functions that TULM's
+ * plug-ins use, with MATLAB's names and signatures. */
+#ifndef TULM_MEXHOST_MEX_H
+#define TULM_MEXHOST_MEX_H
+
+#include "matrix.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
+
+/* Ends the call with the message; never returns to the plug-in. */
+void mexErrMsgTxt(const char* text);
+void mexWarnMsgTxt(const char* text);
+int mexPrintf(const char* format, ...);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TULM_MEXHOST_MEX_H */

@@ -1,0 +1,208 @@
+// The neighbour and faces-of-vertex table builders, through the stand-in host.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <set>
+
+#include "harness.h"
+#include "icosphere.h"
+
+using mexhost::Array;
+using mexhost::call;
+using mexhost::int32_array;
+using mexhost::int32_scalar;
+
+namespace {
+
+const char* const kNbors = "TULM_convertFaces2VertNbors";
+const char* const kFacesOfVert = "TULM_convertFaces2FacesOfVert";
+const char* const kUsage =
+    "Two inputs required. Face matrix and number of vertices, both assumed to be of type int32";
+
+// Faces given row by row, as a user types them; stored F x cols, column-major.
+Array faces_rows(const std::vector<std::vector<int32_t>>& rows) {
+  const size_t cols = rows.empty() ? 3 : rows[0].size();
+  std::vector<int32_t> values(rows.size() * cols);
+  for (size_t i = 0; i < rows.size(); ++i) {
+    for (size_t j = 0; j < cols; ++j) values[i + j * rows.size()] = rows[i][j];
+  }
+  return int32_array({rows.size(), cols}, values);
+}
+
+const std::vector<std::vector<int32_t>> kTetrahedron = {{1, 2, 3}, {1, 3, 4}, {1, 4, 2}, {2, 4, 3}};
+
+struct TableCase {
+  const char* name;
+  const char* plugin;
+  std::vector<std::vector<int32_t>> faces;
+  int32_t numVerts;
+  std::vector<int32_t> expected;  // the flattened (V*K) x 1 column
+};
+
+class TableBuilders : public testing::TestWithParam<TableCase> {};
+
+TEST_P(TableBuilders, GiveTheExactFlattenedTable) {
+  const TableCase& c = GetParam();
+  const auto result = call(c.plugin, 1, {faces_rows(c.faces), int32_scalar(c.numVerts)});
+  ASSERT_FALSE(result.failed) << result.error;
+  const Array& table = result.outputs[0];
+  EXPECT_EQ(table.class_id(), mxINT32_CLASS);
+  EXPECT_EQ(table.dims(), (std::vector<size_t>{c.expected.size(), 1}));
+  EXPECT_EQ(table.values<int32_t>(), c.expected);
+  EXPECT_TRUE(result.guards_intact);
+  EXPECT_TRUE(result.inputs_intact);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Examples, TableBuilders,
+    testing::Values(
+        TableCase{"TetrahedronNeighbours", kNbors, kTetrahedron, 4,
+                  {2, 1, 1, 1, 3, 3, 2, 3, 4, 4, 4, 2}},
+        TableCase{"TetrahedronFaces", kFacesOfVert, kTetrahedron, 4,
+                  {1, 1, 1, 2, 2, 3, 2, 3, 3, 4, 4, 4}},
+        TableCase{"OneTriangleFaces", kFacesOfVert, {{1, 2, 3}}, 3, {1, 1, 1}},
+        TableCase{"TwoTrianglesFacesPadded", kFacesOfVert, {{1, 2, 3}, {1, 3, 4}}, 4,
+                  {1, 1, 1, 2, 2, 0, 2, 0}},
+        TableCase{"RepeatedCornerListedTwice", kFacesOfVert, {{1, 1, 2}}, 2, {1, 1, 1, 0}},
+        TableCase{"UnusedVertexKeepsZeroRow", kFacesOfVert, {{1, 2, 3}}, 4, {1, 1, 1, 0}},
+        TableCase{"ExtraColumnsIgnored", kNbors, {{1, 2, 3, 9}, {1, 3, 4, 9}, {1, 4, 2, 9},
+                                                   {2, 4, 3, 9}},
+                  4, {2, 1, 1, 1, 3, 3, 2, 3, 4, 4, 4, 2}},
+        // An open fan: vertex 1 has 2 faces but 3 neighbours, so K grows to 3.
+        TableCase{"OpenMeshWidensToNeighbourCount", kNbors, {{1, 2, 3}, {1, 3, 4}}, 4,
+                  {2, 1, 1, 1, 3, 3, 2, 3, 4, 0, 4, 0}},
+        // A face naming vertex 1 twice has the one real edge 1-2; K stays the corner count.
+        TableCase{"RepeatedCornerIsNoSelfNeighbour", kNbors, {{1, 1, 2}}, 2, {2, 1, 0, 0}},
+        TableCase{"NoFacesGiveEmptyColumn", kNbors, {}, 5, {}},
+        TableCase{"NoVerticesNoFaces", kFacesOfVert, {}, 0, {}}),
+    [](const testing::TestParamInfo<TableCase>& info) { return std::string(info.param.name); });
+
+struct ErrorCase {
+  const char* name;
+  int nlhs;
+  std::vector<Array> inputs;
+  const char* message;
+};
+
+class TableBuilderErrors : public testing::TestWithParam<ErrorCase> {};
+
+TEST_P(TableBuilderErrors, EndTheCallWithTheMessage) {
+  for (const char* plugin : {kNbors, kFacesOfVert}) {
+    const ErrorCase& c = GetParam();
+    const auto result = call(plugin, c.nlhs, c.inputs);
+    EXPECT_TRUE(result.failed) << plugin;
+    EXPECT_EQ(result.error, c.message) << plugin;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Checks, TableBuilderErrors,
+    testing::Values(
+        // The documented checks come first and in order: the count before the outputs.
+        ErrorCase{"NoInputs", 1, {}, kUsage},
+        ErrorCase{"ThreeInputsAndTwoOutputs", 2,
+                  {faces_rows(kTetrahedron), int32_scalar(4), int32_scalar(4)}, kUsage},
+        ErrorCase{"TwoOutputs", 2, {faces_rows(kTetrahedron), int32_scalar(4)},
+                  "Too many output arguments"},
+        ErrorCase{"FacesOfAnotherClass", 1,
+                  {mexhost::double_array({1, 3}, {1, 2, 3}), int32_scalar(3)},
+                  "faces must be an int32 matrix (got double)"},
+        ErrorCase{"NumVertsOfAnotherClass", 1,
+                  {faces_rows({{1, 2, 3}}), mexhost::double_scalar(3)},
+                  "numVerts must be an int32 scalar (got double)"},
+        ErrorCase{"EmptyNumVerts", 1, {faces_rows({{1, 2, 3}}), int32_array({0, 0})},
+                  "numVerts must be an int32 scalar (got an empty int32)"},
+        ErrorCase{"TwoColumns", 1, {int32_array({1, 2}, {1, 2}), int32_scalar(3)},
+                  "faces must be at least 1 x 3 (got 1 x 2)"},
+        ErrorCase{"CornerAboveNumVerts", 1, {faces_rows({{1, 2, 3}, {1, 3, 9}}), int32_scalar(4)},
+                  "faces holds 9 at (2, 3), outside 1..4"},
+        ErrorCase{"CornerZero", 1, {faces_rows({{1, 0, 3}}), int32_scalar(4)},
+                  "faces holds 0 at (1, 2), outside 1..4"},
+        ErrorCase{"NegativeNumVerts", 1, {faces_rows({{1, 2, 3}}), int32_scalar(-1)},
+                  "faces holds 1 at (1, 1), outside 1..-1"}),
+    [](const testing::TestParamInfo<ErrorCase>& info) { return std::string(info.param.name); });
+
+TEST(TableBuilderOutputs, NoRequestedOutputStillFillsTheAnswerSlot) {
+  for (const char* plugin : {kNbors, kFacesOfVert}) {
+    const auto result = call(plugin, 0, {faces_rows(kTetrahedron), int32_scalar(4)});
+    ASSERT_FALSE(result.failed) << result.error;
+    ASSERT_EQ(result.outputs.size(), 1u);
+    EXPECT_EQ(result.outputs[0].numel(), 12u) << plugin;
+    EXPECT_TRUE(result.guards_intact);
+  }
+}
+
+// Builds the neighbour table the slow, obvious way: a V x K table with K from the corner
+// counts, each edge searched in the row of its first vertex.
+std::vector<int32_t> reference_neighbours(const std::vector<int32_t>& rowFaces, int32_t F,
+                                          int32_t V) {
+  std::vector<int32_t> count(V, 0);
+  for (int32_t corner : rowFaces) ++count[corner - 1];
+  const int32_t K = *std::max_element(count.begin(), count.end());
+  std::vector<int32_t> table(static_cast<size_t>(V) * K, 0), fill(V, 0);
+  const auto add = [&](int32_t p, int32_t q) {
+    for (int32_t k = 0; k < fill[p]; ++k) {
+      if (table[p + k * V] == q + 1) return;
+    }
+    table[p + fill[p]++ * V] = q + 1;
+    table[q + fill[q]++ * V] = p + 1;
+  };
+  for (int32_t i = 0; i < F; ++i) {
+    const int32_t a = rowFaces[i] - 1, b = rowFaces[i + F] - 1, c = rowFaces[i + 2 * F] - 1;
+    add(a, b);
+    add(a, c);
+    add(b, c);
+  }
+  return table;
+}
+
+TEST(TableBuilderOracle, ShuffledIcosphereMatchesTheSlowTablesAndAdjacencySets) {
+  tulm_test::Mesh mesh = tulm_test::icosphere(3);
+  const int32_t F = mesh.numFaces, V = mesh.numVerts;
+  std::mt19937 random(7);
+  std::vector<int32_t> order(F);
+  for (int32_t f = 0; f < F; ++f) order[f] = f;
+  std::shuffle(order.begin(), order.end(), random);
+  std::vector<int32_t> rowFaces(3 * static_cast<size_t>(F));
+  for (int32_t i = 0; i < F; ++i) {
+    const int shift = static_cast<int>(random() % 3);  // rotating corners keeps orientation
+    for (int j = 0; j < 3; ++j) rowFaces[i + j * F] = mesh.faces[3 * order[i] + (j + shift) % 3];
+  }
+  const Array faces = int32_array({size_t(F), 3}, rowFaces);
+
+  const auto nbors = call(kNbors, 1, {faces, int32_scalar(V)});
+  ASSERT_FALSE(nbors.failed) << nbors.error;
+  const std::vector<int32_t> table = nbors.outputs[0].values<int32_t>();
+  EXPECT_EQ(table, reference_neighbours(rowFaces, F, V));
+
+  std::vector<std::set<int32_t>> adjacency(V);
+  for (int32_t i = 0; i < F; ++i) {
+    for (int j = 0; j < 3; ++j) {
+      adjacency[rowFaces[i + j * F] - 1].insert(rowFaces[i + ((j + 1) % 3) * F]);
+      adjacency[rowFaces[i + ((j + 1) % 3) * F] - 1].insert(rowFaces[i + j * F]);
+    }
+  }
+  const auto facesOfVert = call(kFacesOfVert, 1, {faces, int32_scalar(V)});
+  ASSERT_FALSE(facesOfVert.failed) << facesOfVert.error;
+  const std::vector<int32_t> vf = facesOfVert.outputs[0].values<int32_t>();
+  const int32_t K = static_cast<int32_t>(table.size() / V);
+  ASSERT_EQ(static_cast<int32_t>(vf.size() / V), K);
+  for (int32_t v = 0; v < V; ++v) {
+    std::set<int32_t> row;
+    std::vector<int32_t> faceRow;
+    for (int32_t k = 0; k < K; ++k) {
+      if (table[v + k * V] != 0) row.insert(table[v + k * V]);
+      if (vf[v + k * V] != 0) faceRow.push_back(vf[v + k * V]);
+    }
+    EXPECT_EQ(row, adjacency[v]) << "vertex " << v + 1;
+    ASSERT_TRUE(std::is_sorted(faceRow.begin(), faceRow.end()));
+    for (int32_t f : faceRow) {
+      EXPECT_TRUE(rowFaces[f - 1] == v + 1 || rowFaces[f - 1 + F] == v + 1 ||
+                  rowFaces[f - 1 + 2 * F] == v + 1);
+    }
+    EXPECT_EQ(faceRow.size(), row.size()) << "closed mesh: as many faces as neighbours";
+  }
+}
+
+}  // namespace
