@@ -11,7 +11,7 @@ bootstrap:
 	@scripts/bootstrap
 
 build: bootstrap
-	@cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTULM_BENCH=OFF >/dev/null
 	@cmake --build build -j $(JOBS)
 
 build-asan: bootstrap
@@ -29,8 +29,11 @@ test: build build-asan
 	@echo "== unit tests and Octave tests"
 	@ctest --test-dir build --output-on-failure -j $(JOBS)
 
-bench: build
-	@$(OCTAVE) bench/run_benchmarks.m
+bench:
+	@scripts/bootstrap bench
+	@cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTULM_BENCH=ON >/dev/null
+	@cmake --build build -j $(JOBS)
+	@bench/run_benchmarks.sh
 
 clean:
 	rm -rf build build-asan
