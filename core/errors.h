@@ -26,7 +26,8 @@ std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 // Checks one table entry where it is read; row and col are 0-based positions in the table.
 inline void check_index(const char* name, int32_t value, int32_t row, int32_t col, int32_t lo,
                         int32_t hi) {
-  if (value < lo || value > hi) throw_index_error(name, value, int64_t{row} + 1, int64_t{col} + 1, lo, hi);
+  if (value < lo || value > hi)
+    throw_index_error(name, value, int64_t{row} + 1, int64_t{col} + 1, lo, hi);
 }
 
 }  // namespace tulm

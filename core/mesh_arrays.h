@@ -12,9 +12,7 @@
 namespace tulm {
 
 // Element (row, col) of an array with nrows rows.
-inline int32_t index_2D_array(int32_t row, int32_t col, int32_t nrows) {
-  return row + col * nrows;
-}
+inline int32_t index_2D_array(int32_t row, int32_t col, int32_t nrows) { return row + col * nrows; }
 
 // Element (i, j, k) of an n1 x n2 x n3 array.
 inline int32_t index_3D_array(int32_t i, int32_t j, int32_t k, int32_t n1, int32_t n2) {

@@ -1,8 +1,9 @@
 // vertexFaces = TULM_convertFaces2FacesOfVert(faces, numVerts): the faces-of-vertex table, row
 // form, flattened.
+#include "core/connectivity/TULM_convertFaces2FacesOfVert.h"
+
 #include <mex.h>
 
-#include "core/connectivity/TULM_convertFaces2FacesOfVert.h"
 #include "gateway/arguments.h"
 #include "gateway/boundary.h"
 

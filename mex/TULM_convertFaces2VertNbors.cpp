@@ -1,7 +1,8 @@
 // nbrs = TULM_convertFaces2VertNbors(faces, numVerts): the neighbour table, row form, flattened.
+#include "core/connectivity/TULM_convertFaces2VertNbors.h"
+
 #include <mex.h>
 
-#include "core/connectivity/TULM_convertFaces2VertNbors.h"
 #include "gateway/arguments.h"
 #include "gateway/boundary.h"
 

@@ -61,8 +61,8 @@ struct CallResult {
   std::string error;           // its text
   std::string printed;         // everything mexPrintf wrote
   std::vector<std::string> warnings;
-  bool guards_intact = true;   // no write past the max(nlhs, 1) output slots
-  bool inputs_intact = true;   // no write into an input array
+  bool guards_intact = true;  // no write past the max(nlhs, 1) output slots
+  bool inputs_intact = true;  // no write into an input array
 };
 
 // Plug-ins are found as DIR/NAME.so; DIR comes from set_plugin_dir or the environment

@@ -39,22 +39,17 @@ size_t element_size_of(mxClassID id) {
   switch (id) {
     case mxLOGICAL_CLASS:
     case mxINT8_CLASS:
-    case mxUINT8_CLASS:
-      return 1;
+    case mxUINT8_CLASS: return 1;
     case mxCHAR_CLASS:
     case mxINT16_CLASS:
-    case mxUINT16_CLASS:
-      return 2;
+    case mxUINT16_CLASS: return 2;
     case mxSINGLE_CLASS:
     case mxINT32_CLASS:
-    case mxUINT32_CLASS:
-      return 4;
+    case mxUINT32_CLASS: return 4;
     case mxDOUBLE_CLASS:
     case mxINT64_CLASS:
-    case mxUINT64_CLASS:
-      return 8;
-    default:
-      return 0;
+    case mxUINT64_CLASS: return 8;
+    default: return 0;
   }
 }
 
@@ -284,7 +279,8 @@ template <class T>
 Array typed_array(mxClassID class_id, std::vector<size_t> dims, const std::vector<T>& values) {
   Array array = numeric_array(class_id, std::move(dims));
   if (values.size() > array.numel()) throw std::logic_error("typed_array: too many values");
-  if (!values.empty()) std::memcpy(mxGetData(array.get()), values.data(), values.size() * sizeof(T));
+  if (!values.empty())
+    std::memcpy(mxGetData(array.get()), values.data(), values.size() * sizeof(T));
   return array;
 }
 

@@ -9,13 +9,12 @@ namespace tulm_test {
 
 Mesh icosphere(int subdivisions) {
   const double t = (1.0 + std::sqrt(5.0)) / 2.0;
-  std::vector<double> xyz = {-1, t,  0, 1, t,  0, -1, -t, 0, 1, -t, 0, 0, -1, t,  0, 1, t,
-                             0,  -1, -t, 0, 1, -t, t, 0, -1, t, 0, 1, -t, 0, -1, -t, 0, 1};
+  std::vector<double> xyz = {-1, t,  0,  1, t, 0,  -1, -t, 0,  1, -t, 0, 0,  -1, t,  0,  1, t,
+                             0,  -1, -t, 0, 1, -t, t,  0,  -1, t, 0,  1, -t, 0,  -1, -t, 0, 1};
   // Outward-facing (counter-clockwise seen from outside), 0-based.
-  std::vector<int32_t> tri = {0, 11, 5, 0, 5,  1,  0, 1, 7, 0, 7,  10, 0, 10, 11,
-                              1, 5,  9, 5, 11, 4,  11, 10, 2, 10, 7, 6, 7, 1, 8,
-                              3, 9,  4, 3, 4,  2,  3, 2, 6, 3, 6,  8,  3, 8,  9,
-                              4, 9,  5, 2, 4,  11, 6, 2, 10, 8, 6, 7,  9, 8,  1};
+  std::vector<int32_t> tri = {0, 11, 5,  0, 5,  1, 0, 1, 7, 0, 7,  10, 0, 10, 11, 1, 5, 9, 5, 11,
+                              4, 11, 10, 2, 10, 7, 6, 7, 1, 8, 3,  9,  4, 3,  4,  2, 3, 2, 6, 3,
+                              6, 8,  3,  8, 9,  4, 9, 5, 2, 4, 11, 6,  2, 10, 8,  6, 7, 9, 8, 1};
   const auto normalize = [&xyz](size_t v) {
     double* p = &xyz[3 * v];
     const double n = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);

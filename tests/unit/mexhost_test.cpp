@@ -31,9 +31,9 @@ TEST(StandInHost, StorageIsZeroFilledAndEmptyArraysHaveNoData) {
 }
 
 TEST(StandInHost, ScalarsConvertFromEveryNumericClass) {
-  for (mxClassID id : {mxDOUBLE_CLASS, mxSINGLE_CLASS, mxINT8_CLASS, mxUINT8_CLASS,
-                       mxINT16_CLASS, mxUINT16_CLASS, mxINT32_CLASS, mxUINT32_CLASS,
-                       mxINT64_CLASS, mxUINT64_CLASS}) {
+  for (mxClassID id :
+       {mxDOUBLE_CLASS, mxSINGLE_CLASS, mxINT8_CLASS, mxUINT8_CLASS, mxINT16_CLASS, mxUINT16_CLASS,
+        mxINT32_CLASS, mxUINT32_CLASS, mxINT64_CLASS, mxUINT64_CLASS}) {
     EXPECT_EQ(mxGetScalar(mexhost::numeric_array(id, {1, 1}, {7}).get()), 7.0) << id;
   }
 }
