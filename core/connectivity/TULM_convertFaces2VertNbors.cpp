@@ -10,24 +10,50 @@
 namespace tulm {
 namespace {
 
-// Rows of neighbours in one block, row v at rowStart[v], with room for twice the vertex's
-// face-corner count: each face adds at most two neighbours to each of its corners.
+// The neighbours of every vertex, one row each in one block: the row's fill count, then its
+// entries. A row has room for twice the vertex's face-corner count, since each face adds at
+// most two neighbours to each of its corners. On regular meshes every row gets the same
+// width, so a vertex's count and entries share a cache line and the fill pass touches one
+// line per vertex; a mesh with a few very busy vertices gets rows of their own widths instead.
 struct NeighborRows {
-  std::vector<int64_t> rowStart;
-  std::vector<int32_t> fill;
-  std::vector<int32_t> entries;
+  std::vector<int32_t> block;
+  std::vector<int64_t> rowStart;  // empty when every row has the same width
+  int64_t width = 0;
+
+  int32_t* row(int32_t v) { return &block[rowStart.empty() ? v * width : rowStart[v]]; }
 };
+
+NeighborRows makeRows(const std::vector<int32_t>& counts) {
+  NeighborRows rows;
+  const int64_t numRows = static_cast<int64_t>(counts.size());
+  int64_t packed = 0;
+  for (int32_t count : counts) packed += 1 + 2 * int64_t{count};
+  rows.width = 1 + 2 * int64_t{largestCount(counts)};
+  if (rows.width * numRows <= 2 * packed) {
+    rows.block.assign(static_cast<size_t>(rows.width * numRows), 0);
+  } else {
+    rows.rowStart.resize(counts.size());
+    int64_t start = 0;
+    for (int64_t v = 0; v < numRows; ++v) {
+      rows.rowStart[v] = start;
+      start += 1 + 2 * int64_t{counts[v]};
+    }
+    rows.block.assign(static_cast<size_t>(packed), 0);
+  }
+  return rows;
+}
 
 // Records the undirected pair (p, q) of 0-based vertices unless row p holds it already.
 // Both directions are always entered together, so searching row p is enough.
 void AddNeighbors(int32_t p, int32_t q, NeighborRows& rows) {
   if (p == q) return;
-  int32_t* rowP = &rows.entries[rows.rowStart[p]];
-  for (int32_t k = 0; k < rows.fill[p]; ++k) {
+  int32_t* rowP = rows.row(p);
+  for (int32_t k = 1; k <= rowP[0]; ++k) {
     if (rowP[k] == q + 1) return;
   }
-  rowP[rows.fill[p]++] = q + 1;
-  rows.entries[rows.rowStart[q] + rows.fill[q]++] = p + 1;
+  rowP[++rowP[0]] = q + 1;
+  int32_t* rowQ = rows.row(q);
+  rowQ[++rowQ[0]] = p + 1;
 }
 
 }  // namespace
@@ -36,16 +62,7 @@ void TULM_convertFaces2VertNbors(const int32_t* faces, int32_t numFaces, int32_t
                                  const std::function<int32_t*(int32_t K)>& createTable) {
   const std::vector<int32_t> counts = faceCornerCounts(faces, numFaces, numVerts);
   const int32_t numRows = static_cast<int32_t>(counts.size());
-
-  NeighborRows rows;
-  rows.rowStart.resize(counts.size());
-  rows.fill.assign(counts.size(), 0);
-  int64_t total = 0;
-  for (int32_t v = 0; v < numRows; ++v) {
-    rows.rowStart[v] = total;
-    total += 2 * int64_t{counts[v]};
-  }
-  rows.entries.resize(static_cast<size_t>(total));
+  NeighborRows rows = makeRows(counts);
 
   for (int32_t i = 0; i < numFaces; ++i) {
     const int32_t a = faces[index_2D_array(i, 0, numFaces)] - 1;
@@ -56,18 +73,17 @@ void TULM_convertFaces2VertNbors(const int32_t* faces, int32_t numFaces, int32_t
     AddNeighbors(b, c, rows);
   }
 
-  const int32_t K = std::max(largestCount(counts), largestCount(rows.fill));
+  int32_t K = largestCount(counts);
+  for (int32_t v = 0; v < numRows; ++v) K = std::max(K, rows.row(v)[0]);
   if (int64_t{numRows} * K > INT32_MAX) {
     throw Error(format("the neighbour table would have %lld entries, more than 2147483647",
                        static_cast<long long>(int64_t{numRows} * K)));
   }
   int32_t* table = createTable(K);
-  // Slot by slot, so the output is written in memory order.
-  for (int32_t k = 0; k < K; ++k) {
-    int32_t* column = table + index_2D_array(0, k, numRows);
-    for (int32_t v = 0; v < numRows; ++v) {
-      if (k < rows.fill[v]) column[v] = rows.entries[rows.rowStart[v] + k];
-    }
+  // Row by row: K sequential output streams, one pass over the scratch rows.
+  for (int32_t v = 0; v < numRows; ++v) {
+    const int32_t* row = rows.row(v);
+    for (int32_t k = 0; k < row[0]; ++k) table[index_2D_array(v, k, numRows)] = row[k + 1];
   }
 }
 
