@@ -3,7 +3,7 @@ JOBS ?= 2
 MAKEFLAGS += --no-print-directory
 OCTAVE := octave-cli --no-gui --norc --no-history --quiet
 
-.PHONY: all bootstrap build build-asan demo test bench clean
+.PHONY: all bootstrap build build-asan demo test bench dist clean
 
 all: build
 
@@ -34,6 +34,10 @@ bench:
 	@cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTULM_BENCH=ON >/dev/null
 	@cmake --build build -j $(JOBS)
 	@bench/run_benchmarks.sh
+
+# The Octave package: pkg install tulm-VERSION.tar.gz
+dist:
+	@scripts/make_dist
 
 clean:
 	rm -rf build build-asan

@@ -4,6 +4,7 @@ args = argv();
 here = fileparts(mfilename('fullpath'));
 addpath(args{1});
 addpath(fullfile(here, '..', '..', 'examples'));
+addpath(fullfile(here, '..', '..'));   % tulm_build
 addpath(here);
 [passed, total] = test(args{2}, 'quiet', stdout);
 printf('%d passed, %d failed\n', passed, total - passed);

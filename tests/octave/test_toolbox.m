@@ -1,0 +1,51 @@
+% The toolbox as users get it: the build script for their own Octave or MATLAB, and the Octave
+% package. Both build every plug-in from source, so these blocks take a little while.
+
+%!shared root, faces
+%! root = fullfile(fileparts(which('run_octave_test')), '..', '..');
+%! faces = int32([1 2 3; 1 3 4; 1 4 2; 2 4 3]);
+
+%!test
+%! outdir = tempname();
+%! unwind_protect
+%!   evalc('tulm_build(outdir)');
+%!   built = dir(fullfile(outdir, '*.mex'));
+%!   assert(numel(built), numel(dir(fullfile(root, 'mex', '*.cpp'))));
+%!   % the plug-ins of the build script give the same answers as those of the CMake build
+%!   here = pwd();
+%!   cd(outdir);
+%!   nbrs = TULM_convertFaces2VertNbors(faces, int32(4));
+%!   help_text = get_help_text('TULM_convertFaces2VertNbors');
+%!   contents = get_help_text('tulm');
+%!   cd(here);
+%!   assert(nbrs, TULM_convertFaces2VertNbors(faces, int32(4)));
+%!   assert(! isempty(strfind(help_text, 'Neighbour table')));
+%!   assert(! isempty(strfind(contents, 'TULM_convertFaces2FacesOfVert')));
+%! unwind_protect_cleanup
+%!   confirm_recursive_rmdir(false, 'local');
+%!   rmdir(outdir, 's');
+%! end_unwind_protect
+
+%!test
+%! work = tempname();
+%! mkdir(work);
+%! unwind_protect
+%!   [status, tarball] = system(sprintf('"%s" "%s"', fullfile(root, 'scripts', 'make_dist'), work));
+%!   assert(status, 0);
+%!   pkg('prefix', fullfile(work, 'prefix'), fullfile(work, 'arch'));
+%!   pkg('local_list', fullfile(work, 'packages'));
+%!   pkg('install', strtrim(tarball));
+%!   pkg('load', 'tulm');
+%!   vf = TULM_convertFaces2FacesOfVert(faces, int32(4));
+%!   assert(reshape(vf, 4, []).', int32([1 1 1 2; 2 3 2 3; 3 4 4 4]));
+%!   assert(! isempty(strfind(which('TULM_convertFaces2FacesOfVert'), fullfile(work, 'arch'))));
+%!   assert(! isempty(strfind(get_help_text('TULM_convertFaces2FacesOfVert'), 'Faces-of-vertex')));
+%!   [vertices, ico] = tulm_icosphere(1);
+%!   assert(size(vertices), [3 42]);
+%!   pkg('unload', 'tulm');
+%!   pkg('uninstall', 'tulm');
+%!   assert(isempty(pkg('list')));
+%! unwind_protect_cleanup
+%!   confirm_recursive_rmdir(false, 'local');
+%!   rmdir(work, 's');
+%! end_unwind_protect
