@@ -3,7 +3,9 @@ JOBS ?= 2
 MAKEFLAGS += --no-print-directory
 OCTAVE := octave-cli --no-gui --norc --no-history --quiet
 
-.PHONY: all bootstrap build build-asan demo test bench dist clean
+.PHONY: all bootstrap build build-asan build-fuzz demo test bench fuzz dist clean
+
+FUZZ_SECONDS ?= 600
 
 all: build
 
@@ -19,11 +21,19 @@ build-asan: bootstrap
 	  -DTULM_OCTAVE=OFF >/dev/null
 	@cmake --build build-asan -j $(JOBS)
 
+# Every plug-in with libFuzzer coverage, AddressSanitizer and UndefinedBehaviorSanitizer.
+build-fuzz: bootstrap
+	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DTULM_FUZZ=ON -DTULM_OCTAVE=OFF -DTULM_TESTS=OFF >/dev/null
+	@cmake --build build-fuzz -j $(JOBS)
+
 demo: build
 	@$(OCTAVE) examples/tulm_demo.m
 
 # The sanitizer run first, so that the last lines are the summary of the full run.
-test: build build-asan
+test: build build-asan build-fuzz
+	@echo "== the saved fuzzing corpus, under the sanitizers"
+	@ctest --test-dir build-fuzz --output-on-failure
 	@echo "== unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 	@ctest --test-dir build-asan --output-on-failure -j $(JOBS)
 	@echo "== unit tests and Octave tests"
@@ -35,9 +45,20 @@ bench:
 	@cmake --build build -j $(JOBS)
 	@bench/run_benchmarks.sh
 
+# Fuzzes every plug-in for FUZZ_SECONDS (make fuzz FUZZ_SECONDS=60), starting from the saved
+# corpus; inputs that reach new code are merged into it, findings land in build-fuzz/findings.
+fuzz: build-fuzz
+	@mkdir -p build-fuzz/corpus build-fuzz/findings
+	@TULM_PLUGIN_DIR=build-fuzz/host build-fuzz/tests/fuzz/fuzz_plugins \
+	  -max_total_time=$(FUZZ_SECONDS) -timeout=10 -max_len=256 -rss_limit_mb=4096 \
+	  -print_final_stats=1 -artifact_prefix=build-fuzz/findings/ \
+	  build-fuzz/corpus tests/fuzz/corpus
+	@TULM_PLUGIN_DIR=build-fuzz/host build-fuzz/tests/fuzz/fuzz_plugins -merge=1 \
+	  tests/fuzz/corpus build-fuzz/corpus 2>&1 | tail -n 1
+
 # The Octave package: pkg install tulm-VERSION.tar.gz
 dist:
 	@scripts/make_dist
 
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan build-fuzz

@@ -69,6 +69,9 @@ struct CallResult {
 // variable TULM_PLUGIN_DIR.
 void set_plugin_dir(const std::string& dir);
 
+// Whether NAME.so exists and loads.
+bool plugin_available(const std::string& name);
+
 // Loads NAME.so (once; it stays loaded) and calls it with the inputs and nlhs.
 CallResult call(const std::string& name, int nlhs, const std::vector<Array>& inputs);
 

@@ -1,10 +1,12 @@
 // The stand-in MEX host: MATLAB's array and message functions, and the call harness.
 #include <dlfcn.h>
 
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -103,21 +105,35 @@ double first_as_double(const mxArray* a) {
   }
 }
 
+// MATLAB's conversion to an integer class: round to nearest, saturate, NaN to 0.
+template <class T>
+T to_integer(double value) {
+  if (std::isnan(value)) return 0;
+  const double rounded = std::round(value);
+  if (rounded <= static_cast<double>(std::numeric_limits<T>::min())) {
+    return std::numeric_limits<T>::min();
+  }
+  if (rounded >= static_cast<double>(std::numeric_limits<T>::max())) {
+    return std::numeric_limits<T>::max();
+  }
+  return static_cast<T>(rounded);
+}
+
 void store_from_double(mxArray* a, size_t k, double value) {
   void* at = static_cast<char*>(a->data) + k * a->element_size;
   switch (a->class_id) {
     case mxDOUBLE_CLASS: *static_cast<double*>(at) = value; break;
     case mxSINGLE_CLASS: *static_cast<float*>(at) = static_cast<float>(value); break;
     case mxLOGICAL_CLASS: *static_cast<uint8_t*>(at) = value != 0.0; break;
-    case mxCHAR_CLASS: *static_cast<uint16_t*>(at) = static_cast<uint16_t>(value); break;
-    case mxINT8_CLASS: *static_cast<int8_t*>(at) = static_cast<int8_t>(value); break;
-    case mxUINT8_CLASS: *static_cast<uint8_t*>(at) = static_cast<uint8_t>(value); break;
-    case mxINT16_CLASS: *static_cast<int16_t*>(at) = static_cast<int16_t>(value); break;
-    case mxUINT16_CLASS: *static_cast<uint16_t*>(at) = static_cast<uint16_t>(value); break;
-    case mxINT32_CLASS: *static_cast<int32_t*>(at) = static_cast<int32_t>(value); break;
-    case mxUINT32_CLASS: *static_cast<uint32_t*>(at) = static_cast<uint32_t>(value); break;
-    case mxINT64_CLASS: *static_cast<int64_t*>(at) = static_cast<int64_t>(value); break;
-    case mxUINT64_CLASS: *static_cast<uint64_t*>(at) = static_cast<uint64_t>(value); break;
+    case mxCHAR_CLASS: *static_cast<uint16_t*>(at) = to_integer<uint16_t>(value); break;
+    case mxINT8_CLASS: *static_cast<int8_t*>(at) = to_integer<int8_t>(value); break;
+    case mxUINT8_CLASS: *static_cast<uint8_t*>(at) = to_integer<uint8_t>(value); break;
+    case mxINT16_CLASS: *static_cast<int16_t*>(at) = to_integer<int16_t>(value); break;
+    case mxUINT16_CLASS: *static_cast<uint16_t*>(at) = to_integer<uint16_t>(value); break;
+    case mxINT32_CLASS: *static_cast<int32_t*>(at) = to_integer<int32_t>(value); break;
+    case mxUINT32_CLASS: *static_cast<uint32_t*>(at) = to_integer<uint32_t>(value); break;
+    case mxINT64_CLASS: *static_cast<int64_t*>(at) = to_integer<int64_t>(value); break;
+    case mxUINT64_CLASS: *static_cast<uint64_t*>(at) = to_integer<uint64_t>(value); break;
     default: break;
   }
 }
@@ -141,7 +157,8 @@ using Gateway = void (*)(int, mxArray**, int, const mxArray**);
 
 std::string plugin_dir;
 
-Gateway load_plugin(const std::string& name) {
+// The plug-in's gateway, or null when NAME.so does not exist or does not load.
+Gateway try_load_plugin(const std::string& name, std::string* failure) {
   static std::map<std::string, Gateway> loaded;
   auto found = loaded.find(name);
   if (found != loaded.end()) return found->second;
@@ -154,10 +171,23 @@ Gateway load_plugin(const std::string& name) {
   // RTLD_LOCAL keeps each plug-in's symbols to itself, as MATLAB loads them; the plug-in stays
   // loaded, so sanitizer reports can still name its functions at exit.
   void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) throw std::runtime_error("cannot load " + path + ": " + dlerror());
+  if (library == nullptr) {
+    *failure = "cannot load " + path + ": " + dlerror();
+    return nullptr;
+  }
   auto gateway = reinterpret_cast<Gateway>(dlsym(library, "mexFunction"));
-  if (gateway == nullptr) throw std::runtime_error(path + " has no mexFunction");
+  if (gateway == nullptr) {
+    *failure = path + " has no mexFunction";
+    return nullptr;
+  }
   loaded[name] = gateway;
+  return gateway;
+}
+
+Gateway load_plugin(const std::string& name) {
+  std::string failure;
+  const Gateway gateway = try_load_plugin(name, &failure);
+  if (gateway == nullptr) throw std::runtime_error(failure);
   return gateway;
 }
 
@@ -298,6 +328,11 @@ Array single_scalar(float value) { return single_array({1, 1}, {value}); }
 Array double_scalar(double value) { return double_array({1, 1}, {value}); }
 
 void set_plugin_dir(const std::string& dir) { plugin_dir = dir; }
+
+bool plugin_available(const std::string& name) {
+  std::string failure;
+  return try_load_plugin(name, &failure) != nullptr;
+}
 
 CallResult call(const std::string& name, int nlhs, const std::vector<Array>& inputs) {
   const Gateway gateway = load_plugin(name);

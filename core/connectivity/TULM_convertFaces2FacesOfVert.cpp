@@ -1,7 +1,5 @@
 #include "core/connectivity/TULM_convertFaces2FacesOfVert.h"
 
-#include <vector>
-
 #include "core/connectivity/face_corners.h"
 #include "core/errors.h"
 #include "core/mesh_arrays.h"
@@ -10,16 +8,16 @@ namespace tulm {
 
 void TULM_convertFaces2FacesOfVert(const int32_t* faces, int32_t numFaces, int32_t numVerts,
                                    const std::function<int32_t*(int32_t K)>& createTable) {
-  const std::vector<int32_t> counts = faceCornerCounts(faces, numFaces, numVerts);
-  const int32_t numRows = static_cast<int32_t>(counts.size());
-  const int32_t K = largestCount(counts);
+  const FaceCornerCounts counts = faceCornerCounts(faces, numFaces, numVerts);
+  const int32_t numRows = static_cast<int32_t>(counts.count.size());
+  const int32_t K = counts.largest;
   if (int64_t{numRows} * K > INT32_MAX) {
     throw Error(format("the faces-of-vertex table would have %lld entries, more than 2147483647",
                        static_cast<long long>(int64_t{numRows} * K)));
   }
   int32_t* table = createTable(K);
 
-  std::vector<int32_t> fill(counts.size(), 0);
+  ZeroedArray<int32_t> fill(counts.count.size());
   for (int32_t i = 0; i < numFaces; ++i) {
     for (int32_t j = 0; j < 3; ++j) {
       const int32_t v = faces[index_2D_array(i, j, numFaces)] - 1;

@@ -3,23 +3,28 @@
 #define TULM_CORE_CONNECTIVITY_FACE_CORNERS_H
 
 #include <cstdint>
-#include <vector>
+
+#include "core/zeroed_array.h"
 
 namespace tulm {
 
+struct FaceCornerCounts {
+  ZeroedArray<int32_t> count;  // per vertex: the face corners naming it
+  int32_t largest = 0;         // the largest count, 0 without faces
+};
+
 // Counts, for every vertex, the face corners that name it (a face naming a vertex twice
-// counts twice).
+// counts twice). The work follows the faces, not numVerts: the counters of vertices no face
+// names are never touched.
 //
 // Inputs:
 //   faces     F x 3 int32, row form, 1-based corners (only the first three columns are read)
 //   numFaces  F
 //   numVerts  V
 // Output:
-//   V counts. Ends the call on a corner outside 1..V: "faces holds 9 at (2, 3), outside 1..4".
-std::vector<int32_t> faceCornerCounts(const int32_t* faces, int32_t numFaces, int32_t numVerts);
-
-// The largest entry of counts, 0 when there is none.
-int32_t largestCount(const std::vector<int32_t>& counts);
+//   max(V, 0) counts and their largest. Ends the call on a corner outside 1..V:
+//   "faces holds 9 at (2, 3), outside 1..4".
+FaceCornerCounts faceCornerCounts(const int32_t* faces, int32_t numFaces, int32_t numVerts);
 
 }  // namespace tulm
 

@@ -160,6 +160,51 @@ TEST(TableBuilderOutputs, NoRequestedOutputStillFillsTheAnswerSlot) {
   }
 }
 
+TEST(NeighbourTable, BusyVertexGetsARowAsLongAsItsNeighbourList) {
+  // An open fan of ten faces around vertex 1: eleven neighbours, far more than any other
+  // vertex has, and one more than vertex 1 has faces.
+  std::vector<std::vector<int32_t>> fan;
+  for (int32_t i = 2; i <= 11; ++i) fan.push_back({1, i, i + 1});
+  const auto result = call(kNbors, 1, {faces_rows(fan), int32_scalar(12)});
+  ASSERT_FALSE(result.failed) << result.error;
+  const std::vector<int32_t> table = result.outputs[0].values<int32_t>();
+  ASSERT_EQ(table.size(), 12u * 11u);
+  const auto row = [&](int32_t v) {
+    std::vector<int32_t> entries;
+    for (int32_t k = 0; k < 11; ++k) {
+      if (table[(v - 1) + k * 12] != 0) entries.push_back(table[(v - 1) + k * 12]);
+    }
+    return entries;
+  };
+  EXPECT_EQ(row(1), (std::vector<int32_t>{2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+  EXPECT_EQ(row(2), (std::vector<int32_t>{1, 3}));
+  EXPECT_EQ(row(7), (std::vector<int32_t>{1, 6, 8}));
+  EXPECT_EQ(row(12), (std::vector<int32_t>{1, 11}));
+}
+
+TEST(TableBuilders, FewFacesOnManyVerticesCostWhatTheFacesCost) {
+  const int32_t V = 2000000;
+  for (const char* plugin : {kNbors, kFacesOfVert}) {
+    const auto result = call(plugin, 1, {faces_rows(kTetrahedron), int32_scalar(V)});
+    ASSERT_FALSE(result.failed) << result.error;
+    const std::vector<int32_t> table = result.outputs[0].values<int32_t>();
+    ASSERT_EQ(table.size(), 3u * V) << plugin;
+    int64_t nonzero = 0;
+    for (int32_t entry : table) nonzero += entry != 0;
+    EXPECT_EQ(nonzero, 12) << plugin;
+    EXPECT_NE(table[0], 0);
+    EXPECT_NE(table[V], 0);
+  }
+}
+
+TEST(TableBuilders, TableLargerThanInt32EntriesIsRefused) {
+  const auto result =
+      call(kFacesOfVert, 1, {faces_rows({{1, 2, 3}, {1, 3, 2}}), int32_scalar(2000000000)});
+  EXPECT_TRUE(result.failed);
+  EXPECT_EQ(result.error,
+            "the faces-of-vertex table would have 4000000000 entries, more than 2147483647");
+}
+
 // Builds the neighbour table the slow, obvious way: a V x K table with K from the corner
 // counts, each edge searched in the row of its first vertex.
 std::vector<int32_t> reference_neighbours(const std::vector<int32_t>& rowFaces, int32_t F,
