@@ -22,9 +22,8 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     const int32_t vertex = tulm::int32_scalar(prhs[2], "vertex");
     const int32_t radius = tulm::int32_scalar(prhs[3], "radius");
     const auto vertexNbors = tulm::int32_matrix(prhs[4], "vertexNbors");
-    tulm::require_non_negative(K, "maxNeighbors");
-    tulm::require_non_negative(V, "numVerts");
-    if (int64_t{K} * V > 0) tulm::require_at_least(vertexNbors, K, V, "vertexNbors");
+    // No slot is read unless both counts are positive; V below 1 gives the empty row.
+    if (K > 0 && V > 0) tulm::require_at_least(vertexNbors, K, V, "vertexNbors");
 
     tulm::Outputs outputs(nlhs, plhs);
     tulm::FindNeighborhoodGivenRadiusAux(K, V, vertex, radius, vertexNbors.data, [&](int32_t N) {

@@ -6,8 +6,8 @@
 %   mesh edges (its ring neighbourhood), the vertex itself included.
 %
 %   Inputs
-%     maxNeighbors  int32 scalar K, the slots per vertex, at least 0.
-%     numVerts      int32 scalar V, at least 0.
+%     maxNeighbors  int32 scalar K, the slots per vertex.
+%     numVerts      int32 scalar V.
 %     vertex        int32 scalar: the 1-based centre, in 1..V.
 %     radius        int32 scalar: the number of rings; 0 or negative gives the centre alone.
 %     vertexNbors   int32, K x V (column form): column v lists the 1-based neighbours of
@@ -16,12 +16,12 @@
 %
 %   Output
 %     verts         int32, 1 x N: the 1-based vertices of the neighbourhood, ascending.
-%                   With numVerts 0 it is 1 x 0.
+%                   With numVerts below 1 it is 1 x 0, whatever the centre.
 %
 %   Errors
 %     "Five inputs required. maxNeighbors (int32), numVerts (int32), vertex (int32), radius (int32), vertexNbors (int *)"
 %     "Too many output arguments"
-%     "vertex holds 13 at (1, 1), outside 1..12", "numVerts must not be negative (got -1)",
+%     "vertex holds 13 at (1, 1), outside 1..12",
 %     "vertexNbors must be at least 6 x 12 (got 12 x 6)", "vertexNbors holds 13 at (2, 5), outside 0..12", ...
 %
 %   Example

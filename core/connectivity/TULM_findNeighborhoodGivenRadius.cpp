@@ -15,9 +15,8 @@ int32_t Find1NeighborhoodGivenRadiusAux(int32_t maxNeighbors, int32_t numVerts,
   int32_t added = 0;
   for (int32_t v = 0; v < numVerts; ++v) {
     if (currentMarks[v] != 1) continue;
-    const int32_t* column = vertexNbors + index_2D_array(0, v, K);
     for (int32_t k = 0; k < K; ++k) {
-      const int32_t n = column[k];
+      const int32_t n = vertexNbors[index_2D_array(k, v, K)];
       if (n == 0) continue;
       check_index("vertexNbors", n, k, v, 0, numVerts);
       if (nextMarks[n - 1] != 1) {

@@ -9,8 +9,8 @@ namespace tulm {
 // The vertices within `radius` edges of a centre vertex, the centre included.
 //
 // Inputs:
-//   maxNeighbors  K
-//   numVerts      V
+//   maxNeighbors  K; 0 or negative means no slots
+//   numVerts      V; 0 or negative gives an empty result
 //   vertex        1-based centre
 //   radius        R; 0 or negative gives the centre alone
 //   vertexNbors   K x V int32, column form, 1-based neighbours, 0 = empty slot
@@ -18,8 +18,8 @@ namespace tulm {
 // Output:
 //   the N vertices of the neighbourhood, 1-based, ascending.
 // Known quirks:
-//   Empty slots may sit anywhere in a column: every slot is read. With V = 0 the result is
-//   empty whatever the centre. The expansion stops early once a ring adds nothing, which
+//   Empty slots may sit anywhere in a column: every slot is read. With V below 1 the result
+//   is empty whatever the centre. The expansion stops early once a ring adds nothing, which
 //   gives the same result as running all R steps. Ends the call on a centre outside 1..V or
 //   on an entry outside 0..V in the column of a vertex it expands.
 void FindNeighborhoodGivenRadiusAux(int32_t maxNeighbors, int32_t numVerts, int32_t vertex,
