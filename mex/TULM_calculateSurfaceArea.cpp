@@ -18,8 +18,10 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     tulm::require(nlhs <= 1, "Too many output arguments");
     const auto vertices = tulm::single_matrix(prhs[0], "vertices");
     const auto faces = tulm::int32_matrix(prhs[1], "faces");
-    if (vertices.rows > 0) tulm::require_at_least(vertices, vertices.rows, 3, "vertices");
-    if (faces.rows > 0) tulm::require_at_least(faces, faces.rows, 3, "faces");
+    if (faces.rows > 0) {
+      tulm::require_at_least(faces, faces.rows, 3, "faces");
+      if (vertices.rows > 0) tulm::require_at_least(vertices, vertices.rows, 3, "vertices");
+    }
 
     tulm::Outputs outputs(nlhs, plhs);
     float* area = outputs.single_array(0, {1, 1});

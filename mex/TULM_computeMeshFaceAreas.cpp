@@ -19,8 +19,10 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     const auto faces = tulm::int32_matrix(prhs[1], "faces");
     const auto vertices = tulm::single_matrix(prhs[2], "vertices");
     tulm::require_non_negative(numFaces, "numFaces");
-    if (numFaces > 0) tulm::require_at_least(faces, 3, numFaces, "faces");
-    if (vertices.data != nullptr) tulm::require_rows(vertices, 3, "vertices");
+    if (numFaces > 0) {
+      tulm::require_at_least(faces, 3, numFaces, "faces");
+      if (vertices.data != nullptr) tulm::require_rows(vertices, 3, "vertices");
+    }
     const int32_t numVerts = vertices.data != nullptr ? vertices.cols : 0;
 
     tulm::Outputs outputs(nlhs, plhs);
