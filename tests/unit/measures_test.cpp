@@ -242,11 +242,9 @@ TEST(DistSq, NoisySphereMatchesTheDocumentedSumBitForBit) {
     for (int32_t k = 0; k < K; ++k) {
       const int32_t n = sphere.nbors[k + v * K];
       if (n == 0) continue;
-      float sum = 0.0f;
-      float terms[3];
-      for (int c = 0; c < 3; ++c) terms[c] = (x[3 * v + c] - x[3 * (n - 1) + c]);
-      sum = (terms[0] * terms[0] + terms[1] * terms[1]) + terms[2] * terms[2];
-      expected[k + v * K] = sum;
+      float delta[3];
+      for (int c = 0; c < 3; ++c) delta[c] = x[3 * v + c] - x[3 * (n - 1) + c];
+      expected[k + v * K] = (delta[0] * delta[0] + delta[1] * delta[1]) + delta[2] * delta[2];
     }
   }
   const auto result =
@@ -275,6 +273,31 @@ TEST(DiffData, GapInTheMiddleOfAColumnIsSkippedAndReadOn) {
   ASSERT_FALSE(result.failed) << result.error;
   EXPECT_EQ(result.outputs[0].values<float>(),
             (std::vector<float>{1.5f - 4, 0, 1.5f - 0.25f, 0, 0, 4 - 1.5f, 0, 0, 0}));
+}
+
+TEST(DiffData, NoisySphereMatchesTheSlotBySlotDifferences) {
+  const NoisySphere sphere = noisy_sphere(2, 13);
+  const int32_t K = sphere.K, V = sphere.mesh.numVerts, D = 3;
+  std::mt19937 random(29);
+  std::normal_distribution<float> noise;
+  std::vector<float> data(size_t(D) * V);
+  for (float& value : data) value = noise(random);
+  std::vector<float> expected(size_t(D) * K * V, 0.0f);
+  for (int32_t v = 0; v < V; ++v) {
+    for (int32_t k = 0; k < K; ++k) {
+      const int32_t n = sphere.nbors[k + v * K];
+      for (int32_t d = 0; n != 0 && d < D; ++d) {
+        expected[d + D * (k + K * v)] = data[d + D * v] - data[d + D * (n - 1)];
+      }
+    }
+  }
+  const auto result = call(kDiff, 1,
+                           {int32_scalar(K), int32_scalar(V), int32_scalar(D),
+                            int32_array({size_t(K), size_t(V)}, sphere.nbors),
+                            single_array({size_t(D), size_t(V)}, data)});
+  ASSERT_FALSE(result.failed) << result.error;
+  EXPECT_EQ(result.outputs[0].dims(), (std::vector<size_t>{size_t(D), size_t(K), size_t(V)}));
+  EXPECT_EQ(bits(result.outputs[0].values<float>()), bits(expected));
 }
 
 struct ShapeCase {
