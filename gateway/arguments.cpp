@@ -104,6 +104,17 @@ template void require_at_least(const MatrixArg<float>&, int32_t, int32_t, const 
 template void require_at_least(const MatrixArg<int32_t>&, int32_t, int32_t, const char*);
 template void require_at_least(const MatrixArg<double>&, int32_t, int32_t, const char*);
 
+template <class T>
+void require_rows(const MatrixArg<T>& view, int32_t rows, const char* name) {
+  if (view.rows != rows) {
+    throw Error(format("%s must have %d rows (got %d x %d)", name, rows, view.rows, view.cols));
+  }
+}
+
+template void require_rows(const MatrixArg<float>&, int32_t, const char*);
+template void require_rows(const MatrixArg<int32_t>&, int32_t, const char*);
+template void require_rows(const MatrixArg<double>&, int32_t, const char*);
+
 void require_non_negative(int32_t count, const char* name) {
   if (count < 0) throw Error(format("%s must not be negative (got %d)", name, count));
 }
@@ -115,6 +126,17 @@ int32_t checked_product(int32_t a, int32_t b, const char* what) {
                        static_cast<long long>(product), static_cast<long long>(kMaxCount)));
   }
   return static_cast<int32_t>(product);
+}
+
+int32_t checked_product(int32_t a, int32_t b, int32_t c, const char* what) {
+  if (a == 0 || b == 0 || c == 0) return 0;
+  // Exact below 2^53, which is as far as anyone reads such a count.
+  const double product = static_cast<double>(a) * b * c;
+  if (product > static_cast<double>(kMaxCount)) {
+    throw Error(format("%s would have %.0f entries, more than %lld", what, product,
+                       static_cast<long long>(kMaxCount)));
+  }
+  return a * b * c;
 }
 
 mxArray* Outputs::store(int slot, mxArray* array) {

@@ -47,11 +47,19 @@ double numeric_scalar(const mxArray* array, const char* name);
 template <class T>
 void require_at_least(const MatrixArg<T>& view, int32_t rows, int32_t cols, const char* name);
 
+// Ends the call unless the view has exactly `rows` rows, the leading dimension a column-form
+// array is read with: "vertices must have 3 rows (got 5 x 3)".
+template <class T>
+void require_rows(const MatrixArg<T>& view, int32_t rows, const char* name);
+
 // Ends the call unless count >= 0: "numVerts must not be negative (got -3)".
 void require_non_negative(int32_t count, const char* name);
 
 // Ends the call unless a * b fits a 32-bit signed int; returns the product.
 int32_t checked_product(int32_t a, int32_t b, const char* what);
+// The same for three non-negative factors; a zero factor makes the product 0 whatever the
+// others are.
+int32_t checked_product(int32_t a, int32_t b, int32_t c, const char* what);
 
 // The output slots of one call: exactly max(nlhs, 1) exist. Writing plhs[k] beyond them
 // corrupts the host's memory, so outputs are created only through here.

@@ -1,0 +1,58 @@
+#include "core/connectivity/TULM_findNeighborhoodGivenRadius.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "core/errors.h"
+#include "core/mesh_arrays.h"
+
+namespace tulm {
+
+int32_t Find1NeighborhoodGivenRadiusAux(int32_t maxNeighbors, int32_t numVerts,
+                                        const int32_t* vertexNbors, int32_t* currentMarks,
+                                        int32_t* nextMarks) {
+  const int32_t K = maxNeighbors;
+  int32_t added = 0;
+  for (int32_t v = 0; v < numVerts; ++v) {
+    if (currentMarks[v] != 1) continue;
+    for (int32_t k = 0; k < K; ++k) {
+      const int32_t n = vertexNbors[index_2D_array(k, v, K)];
+      if (n == 0) continue;
+      check_index("vertexNbors", n, k, v, 0, numVerts);
+      if (nextMarks[n - 1] != 1) {
+        nextMarks[n - 1] = 1;
+        ++added;
+      }
+    }
+  }
+  std::copy(nextMarks, nextMarks + numVerts, currentMarks);
+  return added;
+}
+
+void FindNeighborhoodGivenRadiusAux(int32_t maxNeighbors, int32_t numVerts, int32_t vertex,
+                                    int32_t radius, const int32_t* vertexNbors,
+                                    const std::function<int32_t*(int32_t N)>& createOutput) {
+  if (numVerts < 1) {
+    createOutput(0);
+    return;
+  }
+  check_index("vertex", vertex, 0, 0, 1, numVerts);
+  std::vector<int32_t> currentMarks(numVerts, 0), nextMarks(numVerts, 0);
+  currentMarks[vertex - 1] = 1;
+  nextMarks[vertex - 1] = 1;
+  for (int32_t step = 0; step < radius; ++step) {
+    if (Find1NeighborhoodGivenRadiusAux(maxNeighbors, numVerts, vertexNbors, currentMarks.data(),
+                                        nextMarks.data()) == 0) {
+      break;
+    }
+  }
+
+  const int32_t N = static_cast<int32_t>(std::count(currentMarks.begin(), currentMarks.end(), 1));
+  int32_t* out = createOutput(N);
+  int32_t written = 0;
+  for (int32_t v = 0; v < numVerts; ++v) {
+    if (currentMarks[v] == 1) out[written++] = v + 1;
+  }
+}
+
+}  // namespace tulm

@@ -1,0 +1,74 @@
+#include "core/measures/TULM_gaussianSmoothVertexData.h"
+
+#include <math.h>
+
+#include <vector>
+
+#include "core/errors.h"
+#include "core/mesh_arrays.h"
+
+namespace tulm {
+namespace {
+
+// Calls visit(n, w) for each listed neighbour n of vertex i, in list order, with its weight.
+template <class Visit>
+void forEachWeightedNeighbour(const float* vertices, int32_t numVerts, const int32_t* column,
+                              int32_t maxNeighbors, int32_t i, bool gaussian, float c,
+                              Visit&& visit) {
+  const float* xi = vertices + 3 * i;
+  for (int32_t j = 0; j < maxNeighbors; ++j) {
+    const int32_t n = column[j] - 1;
+    if (n < 0) break;
+    if (n >= numVerts) throw_index_error("vertexNbors", column[j], j + 1, i + 1, 0, numVerts);
+    float w = 1.0f;
+    if (gaussian) {
+      const float* xn = vertices + 3 * n;
+      float d2 = 0.0f;
+      for (int32_t k = 0; k < 3; ++k) {
+        const float delta = xi[k] - xn[k];
+        d2 = d2 + delta * delta;
+      }
+      w = ::expf(c * (-d2));
+    }
+    visit(n, w);
+  }
+}
+
+}  // namespace
+
+void TULM_gaussianSmoothVertexData(const float* vertices, int32_t numVerts,
+                                   const int32_t* vertexNbors, int32_t maxNeighbors,
+                                   const float* data, int32_t numData, float s, float* smoothed) {
+  const int32_t K = maxNeighbors, D = numData;
+  const bool gaussian = s > 0.0f;
+  const float c = gaussian ? 0.5f / s : 0.0f;
+  std::vector<float> acc(D > 0 ? D : 0);
+
+  for (int32_t i = 0; i < numVerts; ++i) {
+    const int32_t* column = vertexNbors + index_2D_array(0, i, K);
+    const float* own = data + index_2D_array(0, i, D);
+    float* out = smoothed + index_2D_array(0, i, D);
+    float wsum = 1.0f;
+    if (D == 1) {
+      // One row: the sum stays in a register instead of going through acc at every neighbour.
+      float sum = own[0];
+      forEachWeightedNeighbour(vertices, numVerts, column, K, i, gaussian, c,
+                               [&](int32_t n, float w) {
+                                 sum = w * data[n] + sum;
+                                 wsum = wsum + w;
+                               });
+      out[0] = sum / wsum;
+      continue;
+    }
+    for (int32_t k = 0; k < D; ++k) acc[k] = own[k];
+    forEachWeightedNeighbour(vertices, numVerts, column, K, i, gaussian, c,
+                             [&](int32_t n, float w) {
+                               const float* theirs = data + index_2D_array(0, n, D);
+                               for (int32_t k = 0; k < D; ++k) acc[k] = w * theirs[k] + acc[k];
+                               wsum = wsum + w;
+                             });
+    for (int32_t k = 0; k < D; ++k) out[k] = acc[k] / wsum;
+  }
+}
+
+}  // namespace tulm
