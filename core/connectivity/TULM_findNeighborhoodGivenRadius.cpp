@@ -1,10 +1,10 @@
 #include "core/connectivity/TULM_findNeighborhoodGivenRadius.h"
 
 #include <algorithm>
-#include <vector>
 
 #include "core/errors.h"
 #include "core/mesh_arrays.h"
+#include "core/zeroed_array.h"
 
 namespace tulm {
 
@@ -25,7 +25,8 @@ int32_t Find1NeighborhoodGivenRadiusAux(int32_t maxNeighbors, int32_t numVerts,
       }
     }
   }
-  std::copy(nextMarks, nextMarks + numVerts, currentMarks);
+  // Nothing added leaves the two alike; skipping the copy keeps untouched marks unwritten.
+  if (added > 0) std::copy(nextMarks, nextMarks + numVerts, currentMarks);
   return added;
 }
 
@@ -37,7 +38,7 @@ void FindNeighborhoodGivenRadiusAux(int32_t maxNeighbors, int32_t numVerts, int3
     return;
   }
   check_index("vertex", vertex, 0, 0, 1, numVerts);
-  std::vector<int32_t> currentMarks(numVerts, 0), nextMarks(numVerts, 0);
+  ZeroedArray<int32_t> currentMarks(numVerts), nextMarks(numVerts);
   currentMarks[vertex - 1] = 1;
   nextMarks[vertex - 1] = 1;
   for (int32_t step = 0; step < radius; ++step) {
@@ -47,7 +48,8 @@ void FindNeighborhoodGivenRadiusAux(int32_t maxNeighbors, int32_t numVerts, int3
     }
   }
 
-  const int32_t N = static_cast<int32_t>(std::count(currentMarks.begin(), currentMarks.end(), 1));
+  const int32_t N =
+      static_cast<int32_t>(std::count(currentMarks.data(), currentMarks.data() + numVerts, 1));
   int32_t* out = createOutput(N);
   int32_t written = 0;
   for (int32_t v = 0; v < numVerts; ++v) {

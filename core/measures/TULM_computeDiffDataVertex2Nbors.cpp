@@ -8,7 +8,7 @@ namespace tulm {
 void TULM_computeDiffDataVertex2Nbors(int32_t maxNeighbors, int32_t numVerts, int32_t numData,
                                       const int32_t* vertexNbors, const float* data, float* diffs) {
   const int32_t K = maxNeighbors, D = numData;
-  if (D <= 0) return;  // nothing to write
+  if (D <= 0 || K <= 0) return;  // nothing to write, and data may be empty
   for (int32_t v = 0; v < numVerts; ++v) {
     const int32_t* column = vertexNbors + index_2D_array(0, v, K);
     const float* own = data + index_2D_array(0, v, D);

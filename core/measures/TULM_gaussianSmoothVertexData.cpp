@@ -17,8 +17,8 @@ void forEachWeightedNeighbour(const float* vertices, int32_t numVerts, const int
                               Visit&& visit) {
   const float* xi = vertices + 3 * i;
   for (int32_t j = 0; j < maxNeighbors; ++j) {
+    if (column[j] < 1) break;  // the list ends at the first value below 1
     const int32_t n = column[j] - 1;
-    if (n < 0) break;
     if (n >= numVerts) throw_index_error("vertexNbors", column[j], j + 1, i + 1, 0, numVerts);
     float w = 1.0f;
     if (gaussian) {
