@@ -104,6 +104,17 @@ template void require_at_least(const MatrixArg<float>&, int32_t, int32_t, const 
 template void require_at_least(const MatrixArg<int32_t>&, int32_t, int32_t, const char*);
 template void require_at_least(const MatrixArg<double>&, int32_t, int32_t, const char*);
 
+template <class T>
+void require_rows(const MatrixArg<T>& view, int32_t rows, const char* name) {
+  if (view.rows != rows) {
+    throw Error(format("%s must have %d rows (got %d x %d)", name, rows, view.rows, view.cols));
+  }
+}
+
+template void require_rows(const MatrixArg<float>&, int32_t, const char*);
+template void require_rows(const MatrixArg<int32_t>&, int32_t, const char*);
+template void require_rows(const MatrixArg<double>&, int32_t, const char*);
+
 void require_non_negative(int32_t count, const char* name) {
   if (count < 0) throw Error(format("%s must not be negative (got %d)", name, count));
 }

@@ -47,6 +47,10 @@ double numeric_scalar(const mxArray* array, const char* name);
 template <class T>
 void require_at_least(const MatrixArg<T>& view, int32_t rows, int32_t cols, const char* name);
 
+// Ends the call unless the view has exactly `rows` rows: "vertices must have 3 rows (got 4 x 10)".
+template <class T>
+void require_rows(const MatrixArg<T>& view, int32_t rows, const char* name);
+
 // Ends the call unless count >= 0: "numVerts must not be negative (got -3)".
 void require_non_negative(int32_t count, const char* name);
 

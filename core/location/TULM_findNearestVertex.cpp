@@ -1,0 +1,112 @@
+#include "core/location/TULM_findNearestVertex.h"
+
+#include <cassert>
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
+
+#include "core/errors.h"
+#include "core/location/vector_geometry.h"
+#include "core/mesh_arrays.h"
+
+namespace tulm {
+namespace {
+
+constexpr double kReferenceVertexCount = 163842.0;  // the icosahedron subdivided seven times
+// 0.1f * 0.1f: one unit in the last place above the single-precision 0.01.
+constexpr double kThresholdFactor = 0.010000000707805157;
+constexpr float kNoNeighbour = 100000.0f;
+constexpr int32_t kRandomMessageCount = 99;
+
+}  // namespace
+
+RandomSource runtimeRandomSource() {
+  return {[] { std::srand(static_cast<unsigned>(std::time(nullptr))); },
+          [] { return std::rand(); }};
+}
+
+NearestVertexReport TULM_findNearestVertex(const float* points, int32_t N, const float* vertices,
+                                           int32_t V, const int32_t* vertexNbors, int32_t Kn,
+                                           const int32_t* seedVertices, int32_t* vertexOut,
+                                           float* distanceOut, const RandomSource& random,
+                                           Diagnostics& diagnostics) {
+  NearestVertexReport report;
+  if (N < 1) return report;
+  assert(V >= 1 && "the gateway refuses points without vertices");
+  const float* first = vertices;
+  const float R2 = (first[0] * first[0] + first[1] * first[1]) + first[2] * first[2];
+  const double threshold =
+      static_cast<double>(R2) *
+      (std::sqrt(kReferenceVertexCount / static_cast<double>(V)) * kThresholdFactor);
+  const auto vertex = [vertices](int32_t v) { return vertices + 3 * v; };
+
+  int32_t previous = 0;  // the previous point's result, 1-based; 0 before the first point
+  for (int32_t i = 0; i < N; ++i) {
+    const float* p = points + 3 * i;
+    int32_t cur = 0;
+    if (seedVertices[i] >= 1) {
+      check_index("seedVertices", seedVertices[i], 0, i, 1, V);
+      cur = seedVertices[i] - 1;
+    } else if (previous >= 1) {
+      cur = previous - 1;
+    }
+    float curD = squaredDistance(p, vertex(cur));
+    random.reseed();
+    int32_t randCount = 0;
+    int32_t bestVertex = -1;
+    float bestD = kNoNeighbour;
+    while (true) {
+      // Descent: move while the nearest neighbour is strictly nearer than the current vertex.
+      while (true) {
+        float stepBest = kNoNeighbour;
+        int32_t kept = -1;
+        for (int32_t k = 0; k < Kn; ++k) {
+          const int32_t entry = vertexNbors[index_2D_array(k, cur, Kn)];
+          if (entry < 1) break;
+          check_index("vertexNbors", entry, k, cur, 0, V);
+          const float d = squaredDistance(p, vertex(entry - 1));
+          if (d < stepBest) {
+            stepBest = d;
+            kept = entry - 1;
+          }
+        }
+        if (kept < 0 || !(curD > stepBest)) break;
+        cur = kept;
+        curD = stepBest;
+        if (bestD > curD) {
+          bestVertex = cur;
+          bestD = curD;
+        }
+      }
+      if (threshold > static_cast<double>(curD)) {
+        if (randCount > kRandomMessageCount) {
+          diagnostics.print(
+              format("RANDOM: vertex %d (matlab index), rand_count: %d\n", i + 1, randCount));
+        }
+        vertexOut[i] = cur + 1;
+        if (distanceOut) distanceOut[i] = std::sqrt(curD);
+        break;
+      }
+      ++randCount;
+      if (randCount > V) {
+        diagnostics.print(format(
+            "Problem vertex (matlab index): %d, rand_count: %d, bestSeed: %d, best_distance: %f\n",
+            i + 1, randCount, bestVertex, std::sqrt(static_cast<double>(bestD))));
+        vertexOut[i] = bestVertex + 1;
+        if (distanceOut) distanceOut[i] = std::sqrt(bestD);
+        ++report.gaveUpPoints;
+        break;
+      }
+      const int draw = random.draw();
+      assert(draw >= 0 && "draws are non-negative, as rand() gives them");
+      cur = draw % V;
+      curD = squaredDistance(p, vertex(cur));
+    }
+    previous = vertexOut[i];
+    report.randomRestarts += randCount > V ? V : randCount;
+    if (randCount > 0) ++report.restartedPoints;
+  }
+  return report;
+}
+
+}  // namespace tulm
