@@ -51,7 +51,7 @@
 %     vertexNbors = reshape(TULM_convertFaces2VertNbors(faces.', V), V, []).';
 %     VertexFaces = reshape(TULM_convertFaces2FacesOfVert(faces.', V), V, []).';
 %     points = single(1.1 * [0.6; 0.48; 0.64]);
-%     [face, corner] = TULM_findFaceAux(points, vertices, faces, vertexNbors, ...
-%                                       VertexFaces, int32(1))
+%     seed = TULM_findNearestVertex(points, vertices, vertexNbors, int32(1));
+%     [face, corner] = TULM_findFaceAux(points, vertices, faces, vertexNbors, VertexFaces, seed)
 %
 %   See also TULM_findNearestVertex, TULM_convertFaces2VertNbors, TULM_convertFaces2FacesOfVert.

@@ -4,8 +4,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
+#include <memory>
 
 #include "core/errors.h"
+#include "core/location/nearest_neighbour.h"
 #include "core/location/vector_geometry.h"
 #include "core/mesh_arrays.h"
 
@@ -15,14 +17,29 @@ namespace {
 constexpr double kReferenceVertexCount = 163842.0;  // the icosahedron subdivided seven times
 // 0.1f * 0.1f: one unit in the last place above the single-precision 0.01.
 constexpr double kThresholdFactor = 0.010000000707805157;
-constexpr float kNoNeighbour = 100000.0f;
 constexpr int32_t kRandomMessageCount = 99;
 
 }  // namespace
 
 RandomSource runtimeRandomSource() {
-  return {[] { std::srand(static_cast<unsigned>(std::time(nullptr))); },
-          [] { return std::rand(); }};
+  // Seeding again with the same second, with no draw since, leaves the generator exactly as
+  // it is, so that call is skipped: glibc's srand alone costs more than a well-seeded point.
+  struct Seeding {
+    bool seeded = false;
+    bool drawn = false;
+    std::time_t second = 0;
+  };
+  const auto seeding = std::make_shared<Seeding>();
+  return {[seeding] {
+            const std::time_t now = std::time(nullptr);
+            if (seeding->seeded && !seeding->drawn && now == seeding->second) return;
+            std::srand(static_cast<unsigned>(now));
+            *seeding = {true, false, now};
+          },
+          [seeding] {
+            seeding->drawn = true;
+            return std::rand();
+          }};
 }
 
 NearestVertexReport TULM_findNearestVertex(const float* points, int32_t N, const float* vertices,
@@ -58,18 +75,9 @@ NearestVertexReport TULM_findNearestVertex(const float* points, int32_t N, const
     while (true) {
       // Descent: move while the nearest neighbour is strictly nearer than the current vertex.
       while (true) {
-        float stepBest = kNoNeighbour;
-        int32_t kept = -1;
-        for (int32_t k = 0; k < Kn; ++k) {
-          const int32_t entry = vertexNbors[index_2D_array(k, cur, Kn)];
-          if (entry < 1) break;
-          check_index("vertexNbors", entry, k, cur, 0, V);
-          const float d = squaredDistance(p, vertex(entry - 1));
-          if (d < stepBest) {
-            stepBest = d;
-            kept = entry - 1;
-          }
-        }
+        float stepBest;
+        const int32_t kept = nearestListedNeighbour(
+            p, vertices, V, vertexNbors, Kn, cur, [](int32_t) { return false; }, stepBest);
         if (kept < 0 || !(curD > stepBest)) break;
         cur = kept;
         curD = stepBest;

@@ -16,7 +16,9 @@ struct RandomSource {
 };
 
 // The C runtime's generator, re-seeded from the clock (whole seconds) at every point:
-// srand(time(NULL)) and rand(). Points handled within one second draw the same sequence.
+// srand(time(NULL)) and rand(). Points handled within one second draw the same sequence. One
+// source per call: the first point always seeds, and a later point skips srand only when it
+// would seed the same second again with nothing drawn since (the state would not change).
 RandomSource runtimeRandomSource();
 
 // What a call of TULM_findNearestVertex did, for tests, demos and benchmarks.

@@ -115,6 +115,30 @@ TEST(FindFaces, FaceTooFarFromTheSeedRestartsFromItsNearestNeighbour) {
   EXPECT_EQ(r.report.entries, 2) << "the seed is not entered again after the restart";
 }
 
+// With 163842 vertices and R = 1 the search radius is 1/4 and its square 1/16: a neighbour
+// exactly 0.25 away is entered and its face accepted; one a float step farther is not, and
+// the walk, with nowhere to go, ends at the visit limit.
+TEST(FindFaces, SearchRadiusOfTheReferenceMeshIsAQuarterOfR) {
+  for (const float x : {0.75f, std::nextafter(0.75f, 1.0f)}) {
+    std::vector<float> vertices = {0, 0, 1, x, 0, 1, -1, 1, 1, -1, -1, 1};
+    vertices.resize(3 * 163842, 100.0f);
+    std::vector<int32_t> nbors(163842, 0), vertexFaces(163842, 0);
+    nbors[0] = 2;
+    vertexFaces[1] = 1;
+    const LocatedMesh m = literal(vertices, {2, 3, 4}, 1, nbors, 1, vertexFaces);
+    const auto r = locate(m, {0.5f, 0.0f, 1.0f}, {1});
+    if (x == 0.75f) {
+      EXPECT_EQ(r.faces[0], 1);
+      EXPECT_EQ(r.vertices[0], 2);
+      EXPECT_EQ(r.report.entries, 2);
+    } else {
+      EXPECT_EQ(r.faces[0], 0);
+      EXPECT_EQ(r.vertices[0], 1);
+      EXPECT_EQ(r.report.failedPoints, 1);
+    }
+  }
+}
+
 // Seed S lists face 1 = (i0, X, i2) without being its corner; the point lies just below X,
 // outside the edge i0-X. Seen from S (corners in stored order) the face holds the point, but
 // its first corner i0 is too far; seen from X (X first) the edge test fails outright. So the

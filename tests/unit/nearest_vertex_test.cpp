@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -226,6 +228,34 @@ TEST(NearestVertex, RotatedIcosphereMatchesBruteForce) {
     EXPECT_LT(double(squared(i, found)), threshold);
     EXPECT_EQ(r.distances[i], std::sqrt(squared(i, found)));
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The clock-seeded source skips srand only when it would not change the generator: the draws
+// equal those of srand(time(NULL)) before every draw. Retried across a change of second, so
+// the clock never decides the verdict.
+TEST(RuntimeRandomSource, DrawsAsIfSeededAtEveryPoint) {
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    const std::time_t before = std::time(nullptr);
+    tulm::RandomSource source = tulm::runtimeRandomSource();
+    source.reseed();
+    source.reseed();  // same second, nothing drawn: the state stays
+    const int first = source.draw();
+    const int second = source.draw();
+    source.reseed();  // drawn since: seeded again
+    const int again = source.draw();
+    if (std::time(nullptr) != before) continue;
+    std::srand(static_cast<unsigned>(before));
+    const int expected = std::rand();
+    EXPECT_EQ(first, expected);
+    EXPECT_EQ(second, std::rand());
+    EXPECT_EQ(again, expected);
+    return;
+  }
+  FAIL() << "the clock changed second during every attempt";
 }
 
 }  // namespace
