@@ -1,0 +1,285 @@
+#include "core/location/TULM_findFaces.h"
+
+#include <cmath>
+#include <vector>
+
+#include "core/errors.h"
+#include "core/location/nearest_neighbour.h"
+#include "core/location/vector_geometry.h"
+#include "core/mesh_arrays.h"
+
+namespace tulm {
+namespace {
+
+inline void prefetch(const void* address) {
+#if defined(__GNUC__) || defined(__clang__)
+  __builtin_prefetch(address);
+#else
+  (void)address;
+#endif
+}
+
+constexpr double kReferenceVertexCount = 163842.0;  // the icosahedron subdivided seven times
+constexpr double kExactSeedDistance = 1e-5;
+constexpr float kInitialTolerance = -0.0001f;
+constexpr float kLoosening = 10.0f;
+constexpr int32_t kVisitLimit = 100000;
+
+// The mesh, the point being located and the walk's scratch tables. The tables are sized once
+// per call and cleared through the entered and tested lists, so a point costs time in
+// proportion to the part of the mesh it touched.
+class Walk {
+ public:
+  Walk(const float* vertices, int32_t V, const int32_t* faces, int32_t F,
+       const int32_t* vertexNbors, int32_t Kn, const int32_t* VertexFaces, int32_t Kf,
+       Diagnostics& diagnostics)
+      : vertices_(vertices),
+        V_(V),
+        faces_(faces),
+        F_(F),
+        vertexNbors_(vertexNbors),
+        Kn_(Kn),
+        VertexFaces_(VertexFaces),
+        Kf_(Kf),
+        diagnostics_(diagnostics),
+        vertexMark_(V, 0),
+        faceMark_(F, 0),
+        parent_(V, -1),
+        entered_(V),
+        tested_(F) {}
+
+  const float* vertex(int32_t v) const { return vertices_ + 3 * v; }
+
+  // Asks the memory system early for what the walk of a coming point will read first: its
+  // seed's faces-of-vertex column, then those faces' corners, then the corners' coordinates,
+  // each stage from data an earlier stage fetched. On large meshes the walk otherwise waits
+  // on these reads; results do not depend on it. Entries out of range are left alone (the
+  // walk reports them when it reads them).
+  void prefetchColumn(int32_t seed) const {
+    if (seed < 1 || seed > V_ || Kf_ == 0) return;
+    prefetch(VertexFaces_ + index_2D_array(0, seed - 1, Kf_));
+    prefetch(vertex(seed - 1));
+  }
+  void prefetchFaces(int32_t seed) const {
+    if (seed < 1 || seed > V_) return;
+    for (int32_t k = 0; k < Kf_; ++k) {
+      const int32_t entry = VertexFaces_[index_2D_array(k, seed - 1, Kf_)];
+      if (entry < 1 || entry > F_) break;
+      prefetch(faces_ + 3 * (entry - 1));
+    }
+  }
+  void prefetchCorners(int32_t seed) const {
+    if (seed < 1 || seed > V_) return;
+    for (int32_t k = 0; k < Kf_; ++k) {
+      const int32_t entry = VertexFaces_[index_2D_array(k, seed - 1, Kf_)];
+      if (entry < 1 || entry > F_) break;
+      const int32_t* corners = faces_ + 3 * (entry - 1);
+      for (int32_t j = 0; j < 3; ++j) {
+        if (corners[j] >= 1 && corners[j] <= V_) prefetch(vertex(corners[j] - 1));
+      }
+    }
+  }
+
+  // The seed's first listed face as stored; 0 when its list is empty.
+  int32_t firstFace(int32_t seed) const {
+    return Kf_ > 0 ? VertexFaces_[index_2D_array(0, seed, Kf_)] : 0;
+  }
+
+  void enter(int32_t v) {
+    vertexMark_[v] = 1;
+    entered_[numEntered_++] = v;
+  }
+
+  int32_t numEntered() const { return numEntered_; }
+  int32_t parent(int32_t v) const { return parent_[v]; }
+  void setParent(int32_t v, int32_t from) { parent_[v] = from; }
+
+  void clear() {
+    for (int32_t k = 0; k < numEntered_; ++k) {
+      vertexMark_[entered_[k]] = 0;
+      parent_[entered_[k]] = -1;
+    }
+    for (int32_t k = 0; k < numTested_; ++k) faceMark_[tested_[k]] = 0;
+    numEntered_ = 0;
+    numTested_ = 0;
+  }
+
+  // Tests the untested faces around cur in list order; the first face that holds the
+  // projection of p ends the scan. Returns its 0-based index (or -1) and its stored corners.
+  int32_t scanFaces(const float* p, int32_t cur, float tolerance, int32_t corners[3],
+                    int32_t& first) {
+    for (int32_t k = 0; k < Kf_; ++k) {
+      const int32_t entry = VertexFaces_[index_2D_array(k, cur, Kf_)];
+      if (entry == 0) break;
+      check_index("VertexFaces", entry, k, cur, 0, F_);
+      const int32_t f = entry - 1;
+      if (faceMark_[f]) continue;
+      faceMark_[f] = 1;
+      tested_[numTested_++] = f;
+      const int32_t* stored = faces_ + 3 * f;
+      for (int32_t j = 0; j < 3; ++j) check_index("faces", stored[j], j, f, 1, V_);
+      const int32_t i0 = stored[0], i1 = stored[1], i2 = stored[2];
+      int32_t a = i0, b = i1, c = i2;
+      if (i1 == cur + 1) {
+        a = i1, b = i0, c = i2;
+      } else if (i2 == cur + 1) {
+        a = i2, b = i1, c = i0;
+      }
+      const float* A = vertex(a - 1);
+      const float* B = vertex(b - 1);
+      const float* C = vertex(c - 1);
+      float q[3];
+      projectPoint(p, A, B, C, q, diagnostics_);
+      if (isOnSameSide(q, A, B, C, tolerance) && isOnSameSide(q, B, C, A, tolerance) &&
+          isOnSameSide(q, C, A, B, tolerance)) {
+        corners[0] = i0, corners[1] = i1, corners[2] = i2;
+        first = a - 1;
+        return f;
+      }
+    }
+    return -1;
+  }
+
+  // The unentered neighbour of cur nearest to p, if it lies within the squared search radius;
+  // -1 otherwise. Ties keep the earlier entry.
+  int32_t nearestNeighbour(const float* p, int32_t cur, double squaredSearchRadius) const {
+    float best;
+    const int32_t kept = nearestListedNeighbour(
+        p, vertices_, V_, vertexNbors_, Kn_, cur, [this](int32_t n) { return vertexMark_[n] != 0; },
+        best);
+    return kept >= 0 && static_cast<double>(best) <= squaredSearchRadius ? kept : -1;
+  }
+
+ private:
+  const float* vertices_;
+  int32_t V_;
+  const int32_t* faces_;
+  int32_t F_;
+  const int32_t* vertexNbors_;
+  int32_t Kn_;
+  const int32_t* VertexFaces_;
+  int32_t Kf_;
+  Diagnostics& diagnostics_;
+  std::vector<uint8_t> vertexMark_;
+  std::vector<uint8_t> faceMark_;
+  std::vector<int32_t> parent_;
+  std::vector<int32_t> entered_;
+  std::vector<int32_t> tested_;
+  int32_t numEntered_ = 0;
+  int32_t numTested_ = 0;
+};
+
+// The corner of the found face nearest to p, 1-based, in stored order: ties keep the
+// earlier corner.
+int32_t nearestCorner(const float* p, const Walk& walk, const int32_t corners[3]) {
+  const float d0 = squaredDistance(p, walk.vertex(corners[0] - 1));
+  const float d1 = squaredDistance(p, walk.vertex(corners[1] - 1));
+  const float d2 = squaredDistance(p, walk.vertex(corners[2] - 1));
+  int32_t result = corners[0];
+  float best = d0;
+  if (d0 > d1) {
+    result = corners[1];
+    best = d1;
+  }
+  if (best > d2) result = corners[2];
+  return result;
+}
+
+}  // namespace
+
+FindFacesReport TULM_findFaces(const float* points, int32_t N, const float* vertices, int32_t V,
+                               const int32_t* faces, int32_t F, const int32_t* vertexNbors,
+                               int32_t Kn, const int32_t* VertexFaces, int32_t Kf,
+                               const int32_t* seedVertices, int32_t* faceOut, int32_t* vertexOut,
+                               Diagnostics& diagnostics) {
+  FindFacesReport report;
+  const float R = V > 0 ? magnitudeVector(vertices) : 0.0f;
+  const float h = 0.25f * R;
+  const double s = std::sqrt(kReferenceVertexCount / static_cast<double>(V));
+  const double searchRadius = std::sqrt(s) * static_cast<double>(h);
+  const float hh = h * h;
+  const double squaredSearchRadius = s * static_cast<double>(hh);
+
+  Walk walk(vertices, V, faces, F, vertexNbors, Kn, VertexFaces, Kf, diagnostics);
+  constexpr int32_t kAhead = 8;  // points between the stages of prefetching
+  for (int32_t i = 0; i < N; ++i) {
+    if (i + 3 * kAhead < N) walk.prefetchColumn(seedVertices[i + 3 * kAhead]);
+    if (i + 2 * kAhead < N) walk.prefetchFaces(seedVertices[i + 2 * kAhead]);
+    if (i + kAhead < N) walk.prefetchCorners(seedVertices[i + kAhead]);
+    const float* p = points + 3 * i;
+    check_index("seedVertices", seedVertices[i], 0, i, 1, V);
+    const int32_t seed = seedVertices[i] - 1;
+    if (static_cast<double>(distanceVector(p, walk.vertex(seed))) < kExactSeedDistance) {
+      faceOut[i] = walk.firstFace(seed);
+      if (vertexOut) vertexOut[i] = seed + 1;
+      continue;
+    }
+
+    walk.setParent(seed, -1);
+    float tolerance = kInitialTolerance;
+    int32_t visits = 0;
+    int32_t cur = seed;
+    const int64_t restartsBefore = report.restarts;
+    const auto restartFromSeed = [&] {
+      walk.clear();
+      tolerance = tolerance * kLoosening;
+      walk.setParent(seed, -1);
+      cur = seed;
+      ++report.restarts;
+    };
+    bool located = false;
+    while (true) {
+      ++visits;
+      walk.enter(cur);
+      int32_t corners[3];
+      int32_t first = -1;
+      const int32_t f = walk.scanFaces(p, cur, tolerance, corners, first);
+      if (f >= 0) {
+        if (static_cast<double>(distanceVector(p, walk.vertex(first))) > searchRadius) {
+          // Too far: go on from the seed's neighbours; the seed itself is not entered again.
+          restartFromSeed();
+        } else {
+          if (visits < kVisitLimit) {
+            faceOut[i] = f + 1;
+            if (vertexOut) vertexOut[i] = nearestCorner(p, walk, corners);
+            located = true;
+          }
+          break;
+        }
+      }
+      // Neighbour step, backing up along the parents while there is nowhere to go. A run of
+      // back-ups longer than the vertices that have parents can only be going round a loop
+      // through the seed (possible after a too-far restart), which would never end.
+      int32_t candidate = walk.nearestNeighbour(p, cur, squaredSearchRadius);
+      int32_t backups = 0;
+      while (candidate < 0) {
+        cur = walk.parent(cur);
+        if (cur < 0 || ++backups > walk.numEntered() + 1) break;
+        candidate = walk.nearestNeighbour(p, cur, squaredSearchRadius);
+      }
+      if (candidate < 0) {
+        restartFromSeed();
+        if (visits >= kVisitLimit) break;
+        continue;
+      }
+      if (visits >= kVisitLimit) break;
+      walk.setParent(candidate, cur);
+      cur = candidate;
+    }
+    if (!located) {
+      ++report.failedPoints;
+      faceOut[i] = walk.firstFace(seed);
+      if (vertexOut) vertexOut[i] = seed + 1;
+    }
+    walk.clear();
+    report.entries += visits;
+    if (report.restarts > restartsBefore) ++report.restartedPoints;
+  }
+  if (report.failedPoints > 0) {
+    diagnostics.print(
+        format("%i number of vertices exceed the max number of trials\n", report.failedPoints));
+  }
+  return report;
+}
+
+}  // namespace tulm
