@@ -16,8 +16,7 @@ namespace {
 
 const char* const kTooFewInputs = "Must have at least two input arrays.";
 const char* const kInvalidHandle = "Third argument is not a valid pointer to a k-D tree\n";
-const char* const kNoReference =
-    "You have to supply some reference points to build a k-D tree.";
+const char* const kNoReference = "You have to supply some reference points to build a k-D tree.";
 const char* const kNoMemory = "Not enough free memory to build k-D tree\n";
 const char* const kDimension = "Reference and Model Vectors must be of the same dimension";
 

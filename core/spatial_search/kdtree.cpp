@@ -40,8 +40,7 @@ bool strictly_increasing(const int32_t* slice, int32_t n, const double* data, in
 // Whether the keys of every row in idx[0..n-1] along dim are distinct and not NaN. Then any
 // correct sort or selection of a slice gives what the first-pivot quicksort gives: the one
 // ascending order.
-bool keys_distinct(const double* data, int32_t stride, const int32_t* idx, int32_t n,
-                   int32_t dim) {
+bool keys_distinct(const double* data, int32_t stride, const int32_t* idx, int32_t n, int32_t dim) {
   std::vector<double> keys(static_cast<size_t>(n));
   for (int32_t e = 0; e < n; ++e) {
     keys[e] = key_of(data, dim, stride, idx[e]);
@@ -61,8 +60,12 @@ bool keys_distinct(const double* data, int32_t stride, const int32_t* idx, int32
 // parent's distinct keys) and then sorted by the exact quicksort, which decides the ties.
 class FastBuild {
  public:
-  FastBuild(const double* data, int32_t stride, int32_t ndim, node* nodes, double* values)
-      : data_(data), stride_(stride), ndim_(ndim), nodes_(nodes), values_(values) {}
+  // Node k of the pre-order sits at block + k * record_bytes, its coordinates right after it,
+  // so that a search touches one place per node and a left child follows its parent.
+  static size_t record_bytes(int32_t ndim) { return sizeof(node) + ndim * sizeof(double); }
+
+  FastBuild(const double* data, int32_t stride, int32_t ndim, void* block)
+      : data_(data), stride_(stride), ndim_(ndim), block_(static_cast<char*>(block)) {}
 
   node* build(int32_t* idx, int32_t n, int32_t dim) {
     distinct_.resize(static_cast<size_t>(ndim_));
@@ -77,8 +80,8 @@ class FastBuild {
   // ascending_by: kExactOrder when slice holds the literal construction's order, else the
   // dimension (with distinct keys) along which that order is ascending.
   node* build_core(int32_t* slice, int32_t n, int32_t dim, int32_t ascending_by) {
-    node* at = &nodes_[used_];
-    at->value = values_ + static_cast<size_t>(used_) * ndim_;
+    node* at = reinterpret_cast<node*>(block_ + used_ * record_bytes(ndim_));
+    at->value = reinterpret_cast<double*>(at + 1);
     ++used_;
     const int32_t m = n > 1 ? median_position(n) : 0;
     int32_t children_order = kExactOrder;
@@ -131,9 +134,8 @@ class FastBuild {
   const double* data_;
   int32_t stride_;
   int32_t ndim_;
-  node* nodes_;
-  double* values_;
-  int32_t used_ = 0;
+  char* block_;
+  size_t used_ = 0;
   std::vector<char> distinct_;
   std::vector<std::pair<double, int32_t>> pairs_;
 };
@@ -177,11 +179,11 @@ void quicksort(int32_t* idx, int32_t lo, int32_t hi, const double* data, int32_t
   }
 }
 
-node* build_tree_core(const double* data, int32_t stride, int32_t ndim, int32_t* idx,
-                      int32_t n, int32_t dim, Diagnostics& diagnostics) {
+node* build_tree_core(const double* data, int32_t stride, int32_t ndim, int32_t* idx, int32_t n,
+                      int32_t dim, Diagnostics& diagnostics) {
   node* at = static_cast<node*>(std::malloc(sizeof(node)));
-  double* value = at != nullptr ? static_cast<double*>(std::malloc(ndim * sizeof(double)))
-                                : nullptr;
+  double* value =
+      at != nullptr ? static_cast<double*>(std::malloc(ndim * sizeof(double))) : nullptr;
   if (value == nullptr) {
     std::free(at);
     diagnostics.print(kMemoryMessage);
@@ -210,8 +212,8 @@ node* build_tree_core(const double* data, int32_t stride, int32_t ndim, int32_t*
   return at;
 }
 
-tree_header* build_tree(const double* data, int32_t stride, int32_t ndim, int32_t* idx,
-                        int32_t n, int32_t dim, Diagnostics& diagnostics) {
+tree_header* build_tree(const double* data, int32_t stride, int32_t ndim, int32_t* idx, int32_t n,
+                        int32_t dim, Diagnostics& diagnostics) {
   std::unique_ptr<tree_header, FreeDeleter> tree(
       static_cast<tree_header*>(std::malloc(sizeof(tree_header))));
   if (tree == nullptr) {
@@ -222,16 +224,13 @@ tree_header* build_tree(const double* data, int32_t stride, int32_t ndim, int32_
   if (n < 1) return tree.release();
 
   const size_t count = static_cast<size_t>(n);
-  std::unique_ptr<void, FreeDeleter> block(
-      std::malloc(count * sizeof(node) + count * static_cast<size_t>(ndim) * sizeof(double)));
+  std::unique_ptr<void, FreeDeleter> block(std::malloc(count * FastBuild::record_bytes(ndim)));
   if (block == nullptr) {
     diagnostics.print(kMemoryMessage);
     return nullptr;
   }
-  node* nodes = static_cast<node*>(block.get());
-  double* values = reinterpret_cast<double*>(nodes + count);
   try {
-    tree->root = FastBuild(data, stride, ndim, nodes, values).build(idx, n, dim);
+    tree->root = FastBuild(data, stride, ndim, block.get()).build(idx, n, dim);
   } catch (const std::bad_alloc&) {
     diagnostics.print(kMemoryMessage);
     return nullptr;
@@ -280,7 +279,7 @@ node* rangeQuery(const node* root, double r, const double* q, int32_t n) {
   node* first = nullptr;
   node** tail = &first;
   try {
-    for_each_in_range(root, r, q, n, [&](const node* match) {
+    for_each_in_range(root, r, q, n, [&](const node* match, double) {
       node* cell = static_cast<node*>(std::malloc(sizeof(node)));
       double* value =
           cell != nullptr ? static_cast<double*>(std::malloc(n * sizeof(double))) : nullptr;

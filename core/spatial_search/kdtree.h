@@ -48,14 +48,14 @@ struct tree_header {
 // slice has no equal keys, which gives the identical tree (the sorted order is then unique);
 // slices that hold equal keys or NaN are sorted by the exact first-pivot quicksort, from the
 // exact order the literal construction would hand them.
-tree_header* build_tree(const double* data, int32_t stride, int32_t ndim, int32_t* idx,
-                        int32_t n, int32_t dim, Diagnostics& diagnostics);
+tree_header* build_tree(const double* data, int32_t stride, int32_t ndim, int32_t* idx, int32_t n,
+                        int32_t dim, Diagnostics& diagnostics);
 
 // The literal construction: one node and one coordinate array per point, every slice sorted
 // again by quicksort. Returns the subtree root of idx[0..n-1] (n >= 1), or null after
 // printing the memory message, having released what it had built. Release with free_tree.
-node* build_tree_core(const double* data, int32_t stride, int32_t ndim, int32_t* idx,
-                      int32_t n, int32_t dim, Diagnostics& diagnostics);
+node* build_tree_core(const double* data, int32_t stride, int32_t ndim, int32_t* idx, int32_t n,
+                      int32_t dim, Diagnostics& diagnostics);
 
 // Sorts idx[lo..hi] ascending by key data[dim*stride + idx[e]] with first-pivot Hoare
 // partitions. The smaller part is sorted by recursion and the larger by the loop, which
@@ -88,13 +88,17 @@ inline double calcdistance(const double* a, const double* b, int32_t n) {
 // own match, then its left subtree's, then its right subtree's. The node matches when
 // q[s] >= v - r, v + r >= q[s] and r >= calcdistance(q, value, n), tested in this order
 // (s = split dimension, v = value[s]); the left child is entered when v >= q[s] - r, the
-// right child when r + q[s] >= v. Any NaN makes a test fail.
+// right child when r + q[s] >= v. Any NaN makes a test fail. visit(match, distance) gets
+// the distance that was tested.
 template <class Visit>
 void for_each_in_range(const node* root, double r, const double* q, int32_t n, Visit&& visit) {
   for (const node* at = root; at != nullptr; at = at->right) {
     const int32_t s = at->dim;
     const double v = at->value[s];
-    if (q[s] >= v - r && v + r >= q[s] && r >= calcdistance(q, at->value, n)) visit(at);
+    if (q[s] >= v - r && v + r >= q[s]) {
+      const double d = calcdistance(q, at->value, n);
+      if (r >= d) visit(at, d);
+    }
     if (at->left != nullptr && v >= q[s] - r) for_each_in_range(at->left, r, q, n, visit);
     if (!(r + q[s] >= v)) return;
   }

@@ -43,8 +43,8 @@ std::vector<const node*> run_range_search(const node* root, const double* query,
 // The results of a radius search as R = matches.size() rows: points (R x ndim, column-major),
 // and, where not null, distances (R x 1, recomputed from points and query) and rows (R x 1,
 // 1-based rows of the reference matrix).
-void write_range_results(const std::vector<const node*>& matches, const double* query,
-                         int32_t ndim, double* points, double* distances, double* rows);
+void write_range_results(const std::vector<const node*>& matches, const double* query, int32_t ndim,
+                         double* points, double* distances, double* rows);
 
 }  // namespace tulm
 

@@ -77,17 +77,19 @@ TEST_P(NearestIndex, LastOfTheNearestInPreorderWins) {
 
 INSTANTIATE_TEST_SUITE_P(
     Examples, NearestIndex,
-    testing::Values(
-        NearestCase{"EqualRowsGiveTheSecond", {{1}, {1}}, {{1}}, {2}, {0}},
-        NearestCase{"TwoAtDistanceOne", {{0}, {2}}, {{1}}, {1}, {1}},
-        NearestCase{"ThreeOnALine", {{0}, {2}, {4}}, {{3}, {1}}, {3, 1}, {1, 1}},
-        NearestCase{"SquareCorners",
-                    {{0, 0}, {1, 0}, {0, 1}, {1, 1}},
-                    {{0.5, 0.5}},
-                    {2},
-                    {0.7071067811865476}},
-        NearestCase{"SixPoints", kSixPoints, {{6, 3}, {9, 2}}, {2, 5},
-                    {1.4142135623730951, 1.4142135623730951}}),
+    testing::Values(NearestCase{"EqualRowsGiveTheSecond", {{1}, {1}}, {{1}}, {2}, {0}},
+                    NearestCase{"TwoAtDistanceOne", {{0}, {2}}, {{1}}, {1}, {1}},
+                    NearestCase{"ThreeOnALine", {{0}, {2}, {4}}, {{3}, {1}}, {3, 1}, {1, 1}},
+                    NearestCase{"SquareCorners",
+                                {{0, 0}, {1, 0}, {0, 1}, {1, 1}},
+                                {{0.5, 0.5}},
+                                {2},
+                                {0.7071067811865476}},
+                    NearestCase{"SixPoints",
+                                kSixPoints,
+                                {{6, 3}, {9, 2}},
+                                {2, 5},
+                                {1.4142135623730951, 1.4142135623730951}}),
     [](const testing::TestParamInfo<NearestCase>& info) { return std::string(info.param.name); });
 
 TEST(NearestPoint, GivesCoordinatesAndDistances) {
@@ -129,12 +131,10 @@ TEST(NearestSearch, OutputsForEveryRequestCount) {
 }
 
 TEST(NearestSearch, EmptyModelGivesEmptyOutputs) {
-  const CallResult point =
-      expect_success(kPoint, 2, {rows_of(kSixPoints), double_array({0, 2})});
+  const CallResult point = expect_success(kPoint, 2, {rows_of(kSixPoints), double_array({0, 2})});
   EXPECT_EQ(point.outputs[0].dims(), (std::vector<size_t>{0, 2}));
   EXPECT_EQ(point.outputs[1].dims(), (std::vector<size_t>{0, 1}));
-  const CallResult index =
-      expect_success(kIndex, 2, {rows_of(kSixPoints), double_array({0, 5})});
+  const CallResult index = expect_success(kIndex, 2, {rows_of(kSixPoints), double_array({0, 5})});
   EXPECT_EQ(index.outputs[0].dims(), (std::vector<size_t>{0, 1}));
   EXPECT_EQ(index.printed, "");
 }
@@ -164,8 +164,7 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"OneInput", kPoint, {kSix}, "Must have at least two input arrays."},
         ErrorCase{"EmptyHandle", kIndex, {kSix, kSix, double_array({0, 0})}, kInvalidThird},
         ErrorCase{"ZeroHandle", kPoint, {kSix, kSix, double_scalar(0.4)}, kInvalidThird},
-        ErrorCase{"MadeUpHandle", kIndex, {kSix, kSix, double_scalar(123456789.0)},
-                  kInvalidThird},
+        ErrorCase{"MadeUpHandle", kIndex, {kSix, kSix, double_scalar(123456789.0)}, kInvalidThird},
         ErrorCase{"HugeHandle", kIndex, {kSix, kSix, double_scalar(1e300)}, kInvalidThird},
         ErrorCase{"NanHandle", kIndex, {kSix, kSix, double_scalar(NAN)}, kInvalidThird},
         ErrorCase{"HandleOfAnotherClass",
@@ -219,27 +218,28 @@ TEST(TreeHandle, LivesAcrossPluginsUntilReleased) {
   CallResult last = expect_success(kIndex, 1, {kSix, rows_of({{9, 2}}), handle});
   EXPECT_EQ(values(last.outputs[0]), (std::vector<double>{5}));
 
-  EXPECT_EQ(call(kRadius, 1, {handle, rows_of({{5, 4}}), double_scalar(3)}).error,
-            kInvalidFirst);
+  EXPECT_EQ(call(kRadius, 1, {handle, rows_of({{5, 4}}), double_scalar(3)}).error, kInvalidFirst);
   EXPECT_EQ(call(kPoint, 1, {kSix, rows_of({{5, 4}}), handle}).error, kInvalidThird);
   EXPECT_EQ(call(kIndex, 0, {kSix, double_array({0, 2}), handle}).error, kInvalidThird);
 }
 
 TEST(TreeHandle, EmptyModelReleasesTheTree) {
   const Array handle = keep_six_points();
-  const CallResult result = expect_success(kPoint, 2, {double_array({0, 0}), double_array({0, 2}), handle});
+  const CallResult result =
+      expect_success(kPoint, 2, {double_array({0, 0}), double_array({0, 2}), handle});
   EXPECT_EQ(result.outputs[0].dims(), (std::vector<size_t>{0, 2}));
   EXPECT_EQ(call(kIndex, 1, {kSix, kSix, handle}).error, kInvalidThird);
 }
 
 TEST(TreeHandle, TreesAreIndependent) {
   const Array first = keep_six_points();
-  const Array second =
-      expect_success(kPoint, 3, {rows_of({{0}, {10}}), rows_of({{1}})}).outputs[2];
+  const Array second = expect_success(kPoint, 3, {rows_of({{0}, {10}}), rows_of({{1}})}).outputs[2];
   EXPECT_NE(values(first), values(second));
   expect_success(kPoint, 0, {double_array({0, 0}), rows_of({{1}}), second});
-  EXPECT_EQ(values(expect_success(kIndex, 1, {double_array({0, 0}), rows_of({{9, 2}}), first}).outputs[0]),
-            (std::vector<double>{5}));
+  EXPECT_EQ(
+      values(
+          expect_success(kIndex, 1, {double_array({0, 0}), rows_of({{9, 2}}), first}).outputs[0]),
+      (std::vector<double>{5}));
   EXPECT_TRUE(call(kRadius, 1, {second, rows_of({{1}}), double_scalar(1)}).failed);
 }
 
@@ -262,8 +262,7 @@ TEST(RadiusSearch, SixPointExample) {
   EXPECT_EQ(rows(NAN), (std::vector<double>{}));
 
   // Any numeric class for DISTLIM.
-  EXPECT_EQ(values(expect_success(kRadius, 3,
-                                  {handle, rows_of({{5, 4}}), mexhost::int32_scalar(3)})
+  EXPECT_EQ(values(expect_success(kRadius, 3, {handle, rows_of({{5, 4}}), mexhost::int32_scalar(3)})
                        .outputs[2]),
             (std::vector<double>{6, 2}));
 
@@ -277,9 +276,9 @@ TEST(RadiusSearch, SixPointExample) {
     }
   }
   // No query row: no output at all.
-  EXPECT_FALSE(
-      expect_success(kRadius, 1, {handle, double_array({0, 2}), double_scalar(1)}).outputs[0]
-          .exists());
+  EXPECT_FALSE(expect_success(kRadius, 1, {handle, double_array({0, 2}), double_scalar(1)})
+                   .outputs[0]
+                   .exists());
   expect_success(kIndex, 0, {double_array({0, 0}), double_array({0, 2}), handle});
 }
 
@@ -333,7 +332,8 @@ TEST_P(AgainstBruteForce, KeptTreeAnswersLikeTheOracle) {
   }
   const CallResult index = expect_success(kIndex, 3, {cloud_array(cloud), cloud_array(model)});
   const Array handle = index.outputs[2];
-  const CallResult point = expect_success(kPoint, 2, {double_array({0, 0}), cloud_array(model), handle});
+  const CallResult point =
+      expect_success(kPoint, 2, {double_array({0, 0}), cloud_array(model), handle});
   // the tree is released now; a fresh one for the radius searches
   const Array kept = expect_success(kPoint, 3, {cloud_array(cloud), cloud_array(model)}).outputs[2];
 
@@ -354,7 +354,8 @@ TEST_P(AgainstBruteForce, KeptTreeAnswersLikeTheOracle) {
     for (int32_t p : tulm_test::brute_within(cloud, oracle, q, r)) expectedRows.push_back(p + 1);
     ASSERT_EQ(values(within.outputs[2]), expectedRows);
   }
-  expect_success(kIndex, 0, {double_array({0, 0}), double_array({0, static_cast<size_t>(c.N)}), kept});
+  expect_success(kIndex, 0,
+                 {double_array({0, 0}), double_array({0, static_cast<size_t>(c.N)}), kept});
 }
 
 INSTANTIATE_TEST_SUITE_P(

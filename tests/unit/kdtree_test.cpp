@@ -1,5 +1,7 @@
 // The k-d tree module directly: shapes, the dump, the radius search, the nearest queries, and
 // the fast construction against the literal one.
+#include "core/spatial_search/kdtree.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,7 +14,6 @@
 #include <vector>
 
 #include "core/diagnostics.h"
-#include "core/spatial_search/kdtree.h"
 #include "core/spatial_search/nearest_queries.h"
 #include "kdtree_oracle.h"
 
@@ -43,8 +44,8 @@ Tree fast_tree(const Cloud& cloud) {
   tulm::CapturedDiagnostics diagnostics;
   std::vector<int32_t> idx(static_cast<size_t>(cloud.M));
   std::iota(idx.begin(), idx.end(), 0);
-  return Tree(tulm::build_tree(cloud.xyz.data(), cloud.M, cloud.N, idx.data(), cloud.M, 0,
-                               diagnostics));
+  return Tree(
+      tulm::build_tree(cloud.xyz.data(), cloud.M, cloud.N, idx.data(), cloud.M, 0, diagnostics));
 }
 
 // The literal construction, in a header of its own.
@@ -161,8 +162,7 @@ TEST(RangeQuery, ListsMatchesInPreorderInclusiveOfTheRadius) {
             (std::vector<uint32_t>{5, 1, 0, 3, 2, 4}));
   EXPECT_EQ(take_list(tulm::rangeQuery(tree->root, NAN, q, 2)), (std::vector<uint32_t>{}));
   const double nanPoint[] = {NAN, 4};
-  EXPECT_EQ(take_list(tulm::rangeQuery(tree->root, 3.0, nanPoint, 2)),
-            (std::vector<uint32_t>{}));
+  EXPECT_EQ(take_list(tulm::rangeQuery(tree->root, 3.0, nanPoint, 2)), (std::vector<uint32_t>{}));
 }
 
 TEST(PointLocation, DescendsToTheDocumentedCandidate) {
@@ -249,9 +249,37 @@ INSTANTIATE_TEST_SUITE_P(
                     CloudCase{"Space_Ties", 300, 3, 3}, CloudCase{"Space_FewTies", 400, 3, 40},
                     CloudCase{"Line_Continuous", 301, 1, 0},
                     CloudCase{"Plane_Continuous", 257, 2, 0},
-                    CloudCase{"Space_Continuous", 500, 3, 0},
-                    CloudCase{"FourDims_Ties", 200, 4, 3}, CloudCase{"Tiny", 2, 3, 2}),
+                    CloudCase{"Space_Continuous", 500, 3, 0}, CloudCase{"FourDims_Ties", 200, 4, 3},
+                    CloudCase{"Tiny", 2, 3, 2}),
     [](const testing::TestParamInfo<CloudCase>& info) { return std::string(info.param.name); });
+
+// Enough queries to be taken in a cache-friendly order: every row still gets its own
+// answer, and rows without a match keep their distance.
+TEST(RunQueries, ManyQueriesInAnyOrderKeepTheirRows) {
+  const Cloud cloud = tulm_test::random_cloud(300, 3, 3, 21);
+  const PreorderOracle oracle(cloud);
+  const Tree tree = fast_tree(cloud);
+  Cloud model = tulm_test::random_cloud(3000, 3, 6, 22);
+  for (double& x : model.xyz) x *= 0.5;
+  for (int32_t i = 0; i < model.M; i += 97) model.xyz[i + model.M] = NAN;
+  std::vector<double> index(model.M), dist(model.M, 42.0);
+  tulm::CapturedDiagnostics diagnostics;
+  tulm::run_queries(tree->root, model.xyz.data(), model.M, 3, index.data(), dist.data(),
+                    tulm::kIndexMode, diagnostics);
+  std::string nullLines;
+  for (int32_t i = 0; i < model.M; ++i) {
+    if (i % 97 == 0) {
+      nullLines += "Null LL\n";
+      ASSERT_EQ(index[i], -1);
+      ASSERT_EQ(dist[i], 42.0);
+      continue;
+    }
+    const tulm_test::Nearest expected = tulm_test::brute_nearest(cloud, oracle, model.row(i));
+    ASSERT_EQ(index[i], expected.row) << "model row " << i;
+    ASSERT_EQ(dist[i], expected.distance);
+  }
+  EXPECT_EQ(diagnostics.printed, nullLines);
+}
 
 // Ties in one dimension only: the fast construction selects along the distinct dimension
 // and falls back to the exact sort along the tied one, from the order the literal
