@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <utility>
@@ -39,14 +40,40 @@ bool strictly_increasing(const int32_t* slice, int32_t n, const double* data, in
 
 // Whether the keys of every row in idx[0..n-1] along dim are distinct and not NaN. Then any
 // correct sort or selection of a slice gives what the first-pivot quicksort gives: the one
-// ascending order.
+// ascending order. The keys are compared as integers that order like the doubles (-0 and 0
+// made one), sorted by an LSD radix sort over 11-bit digits.
 bool keys_distinct(const double* data, int32_t stride, const int32_t* idx, int32_t n, int32_t dim) {
-  std::vector<double> keys(static_cast<size_t>(n));
+  constexpr int kDigitBits = 11;
+  constexpr int kPasses = 6;
+  constexpr uint64_t kDigitMask = (1u << kDigitBits) - 1;
+  std::vector<uint64_t> keys(static_cast<size_t>(n));
+  std::vector<uint64_t> spare(static_cast<size_t>(n));
+  std::vector<uint32_t> counts(static_cast<size_t>(kPasses) << kDigitBits, 0);
   for (int32_t e = 0; e < n; ++e) {
-    keys[e] = key_of(data, dim, stride, idx[e]);
-    if (keys[e] != keys[e]) return false;
+    double x = key_of(data, dim, stride, idx[e]);
+    if (x != x) return false;
+    if (x == 0.0) x = 0.0;
+    uint64_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    keys[e] = bits >> 63 ? ~bits : bits | (uint64_t{1} << 63);
+    for (int pass = 0; pass < kPasses; ++pass) {
+      ++counts[(static_cast<size_t>(pass) << kDigitBits) +
+               ((keys[e] >> (pass * kDigitBits)) & kDigitMask)];
+    }
   }
-  std::sort(keys.begin(), keys.end());
+  for (int pass = 0; pass < kPasses; ++pass) {
+    uint32_t* count = &counts[static_cast<size_t>(pass) << kDigitBits];
+    const int shift = pass * kDigitBits;
+    if (count[(keys[0] >> shift) & kDigitMask] == static_cast<uint32_t>(n)) continue;
+    uint32_t start = 0;
+    for (uint64_t digit = 0; digit <= kDigitMask; ++digit) {
+      const uint32_t c = count[digit];
+      count[digit] = start;
+      start += c;
+    }
+    for (int32_t e = 0; e < n; ++e) spare[count[(keys[e] >> shift) & kDigitMask]++] = keys[e];
+    keys.swap(spare);
+  }
   return std::adjacent_find(keys.begin(), keys.end()) == keys.end();
 }
 
@@ -115,19 +142,22 @@ class FastBuild {
     for (int32_t e = 0; e < n; ++e) slice[e] = pairs_[e].second;
   }
 
-  static bool by_key(const std::pair<double, int32_t>& a, const std::pair<double, int32_t>& b) {
-    return a.first < b.first;
-  }
+  struct ByKey {
+    bool operator()(const std::pair<double, int32_t>& a,
+                    const std::pair<double, int32_t>& b) const {
+      return a.first < b.first;
+    }
+  };
 
   void select(int32_t* slice, int32_t n, int32_t m, int32_t dim) {
     gather(slice, n, dim);
-    std::nth_element(pairs_.begin(), pairs_.begin() + m, pairs_.begin() + n, by_key);
+    std::nth_element(pairs_.begin(), pairs_.begin() + m, pairs_.begin() + n, ByKey());
     scatter(slice, n);
   }
 
   void sort_ascending(int32_t* slice, int32_t n, int32_t dim) {
     gather(slice, n, dim);
-    std::sort(pairs_.begin(), pairs_.begin() + n, by_key);
+    std::sort(pairs_.begin(), pairs_.begin() + n, ByKey());
     scatter(slice, n);
   }
 

@@ -294,7 +294,7 @@ TEST(FastConstruction, MixedTiedAndDistinctDimensions) {
   }
 }
 
-// Sorted and reverse-sorted distinct points along a line, and NaN, are no trouble either.
+// Sorted and reverse-sorted distinct points along a line, NaN and signed zeros.
 TEST(FastConstruction, SortedLinesAndNaN) {
   Cloud sorted{2000, 1, std::vector<double>(2000)};
   std::iota(sorted.xyz.begin(), sorted.xyz.end(), 0.0);
@@ -305,6 +305,13 @@ TEST(FastConstruction, SortedLinesAndNaN) {
   withNan.xyz[150] = NAN;
   for (const Cloud* cloud : {&sorted, &reversed, &withNan}) {
     expect_same_tree(fast_tree(*cloud)->root, literal_tree(*cloud)->root, cloud->N);
+  }
+  // -0 and 0 are equal keys, a tie, although their bits differ.
+  for (unsigned seed = 1; seed <= 20; ++seed) {
+    Cloud zeros = tulm_test::random_cloud(40, 1, 0, seed);
+    zeros.xyz[seed % 40] = 0.0;
+    zeros.xyz[(7 * seed + 3) % 40] = -0.0;
+    expect_same_tree(fast_tree(zeros)->root, literal_tree(zeros)->root, zeros.N);
   }
 }
 
