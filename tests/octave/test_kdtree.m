@@ -64,6 +64,15 @@
 %! nearestPointSearch([], zeros(0, 2), T);
 
 %!test
+%! % a kept tree outlives unloading the plug-ins: the handle registry is per process
+%! [~, ~, T] = nearestIndexSearch(six, zeros(0, 2));
+%! clear nearestIndexSearch nearestPointSearch radiusPointSearch
+%! assert(radiusPointSearch(T, [7 2], 0), [7 2]);
+%! assert(nearestPointSearch([], [9 2], T), [8 1]);
+%! assert(lasterr_of(@() nearestIndexSearch([], [9 2], T)), ...
+%!        'nearestIndexSearch: Third argument is not a valid pointer to a k-D tree');
+
+%!test
 %! % against brute force on integer points with many ties; the distance is exact
 %! rand('seed', 3);
 %! ref = floor(4 * rand(300, 3));
