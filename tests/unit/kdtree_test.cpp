@@ -292,6 +292,16 @@ TEST(FastConstruction, MixedTiedAndDistinctDimensions) {
     }
     expect_same_tree(fast_tree(cloud)->root, literal_tree(cloud)->root, cloud.N);
   }
+  // A few shared keys among distinct ones: only the slices that hold both rows of a pair
+  // take the exact sort.
+  for (unsigned seed = 1; seed <= 10; ++seed) {
+    Cloud cloud = tulm_test::random_cloud(2000, 3, 0, seed);
+    for (int32_t k = 0; k < 6; ++k) {
+      const int32_t d = k % 3;
+      cloud.xyz[(k * 331 + seed) % 2000 + d * 2000] = cloud.xyz[(k * 127 + 5) % 2000 + d * 2000];
+    }
+    expect_same_tree(fast_tree(cloud)->root, literal_tree(cloud)->root, cloud.N);
+  }
 }
 
 // Sorted and reverse-sorted distinct points along a line, NaN and signed zeros.
