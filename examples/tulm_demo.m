@@ -13,3 +13,4 @@ printf('mesh: %d vertices, %d faces (%.0f ms to generate)\n\n', size(vertices, 2
 mesh = demo_connectivity(vertices, faces);
 demo_measures(mesh);
 demo_location(mesh);
+demo_kdtree(mesh);

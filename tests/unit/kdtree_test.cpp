@@ -1,0 +1,328 @@
+// The k-d tree module directly: shapes, the dump, the radius search, the nearest queries, and
+// the fast construction against the literal one.
+#include "core/spatial_search/kdtree.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include "core/diagnostics.h"
+#include "core/spatial_search/nearest_queries.h"
+#include "kdtree_oracle.h"
+
+using tulm_test::Cloud;
+using tulm_test::PreorderOracle;
+
+namespace {
+
+// Points given row by row.
+Cloud cloud_of(const std::vector<std::vector<double>>& rows) {
+  Cloud cloud{static_cast<int32_t>(rows.size()), static_cast<int32_t>(rows[0].size()), {}};
+  cloud.xyz.resize(rows.size() * rows[0].size());
+  for (size_t p = 0; p < rows.size(); ++p) {
+    for (size_t d = 0; d < rows[p].size(); ++d) cloud.xyz[p + d * rows.size()] = rows[p][d];
+  }
+  return cloud;
+}
+
+const std::vector<std::vector<double>> kSixPoints = {{2, 3}, {5, 4}, {9, 6},
+                                                     {4, 7}, {8, 1}, {7, 2}};
+
+struct ReleaseTree {
+  void operator()(tulm::tree_header* tree) const { tulm::release_tree(tree); }
+};
+using Tree = std::unique_ptr<tulm::tree_header, ReleaseTree>;
+
+Tree fast_tree(const Cloud& cloud) {
+  tulm::CapturedDiagnostics diagnostics;
+  std::vector<int32_t> idx(static_cast<size_t>(cloud.M));
+  std::iota(idx.begin(), idx.end(), 0);
+  return Tree(
+      tulm::build_tree(cloud.xyz.data(), cloud.M, cloud.N, idx.data(), cloud.M, 0, diagnostics));
+}
+
+// The literal construction, in a header of its own.
+Tree literal_tree(const Cloud& cloud) {
+  tulm::CapturedDiagnostics diagnostics;
+  std::vector<int32_t> idx(static_cast<size_t>(cloud.M));
+  std::iota(idx.begin(), idx.end(), 0);
+  auto* tree = static_cast<tulm::tree_header*>(std::malloc(sizeof(tulm::tree_header)));
+  *tree = {tulm::build_tree_core(cloud.xyz.data(), cloud.M, cloud.N, idx.data(), cloud.M, 0,
+                                 diagnostics),
+           cloud.N, nullptr};
+  return Tree(tree);
+}
+
+// "row(left,right)" with "-" for a missing child, leaves as plain rows.
+std::string shape(const tulm::node* at) {
+  if (at == nullptr) return "-";
+  std::string text = std::to_string(at->idx);
+  if (at->left != nullptr || at->right != nullptr) {
+    text += "(" + shape(at->left) + "," + shape(at->right) + ")";
+  }
+  return text;
+}
+
+// Every field that a search reads, bit for bit, in pre-order.
+void expect_same_tree(const tulm::node* a, const tulm::node* b, int32_t ndim) {
+  ASSERT_EQ(a == nullptr, b == nullptr);
+  if (a == nullptr) return;
+  ASSERT_EQ(a->idx, b->idx);
+  ASSERT_EQ(a->dim, b->dim);
+  ASSERT_EQ(std::memcmp(a->value, b->value, ndim * sizeof(double)), 0);
+  expect_same_tree(a->left, b->left, ndim);
+  expect_same_tree(a->right, b->right, ndim);
+}
+
+void collect_preorder(const tulm::node* at, std::vector<int32_t>& rows) {
+  if (at == nullptr) return;
+  rows.push_back(static_cast<int32_t>(at->idx));
+  collect_preorder(at->left, rows);
+  collect_preorder(at->right, rows);
+}
+
+struct ShapeCase {
+  const char* name;
+  std::vector<std::vector<double>> points;
+  std::string shape;
+};
+
+class TreeShapes : public testing::TestWithParam<ShapeCase> {};
+
+TEST_P(TreeShapes, BothConstructionsGiveTheDocumentedShape) {
+  const Cloud cloud = cloud_of(GetParam().points);
+  EXPECT_EQ(shape(fast_tree(cloud)->root), GetParam().shape);
+  EXPECT_EQ(shape(literal_tree(cloud)->root), GetParam().shape);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Examples, TreeShapes,
+    testing::Values(ShapeCase{"OnePointIsOneLeaf", {{4}}, "0"},
+                    ShapeCase{"MiddleValueIsRoot", {{3}, {1}, {2}}, "2(1,0)"},
+                    ShapeCase{"TwoEqualPointsLeanLeft", {{1}, {1}}, "0(1,-)"},
+                    ShapeCase{"ThreeEqualPointsReversed", {{5}, {5}, {5}}, "2(1,0)"},
+                    ShapeCase{"SixPointsInThePlane", kSixPoints, "5(1(0,3),2(4,-))"}),
+    [](const testing::TestParamInfo<ShapeCase>& info) { return std::string(info.param.name); });
+
+TEST(DisplayTree, DumpsTheSixPointTreeLineByLine) {
+  const Tree tree = fast_tree(cloud_of(kSixPoints));
+  tulm::CapturedDiagnostics diagnostics;
+  tulm::display_tree(tree->root, 2, diagnostics);
+  const std::string expected =
+      "Node: (dim = 0) (idx= 5) (value = 7.000000\t2.000000\t)\n"
+      "Going left\n"
+      "Node: (dim = 1) (idx= 1) (value = 5.000000\t4.000000\t)\n"
+      "Going left\n"
+      "Node: (dim = 0) (idx= 0) (value = 2.000000\t3.000000\t)\n"
+      "Left is (null)\n"
+      "Right is (null)\n"
+      "Going right\n"
+      "Node: (dim = 0) (idx= 3) (value = 4.000000\t7.000000\t)\n"
+      "Left is (null)\n"
+      "Right is (null)\n"
+      "Going right\n"
+      "Node: (dim = 1) (idx= 2) (value = 9.000000\t6.000000\t)\n"
+      "Going left\n"
+      "Node: (dim = 0) (idx= 4) (value = 8.000000\t1.000000\t)\n"
+      "Left is (null)\n"
+      "Right is (null)\n"
+      "Right is (null)\n";
+  EXPECT_EQ(diagnostics.printed, expected);
+}
+
+// rangeQuery's list, as rows; releases the cells as a caller must.
+std::vector<uint32_t> take_list(tulm::node* cell) {
+  std::vector<uint32_t> rows;
+  while (cell != nullptr) {
+    rows.push_back(cell->idx);
+    tulm::node* next = cell->right;
+    std::free(cell->value);
+    std::free(cell);
+    cell = next;
+  }
+  return rows;
+}
+
+TEST(RangeQuery, ListsMatchesInPreorderInclusiveOfTheRadius) {
+  const Tree tree = fast_tree(cloud_of(kSixPoints));
+  const double q[] = {5, 4};
+  EXPECT_EQ(take_list(tulm::rangeQuery(tree->root, 3.0, q, 2)), (std::vector<uint32_t>{5, 1}));
+  EXPECT_EQ(take_list(tulm::rangeQuery(tree->root, 0.0, q, 2)), (std::vector<uint32_t>{1}));
+  // (2, 3) and (4, 7) are at exactly sqrt(10) from (5, 4)
+  EXPECT_EQ(take_list(tulm::rangeQuery(tree->root, std::sqrt(10.0), q, 2)),
+            (std::vector<uint32_t>{5, 1, 0, 3}));
+  EXPECT_EQ(take_list(tulm::rangeQuery(tree->root, INFINITY, q, 2)),
+            (std::vector<uint32_t>{5, 1, 0, 3, 2, 4}));
+  EXPECT_EQ(take_list(tulm::rangeQuery(tree->root, NAN, q, 2)), (std::vector<uint32_t>{}));
+  const double nanPoint[] = {NAN, 4};
+  EXPECT_EQ(take_list(tulm::rangeQuery(tree->root, 3.0, nanPoint, 2)), (std::vector<uint32_t>{}));
+}
+
+TEST(PointLocation, DescendsToTheDocumentedCandidate) {
+  const Tree tree = fast_tree(cloud_of(kSixPoints));
+  const double q[] = {6, 3};
+  EXPECT_EQ(tulm::pointLocation(tree->root, q, 2)->idx, 0u);
+}
+
+TEST(RunQueries, NanRowPrintsNullAndGetsMinusOne) {
+  const Tree tree = fast_tree(cloud_of(kSixPoints));
+  const double model[] = {6, NAN, 3, 1};  // rows (6, 3) and (NaN, 1)
+  double out[4] = {};
+  double dist[2] = {};
+  tulm::CapturedDiagnostics diagnostics;
+  tulm::run_queries(tree->root, model, 2, 2, out, dist, tulm::kPointMode, diagnostics);
+  EXPECT_EQ(diagnostics.printed, "Null LL\n");
+  EXPECT_EQ(std::vector<double>(out, out + 4), (std::vector<double>{5, -1, 4, -1}));
+  EXPECT_EQ(dist[0], std::sqrt(2.0));
+  EXPECT_EQ(dist[1], 0.0);
+}
+
+struct CloudCase {
+  const char* name;
+  int32_t M;
+  int32_t N;
+  int range;  // integer coordinates 0..range-1, or 0 for continuous ones
+};
+
+class RandomClouds : public testing::TestWithParam<CloudCase> {};
+
+// The fast construction must give the literal construction's tree, field by field, and both
+// the oracle's pre-order.
+TEST_P(RandomClouds, FastConstructionIsTheLiteralTree) {
+  const CloudCase& c = GetParam();
+  for (unsigned seed = 1; seed <= 3; ++seed) {
+    const Cloud cloud = tulm_test::random_cloud(c.M, c.N, c.range, seed);
+    const Tree fast = fast_tree(cloud);
+    const Tree literal = literal_tree(cloud);
+    expect_same_tree(fast->root, literal->root, c.N);
+    std::vector<int32_t> rows;
+    collect_preorder(literal->root, rows);
+    EXPECT_EQ(rows, PreorderOracle(cloud).order());
+  }
+}
+
+TEST_P(RandomClouds, NearestAndRadiusMatchBruteForce) {
+  const CloudCase& c = GetParam();
+  const Cloud cloud = tulm_test::random_cloud(c.M, c.N, c.range, 7);
+  const PreorderOracle oracle(cloud);
+  const Tree tree = fast_tree(cloud);
+  const int32_t Q = 200;
+  // Queries on and between the grid points, so that ties are frequent.
+  Cloud model = tulm_test::random_cloud(Q, c.N, c.range > 0 ? 2 * c.range : 0, 8);
+  if (c.range > 0) {
+    for (double& x : model.xyz) x *= 0.5;
+  }
+  std::vector<double> index(Q), point(static_cast<size_t>(Q) * c.N), dist(Q), dist2(Q);
+  tulm::CapturedDiagnostics diagnostics;
+  tulm::run_queries(tree->root, model.xyz.data(), Q, c.N, index.data(), dist.data(),
+                    tulm::kIndexMode, diagnostics);
+  tulm::run_queries(tree->root, model.xyz.data(), Q, c.N, point.data(), dist2.data(),
+                    tulm::kPointMode, diagnostics);
+  EXPECT_EQ(diagnostics.printed, "");
+  for (int32_t i = 0; i < Q; ++i) {
+    const std::vector<double> q = model.row(i);
+    const tulm_test::Nearest expected = tulm_test::brute_nearest(cloud, oracle, q);
+    ASSERT_EQ(index[i], expected.row) << "model row " << i;
+    ASSERT_EQ(dist[i], expected.distance);
+    ASSERT_EQ(dist2[i], expected.distance);
+    for (int32_t d = 0; d < c.N; ++d) ASSERT_EQ(point[i + d * Q], cloud.at(expected.row, d));
+
+    const double r = c.range > 0 ? (i % 4) * 0.5 : 0.1 * (i % 3);
+    std::vector<int32_t> rows;
+    for (const tulm::node* match : tulm::run_range_search(tree->root, q.data(), c.N, r)) {
+      rows.push_back(static_cast<int32_t>(match->idx));
+    }
+    ASSERT_EQ(rows, tulm_test::brute_within(cloud, oracle, q, r)) << "model row " << i;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Clouds, RandomClouds,
+    testing::Values(CloudCase{"Line_Ties", 300, 1, 7}, CloudCase{"Plane_Ties", 300, 2, 4},
+                    CloudCase{"Space_Ties", 300, 3, 3}, CloudCase{"Space_FewTies", 400, 3, 40},
+                    CloudCase{"Line_Continuous", 301, 1, 0},
+                    CloudCase{"Plane_Continuous", 257, 2, 0},
+                    CloudCase{"Space_Continuous", 500, 3, 0}, CloudCase{"FourDims_Ties", 200, 4, 3},
+                    CloudCase{"Tiny", 2, 3, 2}),
+    [](const testing::TestParamInfo<CloudCase>& info) { return std::string(info.param.name); });
+
+// Enough queries to be taken in a cache-friendly order: every row still gets its own
+// answer, and rows without a match keep their distance.
+TEST(RunQueries, ManyQueriesInAnyOrderKeepTheirRows) {
+  const Cloud cloud = tulm_test::random_cloud(300, 3, 3, 21);
+  const PreorderOracle oracle(cloud);
+  const Tree tree = fast_tree(cloud);
+  Cloud model = tulm_test::random_cloud(3000, 3, 6, 22);
+  for (double& x : model.xyz) x *= 0.5;
+  for (int32_t i = 0; i < model.M; i += 97) model.xyz[i + model.M] = NAN;
+  std::vector<double> index(model.M), dist(model.M, 42.0);
+  tulm::CapturedDiagnostics diagnostics;
+  tulm::run_queries(tree->root, model.xyz.data(), model.M, 3, index.data(), dist.data(),
+                    tulm::kIndexMode, diagnostics);
+  std::string nullLines;
+  for (int32_t i = 0; i < model.M; ++i) {
+    if (i % 97 == 0) {
+      nullLines += "Null LL\n";
+      ASSERT_EQ(index[i], -1);
+      ASSERT_EQ(dist[i], 42.0);
+      continue;
+    }
+    const tulm_test::Nearest expected = tulm_test::brute_nearest(cloud, oracle, model.row(i));
+    ASSERT_EQ(index[i], expected.row) << "model row " << i;
+    ASSERT_EQ(dist[i], expected.distance);
+  }
+  EXPECT_EQ(diagnostics.printed, nullLines);
+}
+
+// Ties in one dimension only: the fast construction selects along the distinct dimension
+// and falls back to the exact sort along the tied one, from the order the literal
+// construction would have there.
+TEST(FastConstruction, MixedTiedAndDistinctDimensions) {
+  for (unsigned seed = 1; seed <= 5; ++seed) {
+    Cloud cloud = tulm_test::random_cloud(500, 3, 0, seed);
+    for (int32_t p = 0; p < cloud.M; ++p) {
+      cloud.xyz[p + cloud.M] = std::floor(cloud.xyz[p + cloud.M] * 5);  // dimension 1 tied
+    }
+    expect_same_tree(fast_tree(cloud)->root, literal_tree(cloud)->root, cloud.N);
+  }
+  // A few shared keys among distinct ones: only the slices that hold both rows of a pair
+  // take the exact sort.
+  for (unsigned seed = 1; seed <= 10; ++seed) {
+    Cloud cloud = tulm_test::random_cloud(2000, 3, 0, seed);
+    for (int32_t k = 0; k < 6; ++k) {
+      const int32_t d = k % 3;
+      cloud.xyz[(k * 331 + seed) % 2000 + d * 2000] = cloud.xyz[(k * 127 + 5) % 2000 + d * 2000];
+    }
+    expect_same_tree(fast_tree(cloud)->root, literal_tree(cloud)->root, cloud.N);
+  }
+}
+
+// Sorted and reverse-sorted distinct points along a line, NaN and signed zeros.
+TEST(FastConstruction, SortedLinesAndNaN) {
+  Cloud sorted{2000, 1, std::vector<double>(2000)};
+  std::iota(sorted.xyz.begin(), sorted.xyz.end(), 0.0);
+  Cloud reversed = sorted;
+  std::reverse(reversed.xyz.begin(), reversed.xyz.end());
+  Cloud withNan = tulm_test::random_cloud(100, 2, 3, 5);
+  withNan.xyz[7] = NAN;
+  withNan.xyz[150] = NAN;
+  for (const Cloud* cloud : {&sorted, &reversed, &withNan}) {
+    expect_same_tree(fast_tree(*cloud)->root, literal_tree(*cloud)->root, cloud->N);
+  }
+  // -0 and 0 are equal keys, a tie, although their bits differ.
+  for (unsigned seed = 1; seed <= 20; ++seed) {
+    Cloud zeros = tulm_test::random_cloud(40, 1, 0, seed);
+    zeros.xyz[seed % 40] = 0.0;
+    zeros.xyz[(7 * seed + 3) % 40] = -0.0;
+    expect_same_tree(fast_tree(zeros)->root, literal_tree(zeros)->root, zeros.N);
+  }
+}
+
+}  // namespace
