@@ -13,219 +13,33 @@
 #include <vector>
 
 #include "harness.h"
+#include "valid_calls.h"
 
 using mexhost::Array;
 
 namespace {
 
-// The octahedron: vertex 1 on top, 6 at the bottom, faces oriented toward the origin.
-const std::vector<float> kVerticesCol = {0, 0, 1, 1, 0, 0, 0, 1, 0, -1, 0, 0, 0, -1, 0, 0, 0, -1};
-const std::vector<int32_t> kFacesCol = {1, 3, 2, 1, 4, 3, 1, 5, 4, 1, 2, 5,
-                                        6, 2, 3, 6, 3, 4, 6, 4, 5, 6, 5, 2};
-constexpr int32_t kV = 6, kF = 8;
-
-struct Fixture {
-  Array verticesCol, verticesRow, facesCol, facesRow, nbors, vertexFaces, data, points, seeds;
-  Array reference, model;
-  int32_t K = 0, Kf = 0;
-};
-
-std::vector<int32_t> column_form(const Array& flat, int32_t rows) {
-  const std::vector<int32_t> v = flat.values<int32_t>();
-  const size_t cols = v.size() / rows;
-  std::vector<int32_t> out(v.size());
-  for (size_t r = 0; r < static_cast<size_t>(rows); ++r) {
-    for (size_t c = 0; c < cols; ++c) out[c + r * cols] = v[r + c * rows];
-  }
-  return out;
-}
-
-Fixture make_fixture() {
-  Fixture f;
-  f.verticesCol = mexhost::single_array({3, kV}, kVerticesCol);
-  std::vector<float> row(18);
-  std::vector<int32_t> facesRow(24);
-  for (int v = 0; v < kV; ++v) {
-    for (int c = 0; c < 3; ++c) row[v + c * kV] = kVerticesCol[3 * v + c];
-  }
-  for (int i = 0; i < kF; ++i) {
-    for (int j = 0; j < 3; ++j) facesRow[i + j * kF] = kFacesCol[3 * i + j];
-  }
-  f.verticesRow = mexhost::single_array({kV, 3}, row);
-  f.facesCol = mexhost::int32_array({3, kF}, kFacesCol);
-  f.facesRow = mexhost::int32_array({kF, 3}, facesRow);
-  const auto nbors =
-      mexhost::call("TULM_convertFaces2VertNbors", 1, {f.facesRow, mexhost::int32_scalar(kV)});
-  const auto faces =
-      mexhost::call("TULM_convertFaces2FacesOfVert", 1, {f.facesRow, mexhost::int32_scalar(kV)});
-  if (nbors.failed || faces.failed) std::abort();
-  f.K = static_cast<int32_t>(nbors.outputs[0].numel() / kV);
-  f.Kf = static_cast<int32_t>(faces.outputs[0].numel() / kV);
-  f.nbors = mexhost::int32_array({size_t(f.K), kV}, column_form(nbors.outputs[0], kV));
-  f.vertexFaces = mexhost::int32_array({size_t(f.Kf), kV}, column_form(faces.outputs[0], kV));
-  f.data = mexhost::single_array({2, kV}, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12});
-  f.points = mexhost::single_array({3, 2}, {0.1f, 0.2f, 0.9f, 0.5f, -0.5f, -0.6f});
-  f.seeds = mexhost::int32_array({1, 2}, {1, 6});
-  f.reference = mexhost::double_array({5, 2}, {0, 1, 2, 2, 5, 0, 1, 1, 3, 4});
-  f.model = mexhost::double_array({3, 2}, {0.5, 2, 9, 0.5, 1, -1});
-  return f;
-}
-
-const Fixture& fixture() {
-  static const Fixture f = make_fixture();
-  return f;
-}
-
-// Releases a tree through its handle (a handle already released just gets its message), so
-// that trees do not pile up across runs.
-void release_tree(const Array& handle) {
-  const Fixture& f = fixture();
-  mexhost::call("nearestIndexSearch", 1, {f.reference, mexhost::double_array({0, 0}), handle});
-}
-
-void release_kept_tree(const mexhost::CallResult& result, const std::string& name) {
-  if ((name == "nearestPointSearch" || name == "nearestIndexSearch") && !result.failed &&
-      result.outputs.size() >= 3 && result.outputs[2].exists()) {
-    release_tree(result.outputs[2]);
-  }
-}
+using tulm_test::octahedron;
 
 // A k-d tree handle of the kind the fuzzer asked for.
 enum class HandleKind { kLive, kReleased, kMadeUp };
 
 Array tree_handle(HandleKind kind, double madeUp) {
   if (kind == HandleKind::kMadeUp) return mexhost::double_scalar(madeUp);
-  const Fixture& f = fixture();
-  auto built = mexhost::call("nearestIndexSearch", 3, {f.reference, f.model});
-  if (built.failed || !built.outputs[2].exists()) std::abort();
-  Array handle = built.outputs[2];
-  if (kind == HandleKind::kReleased) release_tree(handle);
+  Array handle = tulm_test::new_tree_handle();
+  if (kind == HandleKind::kReleased) tulm_test::release_tree(handle);
   return handle;
 }
 
-struct Plugin {
-  const char* name;
-  std::vector<Array> (*inputs)(const Fixture&);
-  int handleInput;  // position of a k-d tree handle among the inputs, -1 for none
-};
+// Releases a tree that a call kept alive, so that trees do not pile up across runs.
+void release_kept_tree(const mexhost::CallResult& result, const std::string& name) {
+  if ((name == "nearestPointSearch" || name == "nearestIndexSearch") && !result.failed &&
+      result.outputs.size() >= 3 && result.outputs[2].exists()) {
+    tulm_test::release_tree(result.outputs[2]);
+  }
+}
 
-Array i32(int32_t v) { return mexhost::int32_scalar(v); }
-
-const Plugin kPlugins[] = {
-    {"TULM_convertFaces2VertNbors",
-     [](const Fixture& f) {
-       return std::vector<Array>{f.facesRow, i32(kV)};
-     },
-     -1},
-    {"TULM_convertFaces2FacesOfVert",
-     [](const Fixture& f) {
-       return std::vector<Array>{f.facesRow, i32(kV)};
-     },
-     -1},
-    {"TULM_findNeighborhoodGivenRadius",
-     [](const Fixture& f) {
-       return std::vector<Array>{i32(f.K), i32(kV), i32(2), i32(2), f.nbors};
-     },
-     -1},
-    {"TULM_calculateSurfaceArea",
-     [](const Fixture& f) {
-       return std::vector<Array>{f.verticesRow, f.facesRow};
-     },
-     -1},
-    {"TULM_computeMeshFaceAreas",
-     [](const Fixture& f) {
-       return std::vector<Array>{i32(kF), f.facesCol, f.verticesCol};
-     },
-     -1},
-    {"TULM_computeVertexDistSq2Nbors",
-     [](const Fixture& f) {
-       return std::vector<Array>{i32(f.K), i32(kV), f.nbors, f.verticesCol};
-     },
-     -1},
-    {"TULM_computeDiffDataVertex2Nbors",
-     [](const Fixture& f) {
-       return std::vector<Array>{i32(f.K), i32(kV), i32(2), f.nbors, f.data};
-     },
-     -1},
-    {"TULM_gaussianSmoothVertexData",
-     [](const Fixture& f) {
-       return std::vector<Array>{f.verticesCol, f.nbors, f.data, mexhost::double_scalar(0.5)};
-     },
-     -1},
-    {"TULM_findFaceAux",
-     [](const Fixture& f) {
-       return std::vector<Array>{f.points, f.verticesCol, f.facesCol,
-                                 f.nbors,  f.vertexFaces, f.seeds};
-     },
-     -1},
-    {"TULM_findNearestVertex",
-     [](const Fixture& f) {
-       return std::vector<Array>{f.points, f.verticesCol, f.nbors, f.seeds};
-     },
-     -1},
-    {"TULM_computeFoldPenaltyGrad",
-     [](const Fixture& f) {
-       return std::vector<Array>{f.verticesCol, f.facesCol, f.vertexFaces,
-                                 mexhost::double_scalar(1)};
-     },
-     -1},
-    {"TULM_computeFoldPenalty",
-     [](const Fixture& f) {
-       return std::vector<Array>{f.verticesCol, f.facesCol, f.vertexFaces,
-                                 mexhost::double_scalar(1)};
-     },
-     -1},
-    {"TULM_computeLocalFoldPenaltyGrad",
-     [](const Fixture& f) {
-       return std::vector<Array>{f.verticesCol, f.facesCol, f.vertexFaces,
-                                 mexhost::int32_array({2, 1}, {1, 6}), mexhost::double_scalar(1)};
-     },
-     -1},
-    {"TULM_computeLocalFoldPenalty",
-     [](const Fixture& f) {
-       return std::vector<Array>{f.verticesCol, f.facesCol, f.vertexFaces,
-                                 mexhost::int32_array({2, 1}, {1, 6}), mexhost::double_scalar(1)};
-     },
-     -1},
-    {"TULM_computeLocalFoldPenaltyUmbrella",
-     [](const Fixture& f) {
-       return std::vector<Array>{f.verticesCol,
-                                 f.facesCol,
-                                 f.vertexFaces,
-                                 f.nbors,
-                                 mexhost::int32_array({2, 1}, {1, 6}),
-                                 mexhost::double_scalar(1)};
-     },
-     -1},
-    {"TULM_computeAreaChangePenaltyGrad",
-     [](const Fixture& f) {
-       return std::vector<Array>{f.verticesCol, f.facesCol, f.vertexFaces,
-                                 mexhost::single_array({1, kF})};
-     },
-     -1},
-    {"TULM_computeAreaChangePenalty",
-     [](const Fixture& f) {
-       return std::vector<Array>{f.verticesCol, f.facesCol, f.vertexFaces,
-                                 mexhost::single_array({1, kF})};
-     },
-     -1},
-    {"nearestPointSearch",
-     [](const Fixture& f) {
-       return std::vector<Array>{f.reference, f.model, Array()};
-     },
-     2},
-    {"nearestIndexSearch",
-     [](const Fixture& f) {
-       return std::vector<Array>{f.reference, f.model, Array()};
-     },
-     2},
-    {"radiusPointSearch",
-     [](const Fixture&) {
-       return std::vector<Array>{Array(), mexhost::double_array({1, 2}, {1, 1}),
-                                 mexhost::double_scalar(2)};
-     },
-     0},
-};
+constexpr int32_t kV = tulm_test::Octahedron::V, kF = tulm_test::Octahedron::F;
 
 const double kSpecial[] = {0,
                            -1,
@@ -311,10 +125,11 @@ extern "C" const char* __asan_default_options() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider bytes(data, size);
-  const Plugin& plugin = kPlugins[bytes.ConsumeIntegralInRange<size_t>(0, std::size(kPlugins) - 1)];
+  const auto& calls = tulm_test::valid_calls();
+  const tulm_test::ValidCall& plugin =
+      calls[bytes.ConsumeIntegralInRange<size_t>(0, calls.size() - 1)];
   if (!mexhost::plugin_available(plugin.name)) return -1;
-  const Fixture& f = fixture();
-  std::vector<Array> inputs = plugin.inputs(f);
+  std::vector<Array> inputs = plugin.inputs;
   Array liveHandle;
   if (plugin.handleInput >= 0) {
     const auto kind = static_cast<HandleKind>(bytes.ConsumeIntegralInRange(0, 2));
@@ -334,6 +149,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!result.guards_intact || !result.inputs_intact) std::abort();
   if (result.failed && result.error.empty()) std::abort();
   release_kept_tree(result, plugin.name);
-  if (liveHandle.exists()) release_tree(liveHandle);
+  if (liveHandle.exists()) tulm_test::release_tree(liveHandle);
   return 0;
 }
