@@ -11,3 +11,4 @@ printf('mesh: %d vertices, %d faces (%.0f ms to generate)\n\n', size(vertices, 2
        size(faces, 2), 1000 * toc);
 
 mesh = demo_connectivity(vertices, faces);
+demo_folding(mesh);
