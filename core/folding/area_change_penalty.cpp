@@ -2,15 +2,16 @@
 
 #include <vector>
 
+#include "core/folding/fold_passes.h"
+
 namespace tulm {
 namespace {
 
 float areaChangeFacePass(const FoldMesh& mesh, const float* originalAreas, float* areas) {
+  signedFaceAreas(mesh, 0, mesh.numFaces, areas);
   float penalty = 0.0f;
   for (int32_t f = 0; f < mesh.numFaces; ++f) {
-    const float s = signedFaceArea(mesh, f);
-    areas[f] = s;
-    const float d = s - originalAreas[f];
+    const float d = areas[f] - originalAreas[f];
     penalty = d * d + penalty;
   }
   return penalty;
@@ -23,17 +24,19 @@ void TULM_computeAreaChangePenaltyGrad(const FoldMesh& mesh, const float* origin
   std::vector<float> areas(mesh.numFaces);
   *P = areaChangeFacePass(mesh, originalAreas, areas.data());
   if (G == nullptr) return;
+  // Every listed face counts, with the factor -2 (s - o) whatever the sign of s.
+  const auto accumulate = [&](const FaceCorner& pair, const float* g) {
+    const float u = (areas[pair.face] - originalAreas[pair.face]) * -2.0f;
+    float* column = G + index_2D_array(0, pair.corner, 3);
+    column[0] = g[0] * u + column[0];
+    column[1] = g[1] * u + column[1];
+    column[2] = g[2] * u + column[2];
+  };
+  GradientBatch<decltype(accumulate)> gradients(mesh, accumulate);
   for (int32_t v = 0; v < mesh.numVerts; ++v) {
-    float* column = G + index_2D_array(0, v, 3);
-    forEachFaceOfVertex(mesh, v, [&](int32_t f) {
-      float g[3];
-      faceAreaGradient(mesh, f, v, g);
-      const float u = (areas[f] - originalAreas[f]) * -2.0f;
-      column[0] = g[0] * u + column[0];
-      column[1] = g[1] * u + column[1];
-      column[2] = g[2] * u + column[2];
-    });
+    forEachFaceOfVertex(mesh, v, [&](int32_t f) { gradients.add(f, v); });
   }
+  gradients.flush();
 }
 
 void TULM_computeAreaChangePenalty(const FoldMesh& mesh, const float* originalAreas, float* P) {

@@ -45,12 +45,33 @@ inline bool isFlipped(float s) { return s > kFlipThreshold; }
 // read: "faces holds 9 at (2, 5), outside 1..4".
 float signedFaceArea(const FoldMesh& mesh, int32_t f);
 
+// signedFaceArea of the faces first, first + 1, ..., first + count - 1 into areas[0..count-1],
+// bit for bit. Passes over many faces use this: it computes the edges of a run of faces before
+// their cross products, so that crossVectors does not wait on stores it reads back at once.
+void signedFaceAreas(const FoldMesh& mesh, int32_t first, int32_t count, float* areas);
+
+// signedFaceArea of the faces numbered in faces[0..count-1] (0-based) into areas[0..count-1].
+void signedFaceAreasOf(const FoldMesh& mesh, const int32_t* faces, int32_t count, float* areas);
+
+// Ends the call as signedFaceArea would when a corner of face f lies outside 1..V.
+void checkFaceCorners(const FoldMesh& mesh, int32_t f);
+
+// A face and one of its corners (0-based), whose area gradient is wanted.
+struct FaceCorner {
+  int32_t face;
+  int32_t corner;
+};
+
 // g = the gradient of the unsigned area of face f with respect to the position of vertex w
 // (both 0-based): k * (n x (P_b - P_a)) with a, b the two other corners, n their normal with
 // P_w and k = 0.25 / area. The area is recomputed (double square root), never cached. Zero
 // when that area is below kGradientAreaFloor. When w is not a corner of f, the corners v1 and
 // v2 play a and b.
 void faceAreaGradient(const FoldMesh& mesh, int32_t f, int32_t w, float g[3]);
+
+// faceAreaGradient of count pairs into g[0..count-1], bit for bit, batched like
+// signedFaceAreas.
+void faceAreaGradients(const FoldMesh& mesh, const FaceCorner* pairs, int32_t count, float (*g)[3]);
 
 // Calls visit(f) for the 0-based faces that column v of VertexFaces lists, top to bottom,
 // up to the first entry below 1. An entry above F ends the call:

@@ -3,29 +3,39 @@
 namespace tulm {
 
 float flipFacePass(const FoldMesh& mesh, float offset, float* areas) {
+  signedFaceAreas(mesh, 0, mesh.numFaces, areas);
   float penalty = 0.0f;
   for (int32_t f = 0; f < mesh.numFaces; ++f) {
-    const float s = signedFaceArea(mesh, f);
-    areas[f] = s;
-    if (isFlipped(s)) penalty = (s + offset) + penalty;
+    if (isFlipped(areas[f])) penalty = (areas[f] + offset) + penalty;
   }
   return penalty;
 }
 
-void addFlipGradientColumn(const FoldMesh& mesh, const float* areas, int32_t w, float* column) {
-  forEachFaceOfVertex(mesh, w, [&](int32_t f) {
-    if (!isFlipped(areas[f])) return;
-    float g[3];
-    faceAreaGradient(mesh, f, w, g);
-    column[0] = g[0] + column[0];
-    column[1] = g[1] + column[1];
-    column[2] = g[2] + column[2];
-  });
-}
-
 float visitPass(const FoldMesh& mesh, const int32_t* visit, int32_t numVisits, float offset,
                 float* areas, InvolvedVertices* involved) {
+  // New faces are evaluated in batches (see signedFaceAreas), in the order they are met. A face
+  // waiting in the batch holds a non-zero mark so that it is not queued twice; a face whose
+  // area comes out exactly 0 may be queued again later, as it would be evaluated again.
+  constexpr int32_t kBatch = 64;
+  const float kQueued = 1.0f;
+  int32_t queue[kBatch] = {};
+  float queuedAreas[kBatch];
+  int32_t size = 0;
   float penalty = 0.0f;
+  const auto flush = [&] {
+    signedFaceAreasOf(mesh, queue, size, queuedAreas);
+    for (int32_t i = 0; i < size; ++i) {
+      const int32_t f = queue[i];
+      const float s = queuedAreas[i];
+      areas[f] = s;
+      if (!isFlipped(s)) continue;
+      penalty = (s + offset) + penalty;
+      if (involved == nullptr) continue;
+      for (int32_t j = 0; j < 3; ++j) involved->add(mesh.faces[index_2D_array(j, f, 3)] - 1);
+    }
+    size = 0;
+  };
+
   const int32_t count = numVisits > 0 ? numVisits : mesh.numVerts;
   for (int32_t t = 0; t < count; ++t) {
     int32_t v = t;
@@ -34,18 +44,15 @@ float visitPass(const FoldMesh& mesh, const int32_t* visit, int32_t numVisits, f
       v = visit[t] - 1;
     }
     forEachFaceOfVertex(mesh, v, [&](int32_t f) {
-      // The cache doubles as the evaluated flag: only a face whose area came out exactly 0
-      // (never flipped) is evaluated again; a NaN area is not 0 and stays evaluated.
+      // The cache doubles as the evaluated flag: a NaN area is not 0 and stays evaluated.
       if (areas[f] != 0.0f) return;
-      const float s = signedFaceArea(mesh, f);
-      areas[f] = s;
-      if (!isFlipped(s)) return;
-      penalty = (s + offset) + penalty;
-      if (involved == nullptr) return;
-      // signedFaceArea has checked the corners.
-      for (int32_t j = 0; j < 3; ++j) involved->add(mesh.faces[index_2D_array(j, f, 3)] - 1);
+      checkFaceCorners(mesh, f);  // where a face-by-face pass would, so errors keep their order
+      areas[f] = kQueued;
+      queue[size++] = f;
+      if (size == kBatch) flush();
     });
   }
+  flush();
   return penalty;
 }
 

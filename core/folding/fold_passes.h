@@ -7,6 +7,7 @@
 #define TULM_CORE_FOLDING_FOLD_PASSES_H
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "core/folding/fold_model.h"
@@ -17,10 +18,64 @@ namespace tulm {
 // the sum of (signed area + offset) over the flipped faces, accumulated in single.
 float flipFacePass(const FoldMesh& mesh, float offset, float* areas);
 
-// Adds to `column` (the three singles of vertex w's column of G) the area gradients of the
-// faces that column w of VertexFaces lists and whose cached area counts as flipped. A face
-// listed twice adds twice; a face never evaluated holds 0 and adds nothing.
-void addFlipGradientColumn(const FoldMesh& mesh, const float* areas, int32_t w, float* column);
+// Evaluates the area gradients of (face, corner) pairs in batches and hands each to
+// sink(pair, g) in the order the pairs were added. Call flush() after the last pair.
+template <class Sink>
+class GradientBatch {
+ public:
+  GradientBatch(const FoldMesh& mesh, Sink sink) : mesh_(mesh), sink_(sink) {}
+
+  void add(int32_t face, int32_t corner) {
+    pairs_[size_++] = {face, corner};
+    if (size_ == kSize) flush();
+  }
+
+  void flush() {
+    faceAreaGradients(mesh_, pairs_, size_, gradients_);
+    for (int32_t i = 0; i < size_; ++i) sink_(pairs_[i], gradients_[i]);
+    size_ = 0;
+  }
+
+ private:
+  static constexpr int32_t kSize = 64;
+  const FoldMesh& mesh_;
+  Sink sink_;
+  FaceCorner pairs_[kSize];
+  float gradients_[kSize][3];
+  int32_t size_ = 0;
+};
+
+// Adds to column w of G (3 x V) the area gradients of the faces that column w of VertexFaces
+// lists and whose cached area counts as flipped, each as g + G in list order. A face listed
+// twice adds twice; a face never evaluated holds 0 and adds nothing.
+class FlipGradients {
+ public:
+  FlipGradients(const FoldMesh& mesh, const float* areas, float* G)
+      : mesh_(mesh), areas_(areas), batch_(mesh, Accumulate{G}) {}
+
+  void addColumn(int32_t w) {
+    forEachFaceOfVertex(mesh_, w, [&](int32_t f) {
+      if (isFlipped(areas_[f])) batch_.add(f, w);
+    });
+  }
+  // Call once after the last column.
+  void finish() { batch_.flush(); }
+
+ private:
+  struct Accumulate {
+    float* G;
+    void operator()(const FaceCorner& pair, const float* g) const {
+      float* column = G + index_2D_array(0, pair.corner, 3);
+      column[0] = g[0] + column[0];
+      column[1] = g[1] + column[1];
+      column[2] = g[2] + column[2];
+    }
+  };
+
+  const FoldMesh& mesh_;
+  const float* areas_;
+  GradientBatch<Accumulate> batch_;
+};
 
 // The corners of flipped faces, each at most once, in order of discovery (1-based).
 class InvolvedVertices {
@@ -32,7 +87,7 @@ class InvolvedVertices {
     marked_[v] = 1;
     list_.push_back(v + 1);
   }
-  const std::vector<int32_t>& list() const { return list_; }
+  std::vector<int32_t> takeList() { return std::move(list_); }
 
  private:
   std::vector<char> marked_;

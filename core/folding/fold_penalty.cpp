@@ -10,9 +10,9 @@ void TULM_computeFoldPenaltyGrad(const FoldMesh& mesh, float offset, float* P, f
   std::vector<float> areas(mesh.numFaces);
   *P = flipFacePass(mesh, offset, areas.data());
   if (G == nullptr) return;
-  for (int32_t v = 0; v < mesh.numVerts; ++v) {
-    addFlipGradientColumn(mesh, areas.data(), v, G + index_2D_array(0, v, 3));
-  }
+  FlipGradients gradients(mesh, areas.data(), G);
+  for (int32_t v = 0; v < mesh.numVerts; ++v) gradients.addColumn(v);
+  gradients.finish();
 }
 
 void TULM_computeFoldPenalty(const FoldMesh& mesh, float offset, float* P) {

@@ -9,28 +9,24 @@
 namespace tulm {
 namespace {
 
-// The visit pass, then L and one column of G or U per involved vertex, the shape all three
-// local penalties share. column(areas, w) fills the column of vertex w; the involved vertices
-// are only collected when L or the columns are wanted.
-template <class Column>
-void localFoldPenalty(const FoldMesh& mesh, const int32_t* visit, int32_t numVisits, float offset,
-                      float* P, bool wantColumns, const CreateInvolvedList& createList,
-                      Column&& column) {
-  std::vector<float> areas(mesh.numFaces);
-  const bool wantList = static_cast<bool>(createList);
-  if (!wantList && !wantColumns) {
-    *P = visitPass(mesh, visit, numVisits, offset, areas.data(), nullptr);
-    return;
+// The visit pass and L, the part all three local penalties share. Returns the involved
+// vertices (1-based), which are only collected when L or a column per involved vertex is
+// wanted.
+std::vector<int32_t> visitAndList(const FoldMesh& mesh, const int32_t* visit, int32_t numVisits,
+                                  float offset, float* areas, float* P, bool wantColumns,
+                                  const CreateInvolvedList& createList) {
+  if (!createList && !wantColumns) {
+    *P = visitPass(mesh, visit, numVisits, offset, areas, nullptr);
+    return {};
   }
   InvolvedVertices involved(mesh.numVerts);
-  *P = visitPass(mesh, visit, numVisits, offset, areas.data(), &involved);
-  const std::vector<int32_t>& list = involved.list();
-  const int32_t count = static_cast<int32_t>(list.size());
-  int32_t* L = wantList ? createList(count) : nullptr;
-  for (int32_t k = 0; k < count; ++k) {
-    if (L != nullptr) L[k] = list[k];
-    if (wantColumns) column(areas.data(), list[k] - 1);
+  *P = visitPass(mesh, visit, numVisits, offset, areas, &involved);
+  std::vector<int32_t> list = involved.takeList();
+  if (createList) {
+    int32_t* L = createList(static_cast<int32_t>(list.size()));
+    if (!list.empty()) std::memcpy(L, list.data(), list.size() * sizeof(int32_t));
   }
+  return list;
 }
 
 // The default quiet NaN of x86 arithmetic (what 0/0 gives there), sign bit set. It is read
@@ -82,26 +78,32 @@ void umbrellaColumn(const FoldMesh& mesh, const int32_t* vertexNbors, int32_t nb
 void TULM_computeLocalFoldPenaltyGrad(const FoldMesh& mesh, const int32_t* visit, int32_t numVisits,
                                       float offset, float* P, float* G,
                                       const CreateInvolvedList& createList) {
-  localFoldPenalty(mesh, visit, numVisits, offset, P, G != nullptr, createList,
-                   [&](const float* areas, int32_t w) {
-                     addFlipGradientColumn(mesh, areas, w, G + index_2D_array(0, w, 3));
-                   });
+  std::vector<float> areas(mesh.numFaces);
+  const std::vector<int32_t> involved =
+      visitAndList(mesh, visit, numVisits, offset, areas.data(), P, G != nullptr, createList);
+  if (G == nullptr) return;
+  FlipGradients gradients(mesh, areas.data(), G);
+  for (int32_t p : involved) gradients.addColumn(p - 1);
+  gradients.finish();
 }
 
 void TULM_computeLocalFoldPenalty(const FoldMesh& mesh, const int32_t* visit, int32_t numVisits,
                                   float offset, float* P, const CreateInvolvedList& createList) {
-  localFoldPenalty(mesh, visit, numVisits, offset, P, false, createList,
-                   [](const float*, int32_t) {});
+  std::vector<float> areas(mesh.numFaces);
+  visitAndList(mesh, visit, numVisits, offset, areas.data(), P, false, createList);
 }
 
 void TULM_computeLocalFoldPenaltyUmbrella(const FoldMesh& mesh, const int32_t* vertexNbors,
                                           int32_t nborRows, int32_t nborCols, const int32_t* visit,
                                           int32_t numVisits, float offset, float* P, float* U,
                                           const CreateInvolvedList& createList) {
-  localFoldPenalty(
-      mesh, visit, numVisits, offset, P, U != nullptr, createList, [&](const float*, int32_t w) {
-        umbrellaColumn(mesh, vertexNbors, nborRows, nborCols, w, U + index_2D_array(0, w, 3));
-      });
+  std::vector<float> areas(mesh.numFaces);
+  const std::vector<int32_t> involved =
+      visitAndList(mesh, visit, numVisits, offset, areas.data(), P, U != nullptr, createList);
+  if (U == nullptr) return;
+  for (int32_t p : involved) {
+    umbrellaColumn(mesh, vertexNbors, nborRows, nborCols, p - 1, U + index_2D_array(0, p - 1, 3));
+  }
 }
 
 }  // namespace tulm

@@ -404,6 +404,13 @@ INSTANTIATE_TEST_SUITE_P(
                   {kV, kF, int32_array({1, 3}, {1, 2, 1})},
                   "VertexFaces holds 2 at (1, 2), outside 0..1",
                   true},
+        // Met face by face: the bad corner of the first face before the bad entry of the
+        // second vertex's column.
+        ErrorCase{"ErrorsInTheOrderTheyAreMet",
+                  {kLocalGrad, kLocal, kUmbrella},
+                  {kV, faces({1, 2, 9}), int32_array({1, 3}, {1, 5, 1})},
+                  "faces holds 9 at (3, 1), outside 1..3",
+                  true},
         ErrorCase{"VisitOfAnotherClass",
                   kFiveInputs,
                   {kV, kF, kVF, mexhost::double_array({1, 1}, {1}), kOne},
