@@ -1,8 +1,10 @@
 // The passes that the fold penalties share: the flip pass over every face, the visit pass
-// over the faces around a list of vertices, and the flipped-face gradient of one vertex.
+// over the faces around a list of vertices, and the gradient columns that follow them.
 //
 // Each pass keeps the signed area of every face it evaluates in an area cache of F singles
-// (zero-filled by the caller), so the gradient passes that follow never recompute one.
+// (zero-filled by the caller), so the gradient passes that follow never recompute one. Areas
+// and gradients are evaluated in batches (fold_model.h) but accumulated in the order a
+// face-by-face pass would use, so every sum is bit for bit the same.
 #ifndef TULM_CORE_FOLDING_FOLD_PASSES_H
 #define TULM_CORE_FOLDING_FOLD_PASSES_H
 
