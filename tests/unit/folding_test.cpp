@@ -142,6 +142,8 @@ struct LocalCase {
   Array visit;
 };
 
+void PrintTo(const LocalCase& c, std::ostream* os) { *os << c.name; }
+
 class LocalWorkedExample : public testing::TestWithParam<LocalCase> {};
 
 TEST_P(LocalWorkedExample, MatchesTheFullPenalty) {
@@ -245,6 +247,8 @@ struct AreaCase {
   float u;  // the factor -2 (s - o) that multiplies the worked example's unit gradient
 };
 
+void PrintTo(const AreaCase& c, std::ostream* os) { *os << c.name; }
+
 class AreaChangeWorkedExample : public testing::TestWithParam<AreaCase> {};
 
 TEST_P(AreaChangeWorkedExample, ToTheBit) {
@@ -301,6 +305,8 @@ std::vector<Array> completed(const char* plugin, std::vector<Array> inputs) {
   inputs.push_back(name.find("AreaChange") != std::string::npos ? single_array({1, 1}) : one);
   return inputs;
 }
+
+void PrintTo(const ErrorCase& c, std::ostream* os) { *os << c.name; }
 
 class FoldErrors : public testing::TestWithParam<ErrorCase> {};
 
