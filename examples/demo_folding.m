@@ -40,7 +40,7 @@ function demo_folding(mesh)
   % Only vertices with a non-zero gradient move, and all of them are in the visit list, so
   % every face that can flip during a step is seen again at the next call.
   v = folded;
-  [~, visit] = TULM_computeLocalFoldPenalty(v, f, VF, zeros(0, 1, 'int32'), lambda);
+  [~, visit] = TULM_computeLocalFoldPenalty(v, f, VF, [], lambda);
   t_call = time_call(@() TULM_computeLocalFoldPenaltyGrad(folded, f, VF, visit, lambda));
   n_first = numel(visit);
   [P, G, L] = TULM_computeLocalFoldPenaltyGrad(v, f, VF, visit, lambda);

@@ -5,6 +5,8 @@
 
 #include <mex.h>
 
+#include <cstdint>
+
 #include "core/folding/fold_model.h"
 #include "core/folding/local_fold_penalty.h"
 #include "gateway/arguments.h"
@@ -19,11 +21,27 @@ inline void require_fold_shapes(const Inputs& in) {
   require(mxGetN(in[2]) == mxGetN(in[0]), "Vertices and VertexFaces should be the same number!");
 }
 
-// Class-checked views of the three mesh inputs.
-inline FoldMesh fold_mesh(const Inputs& in) {
-  const auto vertices = single_matrix(in[0], "vertices");
-  const auto faces = int32_matrix(in[1], "faces");
-  const auto vertexFaces = int32_matrix(in[2], "VertexFaces");
+// A view of an input that is read only where it has elements: an empty array of any class
+// (users write [] for "none") is an empty view of its shape; any other array must have the
+// class that `view` checks.
+template <class T>
+MatrixArg<T> view_unless_empty(MatrixArg<T> (*view)(const mxArray*, const char*),
+                               const mxArray* array, const char* name) {
+  const size_t rows = mxGetM(array);
+  const size_t cols = mxGetN(array);
+  if (mxIsEmpty(array) && rows <= INT32_MAX && cols <= INT32_MAX) {
+    return {nullptr, static_cast<int32_t>(rows), static_cast<int32_t>(cols)};
+  }
+  return view(array, name);
+}
+
+// Class-checked views of the three mesh inputs. The value-only penalties use VertexFaces for
+// its column count alone (readsVertexFaces false): its class and contents are then free.
+inline FoldMesh fold_mesh(const Inputs& in, bool readsVertexFaces = true) {
+  const auto vertices = view_unless_empty(single_matrix, in[0], "vertices");
+  const auto faces = view_unless_empty(int32_matrix, in[1], "faces");
+  const auto vertexFaces = readsVertexFaces ? view_unless_empty(int32_matrix, in[2], "VertexFaces")
+                                            : MatrixArg<int32_t>{nullptr, 0, 0};
   return {vertices.data, vertices.cols, faces.data, faces.cols, vertexFaces.data, vertexFaces.rows};
 }
 
@@ -32,10 +50,17 @@ inline float fold_offset(const mxArray* array) {
   return static_cast<float>(numeric_scalar(array, "offset"));
 }
 
-// The number of visit-list entries to read: the row count, or 0 ("visit every vertex") when
-// the list has no elements, whatever its shape. A 1 x 0 list has one row but no entry.
-inline int32_t visit_count(const MatrixArg<int32_t>& visit) {
-  return visit.data == nullptr ? 0 : visit.rows;
+// The visit list: int32, its first column read as count = row count entries. An empty list
+// of any class and shape (a 1 x 0 list has one row but no entry) has count 0, which means
+// "visit every vertex".
+struct VisitList {
+  const int32_t* data;
+  int32_t count;
+};
+
+inline VisitList visit_list(const mxArray* array) {
+  const auto visit = view_unless_empty(int32_matrix, array, "visit");
+  return {visit.data, visit.data == nullptr ? 0 : visit.rows};
 }
 
 // Creates the involved-vertex list L (nL x 1 int32) in `slot` once nL is known; nothing when

@@ -15,8 +15,8 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     const tulm::Inputs in(nrhs, prhs, kMissing);
     tulm::require_fold_shapes(in);
     tulm::require(mxGetN(in[3]) == mxGetN(in[1]), "Input original areas vector wrong size!!!");
-    const tulm::FoldMesh mesh = tulm::fold_mesh(in);
-    const auto originalAreas = tulm::single_matrix(in[3], "originalAreas");
+    const tulm::FoldMesh mesh = tulm::fold_mesh(in, /*readsVertexFaces=*/false);
+    const auto originalAreas = tulm::view_unless_empty(tulm::single_matrix, in[3], "originalAreas");
     if (mesh.numFaces > 0) tulm::require_at_least(originalAreas, 1, mesh.numFaces, "originalAreas");
 
     tulm::Outputs outputs(nlhs, plhs);

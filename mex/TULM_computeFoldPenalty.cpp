@@ -14,7 +14,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
   tulm::run_gateway("Memory allocation error!", [&] {
     const tulm::Inputs in(nrhs, prhs, kMissing);
     tulm::require_fold_shapes(in);
-    const tulm::FoldMesh mesh = tulm::fold_mesh(in);
+    const tulm::FoldMesh mesh = tulm::fold_mesh(in, /*readsVertexFaces=*/false);
     const float offset = tulm::fold_offset(in[3]);
 
     tulm::Outputs outputs(nlhs, plhs);

@@ -12,7 +12,7 @@
 %     VertexFaces  int32, K x V: column v lists the 1-based faces around vertex v (in 1..F),
 %                  padded with 0; the first entry below 1 ends a column.
 %     visit        int32 column M x 1: 1-based vertices to visit, each in 1..V. Only the first
-%                  column is read. An empty list of any shape visits every vertex.
+%                  column is read. An empty list ([] or any empty array) visits every vertex.
 %     offset       numeric scalar (any class): added to the area of every flipped face;
 %                  rounded to single.
 %
@@ -34,7 +34,6 @@
 %
 %   Example
 %     vertices = single([1 0 0; 0 1 0; 0 0 1]);
-%     [P, L] = TULM_computeLocalFoldPenalty(vertices, int32([1; 2; 3]), int32([1 1 1]), ...
-%                                           zeros(0, 1, 'int32'), 1)
+%     [P, L] = TULM_computeLocalFoldPenalty(vertices, int32([1; 2; 3]), int32([1 1 1]), [], 1)
 %
 %   See also TULM_computeLocalFoldPenaltyGrad, TULM_computeFoldPenalty.

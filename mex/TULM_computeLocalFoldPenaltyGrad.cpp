@@ -15,13 +15,13 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     const tulm::Inputs in(nrhs, prhs, kMissing);
     tulm::require_fold_shapes(in);
     const tulm::FoldMesh mesh = tulm::fold_mesh(in);
-    const auto visit = tulm::int32_matrix(in[3], "visit");
+    const tulm::VisitList visit = tulm::visit_list(in[3]);
     const float offset = tulm::fold_offset(in[4]);
 
     tulm::Outputs outputs(nlhs, plhs);
     float* P = outputs.single_array(0, {1});
     float* G = outputs.has(1) ? outputs.single_array(1, {3, mesh.numVerts}) : nullptr;
-    tulm::TULM_computeLocalFoldPenaltyGrad(mesh, visit.data, tulm::visit_count(visit), offset, P, G,
+    tulm::TULM_computeLocalFoldPenaltyGrad(mesh, visit.data, visit.count, offset, P, G,
                                            tulm::involved_list(outputs, 2));
   });
 }

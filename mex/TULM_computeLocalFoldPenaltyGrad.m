@@ -14,7 +14,7 @@
 %                  padded with 0; the first entry below 1 ends a column.
 %     visit        int32 column M x 1: 1-based vertices to visit, each in 1..V; repeats are
 %                  harmless. Only the first column is read (a 1 x n row uses its first entry).
-%                  An empty list of any shape visits every vertex.
+%                  An empty list ([] or any empty array) visits every vertex.
 %     offset       numeric scalar (any class): added to the area of every flipped face;
 %                  rounded to single.
 %

@@ -18,15 +18,15 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     tulm::require_fold_shapes(in);
     tulm::require(nrhs == 6, kMissing);
     const tulm::FoldMesh mesh = tulm::fold_mesh(in);
-    const auto vertexNbors = tulm::int32_matrix(in[3], "vertexNbors");
-    const auto visit = tulm::int32_matrix(in[4], "visit");
+    const auto vertexNbors = tulm::view_unless_empty(tulm::int32_matrix, in[3], "vertexNbors");
+    const tulm::VisitList visit = tulm::visit_list(in[4]);
     const float offset = tulm::fold_offset(in[5]);
 
     tulm::Outputs outputs(nlhs, plhs);
     float* P = outputs.single_array(0, {1});
     float* U = outputs.has(1) ? outputs.single_array(1, {3, mesh.numVerts}) : nullptr;
-    tulm::TULM_computeLocalFoldPenaltyUmbrella(
-        mesh, vertexNbors.data, vertexNbors.rows, vertexNbors.cols, visit.data,
-        tulm::visit_count(visit), offset, P, U, tulm::involved_list(outputs, 2));
+    tulm::TULM_computeLocalFoldPenaltyUmbrella(mesh, vertexNbors.data, vertexNbors.rows,
+                                               vertexNbors.cols, visit.data, visit.count, offset, P,
+                                               U, tulm::involved_list(outputs, 2));
   });
 }

@@ -1,4 +1,4 @@
-% TULM_computeLocalFoldPenaltyUmbrella  Local fold penalty with umbrella vectors of involved vertices.
+% TULM_computeLocalFoldPenaltyUmbrella  Local fold penalty with umbrella vectors of its vertices.
 %
 %   [P, U, L] = TULM_computeLocalFoldPenaltyUmbrella(vertices, faces, VertexFaces, ...
 %                                                    vertexNbors, visit, offset)
@@ -16,7 +16,7 @@
 %                  with 0; the first entry below 1 ends a column. Only the columns of involved
 %                  vertices are read.
 %     visit        int32 column M x 1: 1-based vertices to visit, each in 1..V. Only the first
-%                  column is read. An empty list of any shape visits every vertex.
+%                  column is read. An empty list ([] or any empty array) visits every vertex.
 %     offset       numeric scalar (any class): added to the area of every flipped face;
 %                  rounded to single.
 %

@@ -101,7 +101,7 @@
 %! % Visiting every vertex, then only the involved ones, gives the full gradient to the bit.
 %! [v, f, VF] = folded_icosphere(3, 29);
 %! [P, G] = TULM_computeFoldPenaltyGrad(v, f, VF, 0);
-%! [Pl, Gl, L] = TULM_computeLocalFoldPenaltyGrad(v, f, VF, int32([]), 0);
+%! [Pl, Gl, L] = TULM_computeLocalFoldPenaltyGrad(v, f, VF, [], 0);   % [] visits every vertex
 %! [~, flipped] = fold_penalty_double(v, f, 0);
 %! assert(sort(L), unique(f(:, flipped)));
 %! assert(Gl, G);

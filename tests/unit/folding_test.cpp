@@ -128,6 +128,16 @@ TEST(FoldPenalty, GradientFollowsTheVertexFacesTable) {
                 {kDiagonal, kOff, kOff, 0, 0, 0, kOff + kOff, kOff + kOff, kDiagonal + kDiagonal});
 }
 
+TEST(FoldPenalty, ValueOnlyVariantsReadOnlyTheColumnCountOfVertexFaces) {
+  for (const Array& table :
+       {int32_array({2, 3}, {7, -1, 99, 0, 5, 5}), mexhost::double_array({1, 3}, {9, 9, 9})}) {
+    expect_single(succeed(kFold, 1, {kV, kF, table, single(1)}).outputs[0], {1, 1},
+                  {1.866025447845459f});
+    expect_single(succeed(kArea, 1, {kV, kF, table, single_array({1, 1}, {0})}).outputs[0], {1, 1},
+                  {0.75f});
+  }
+}
+
 TEST(FoldPenalty, EmptyMeshes) {
   const auto noFaces = succeed(kFoldGrad, 2, {kV, faces({}), int32_array({1, 3}), single(1)});
   expect_single(noFaces.outputs[0], {1, 1}, {0});
@@ -172,7 +182,9 @@ INSTANTIATE_TEST_SUITE_P(
                     LocalCase{"Empty0x0", int32_array({0, 0})},
                     LocalCase{"Empty1x0", int32_array({1, 0})},
                     LocalCase{"Empty0x1", int32_array({0, 1})},
-                    LocalCase{"Empty0x5", int32_array({0, 5})}),
+                    LocalCase{"Empty0x5", int32_array({0, 5})},
+                    // [] as users type it: an empty double is no data, whatever its class.
+                    LocalCase{"EmptyDouble", mexhost::double_array({0, 0})}),
     [](const testing::TestParamInfo<LocalCase>& info) { return std::string(info.param.name); });
 
 // The full penalty's G on the given faces alone, as the expected local gradient.
@@ -216,6 +228,9 @@ TEST(LocalFoldPenalty, UmbrellaNaNRules) {
   const auto noRows =
       succeed(kUmbrella, 3, {kV, kF, kVF, int32_array({0, 3}), column({1}), single(1)});
   EXPECT_EQ(bits(noRows.outputs[1].values<float>()), std::vector<uint32_t>(9, 0xFFC00000u));
+  const auto emptyDouble =
+      succeed(kUmbrella, 3, {kV, kF, kVF, mexhost::double_array({0, 0}), column({1}), single(1)});
+  EXPECT_EQ(bits(emptyDouble.outputs[1].values<float>()), std::vector<uint32_t>(9, 0xFFC00000u));
   // A neighbour column that begins with 0: 0/0 in every component of that column only.
   const auto noNeighbour = succeed(
       kUmbrella, 3, {kV, kF, kVF, int32_array({2, 3}, {0, 3, 1, 3, 1, 2}), column({1}), single(1)});
@@ -383,7 +398,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {kV, mexhost::double_array({3, 1}, {1, 2, 3}), kVF, kOne},
                   "faces must be an int32 matrix (got double)"},
         ErrorCase{"VertexFacesOfAnotherClass",
-                  kFourInputs,
+                  {kFoldGrad, kAreaGrad},
                   {kV, kF, mexhost::double_array({1, 3}), kOne},
                   "VertexFaces must be an int32 matrix (got double)"},
         ErrorCase{"OffsetNotNumeric",
