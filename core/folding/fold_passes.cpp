@@ -2,17 +2,24 @@
 
 namespace tulm {
 
-float flipFacePass(const FoldMesh& mesh, float offset, float* areas) {
-  signedFaceAreas(mesh, 0, mesh.numFaces, areas);
+float flipFacePass(const FoldMesh& mesh, float offset, FlippedFaces* flipped) {
+  constexpr int32_t kChunk = 1024;
+  float areas[kChunk];
   float penalty = 0.0f;
-  for (int32_t f = 0; f < mesh.numFaces; ++f) {
-    if (isFlipped(areas[f])) penalty = (areas[f] + offset) + penalty;
+  for (int32_t first = 0; first < mesh.numFaces; first += kChunk) {
+    const int32_t count = mesh.numFaces - first < kChunk ? mesh.numFaces - first : kChunk;
+    signedFaceAreas(mesh, first, count, areas);
+    for (int32_t i = 0; i < count; ++i) {
+      if (!isFlipped(areas[i])) continue;
+      penalty = (areas[i] + offset) + penalty;
+      if (flipped != nullptr) flipped->mark(first + i);
+    }
   }
   return penalty;
 }
 
 float visitPass(const FoldMesh& mesh, const int32_t* visit, int32_t numVisits, float offset,
-                float* areas, InvolvedVertices* involved) {
+                float* areas, FlippedFaces* flipped, InvolvedVertices* involved) {
   // New faces are evaluated in batches (see signedFaceAreas), in the order they are met. A face
   // waiting in the batch holds a non-zero mark so that it is not queued twice; a face whose
   // area comes out exactly 0 may be queued again later, as it would be evaluated again.
@@ -30,6 +37,7 @@ float visitPass(const FoldMesh& mesh, const int32_t* visit, int32_t numVisits, f
       areas[f] = s;
       if (!isFlipped(s)) continue;
       penalty = (s + offset) + penalty;
+      if (flipped != nullptr) flipped->mark(f);
       if (involved == nullptr) continue;
       for (int32_t j = 0; j < 3; ++j) involved->add(mesh.faces[index_2D_array(j, f, 3)] - 1);
     }

@@ -1,8 +1,9 @@
 // The passes that the fold penalties share: the flip pass over every face, the visit pass
 // over the faces around a list of vertices, and the gradient columns that follow them.
 //
-// Each pass keeps the signed area of every face it evaluates in an area cache of F singles
-// (zero-filled by the caller), so the gradient passes that follow never recompute one. Areas
+// The visit pass keeps the signed area of every face it evaluates in an area cache of F
+// singles (zero-filled by the caller) and both passes mark the flipped faces, so the gradient
+// passes that follow never evaluate a face's flip state again. Areas
 // and gradients are evaluated in batches (fold_model.h) but accumulated in the order a
 // face-by-face pass would use, so every sum is bit for bit the same.
 #ifndef TULM_CORE_FOLDING_FOLD_PASSES_H
@@ -16,9 +17,23 @@
 
 namespace tulm {
 
-// Evaluates every face in order, caches its signed area in areas[f] and returns the penalty:
-// the sum of (signed area + offset) over the flipped faces, accumulated in single.
-float flipFacePass(const FoldMesh& mesh, float offset, float* areas);
+// The faces found flipped, one bit each. The gradient passes test a face for every
+// VertexFaces entry they read; F bits stay in cache where F cached areas would not.
+class FlippedFaces {
+ public:
+  explicit FlippedFaces(int32_t numFaces) : words_((static_cast<size_t>(numFaces) + 63) / 64) {}
+
+  void mark(int32_t f) { words_[f >> 6] |= uint64_t{1} << (f & 63); }
+  bool has(int32_t f) const { return (words_[f >> 6] >> (f & 63)) & 1u; }
+
+ private:
+  std::vector<uint64_t> words_;
+};
+
+// Evaluates every face in order and returns the penalty: the sum of (signed area + offset)
+// over the flipped faces, accumulated in single. Marks the flipped faces in `flipped` unless
+// it is null.
+float flipFacePass(const FoldMesh& mesh, float offset, FlippedFaces* flipped);
 
 // Evaluates the area gradients of (face, corner) pairs in batches and hands each to
 // sink(pair, g) in the order the pairs were added. Call flush() after the last pair.
@@ -48,16 +63,16 @@ class GradientBatch {
 };
 
 // Adds to column w of G (3 x V) the area gradients of the faces that column w of VertexFaces
-// lists and whose cached area counts as flipped, each as g + G in list order. A face listed
-// twice adds twice; a face never evaluated holds 0 and adds nothing.
+// lists and that were found flipped, each as g + G in list order. A face listed twice adds
+// twice; a face never evaluated adds nothing.
 class FlipGradients {
  public:
-  FlipGradients(const FoldMesh& mesh, const float* areas, float* G)
-      : mesh_(mesh), areas_(areas), batch_(mesh, Accumulate{G}) {}
+  FlipGradients(const FoldMesh& mesh, const FlippedFaces& flipped, float* G)
+      : mesh_(mesh), flipped_(flipped), batch_(mesh, Accumulate{G}) {}
 
   void addColumn(int32_t w) {
     forEachFaceOfVertex(mesh_, w, [&](int32_t f) {
-      if (isFlipped(areas_[f])) batch_.add(f, w);
+      if (flipped_.has(f)) batch_.add(f, w);
     });
   }
   // Call once after the last column.
@@ -75,7 +90,7 @@ class FlipGradients {
   };
 
   const FoldMesh& mesh_;
-  const float* areas_;
+  const FlippedFaces& flipped_;
   GradientBatch<Accumulate> batch_;
 };
 
@@ -99,10 +114,10 @@ class InvolvedVertices {
 // The visit pass: for each visited vertex (visit[0..numVisits-1], 1-based, checked against
 // 1..V; every vertex in order when numVisits is 0), evaluates the faces around it that were
 // not evaluated before (cached area exactly 0), caches their signed areas, and returns the sum
-// of (signed area + offset) over the flipped ones in order of discovery. When `involved` is not
-// null, the corners v0, v1, v2 of each flipped face are added to it.
+// of (signed area + offset) over the flipped ones in order of discovery. Flipped faces are
+// marked in `flipped` and their corners v0, v1, v2 added to `involved`, each unless null.
 float visitPass(const FoldMesh& mesh, const int32_t* visit, int32_t numVisits, float offset,
-                float* areas, InvolvedVertices* involved);
+                float* areas, FlippedFaces* flipped, InvolvedVertices* involved);
 
 }  // namespace tulm
 

@@ -13,14 +13,14 @@ namespace {
 // vertices (1-based), which are only collected when L or a column per involved vertex is
 // wanted.
 std::vector<int32_t> visitAndList(const FoldMesh& mesh, const int32_t* visit, int32_t numVisits,
-                                  float offset, float* areas, float* P, bool wantColumns,
-                                  const CreateInvolvedList& createList) {
+                                  float offset, float* areas, FlippedFaces* flipped, float* P,
+                                  bool wantColumns, const CreateInvolvedList& createList) {
   if (!createList && !wantColumns) {
-    *P = visitPass(mesh, visit, numVisits, offset, areas, nullptr);
+    *P = visitPass(mesh, visit, numVisits, offset, areas, flipped, nullptr);
     return {};
   }
   InvolvedVertices involved(mesh.numVerts);
-  *P = visitPass(mesh, visit, numVisits, offset, areas, &involved);
+  *P = visitPass(mesh, visit, numVisits, offset, areas, flipped, &involved);
   std::vector<int32_t> list = involved.takeList();
   if (createList) {
     int32_t* L = createList(static_cast<int32_t>(list.size()));
@@ -79,10 +79,12 @@ void TULM_computeLocalFoldPenaltyGrad(const FoldMesh& mesh, const int32_t* visit
                                       float offset, float* P, float* G,
                                       const CreateInvolvedList& createList) {
   std::vector<float> areas(mesh.numFaces);
+  FlippedFaces flipped(G != nullptr ? mesh.numFaces : 0);
   const std::vector<int32_t> involved =
-      visitAndList(mesh, visit, numVisits, offset, areas.data(), P, G != nullptr, createList);
+      visitAndList(mesh, visit, numVisits, offset, areas.data(), G != nullptr ? &flipped : nullptr,
+                   P, G != nullptr, createList);
   if (G == nullptr) return;
-  FlipGradients gradients(mesh, areas.data(), G);
+  FlipGradients gradients(mesh, flipped, G);
   for (int32_t p : involved) gradients.addColumn(p - 1);
   gradients.finish();
 }
@@ -90,7 +92,7 @@ void TULM_computeLocalFoldPenaltyGrad(const FoldMesh& mesh, const int32_t* visit
 void TULM_computeLocalFoldPenalty(const FoldMesh& mesh, const int32_t* visit, int32_t numVisits,
                                   float offset, float* P, const CreateInvolvedList& createList) {
   std::vector<float> areas(mesh.numFaces);
-  visitAndList(mesh, visit, numVisits, offset, areas.data(), P, false, createList);
+  visitAndList(mesh, visit, numVisits, offset, areas.data(), nullptr, P, false, createList);
 }
 
 void TULM_computeLocalFoldPenaltyUmbrella(const FoldMesh& mesh, const int32_t* vertexNbors,
@@ -98,8 +100,8 @@ void TULM_computeLocalFoldPenaltyUmbrella(const FoldMesh& mesh, const int32_t* v
                                           int32_t numVisits, float offset, float* P, float* U,
                                           const CreateInvolvedList& createList) {
   std::vector<float> areas(mesh.numFaces);
-  const std::vector<int32_t> involved =
-      visitAndList(mesh, visit, numVisits, offset, areas.data(), P, U != nullptr, createList);
+  const std::vector<int32_t> involved = visitAndList(mesh, visit, numVisits, offset, areas.data(),
+                                                     nullptr, P, U != nullptr, createList);
   if (U == nullptr) return;
   for (int32_t p : involved) {
     umbrellaColumn(mesh, vertexNbors, nborRows, nborCols, p - 1, U + index_2D_array(0, p - 1, 3));
