@@ -14,3 +14,4 @@ mesh = demo_connectivity(vertices, faces);
 demo_measures(mesh);
 demo_location(mesh);
 demo_kdtree(mesh);
+demo_folding(mesh);

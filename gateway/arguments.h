@@ -32,6 +32,26 @@ inline void require(bool ok, const char* message) {
 
 const char* class_name(const mxArray* array);
 
+// The inputs of one call. Reading a position the caller did not pass ends the call with
+// `missing` instead of reading past prhs, so a short call is refused exactly where it would
+// first touch an input it lacks, after every check on the inputs it did pass.
+class Inputs {
+ public:
+  Inputs(int nrhs, const mxArray* const* prhs, const char* missing)
+      : count_(nrhs), prhs_(prhs), missing_(missing) {}
+
+  int count() const { return count_; }
+  const mxArray* operator[](int position) const {
+    require(position < count_, missing_);
+    return prhs_[position];
+  }
+
+ private:
+  int count_;
+  const mxArray* const* prhs_;
+  const char* missing_;
+};
+
 // Class-checked views; the element count must fit a 32-bit signed int.
 MatrixArg<float> single_matrix(const mxArray* array, const char* name);
 MatrixArg<int32_t> int32_matrix(const mxArray* array, const char* name);

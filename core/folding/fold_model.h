@@ -1,0 +1,91 @@
+// The fold model that every fold penalty shares: the signed area of a face, the flip test and
+// the gradient of one face's area with respect to one corner.
+//
+// A face is flipped when its normal (v1 - v0) x (v2 - v0) points away from the origin, that
+// is when the normal and the position of its first corner have a positive dot product. The
+// signed area is then positive; properly oriented faces have a signed area <= 0.
+//
+// All mesh arithmetic is single precision in the order written in fold_model.cpp; only the
+// area that scales a gradient is taken through a double square root. Results are bit-exact.
+#ifndef TULM_CORE_FOLDING_FOLD_MODEL_H
+#define TULM_CORE_FOLDING_FOLD_MODEL_H
+
+#include <cstdint>
+
+#include "core/errors.h"
+#include "core/mesh_arrays.h"
+
+namespace tulm {
+
+// The single nearest 1e-7 (bits 0x33D6BF95). Faces with a signed area at most this large,
+// including degenerate ones, never count as flipped.
+constexpr float kFlipThreshold = 1.0000000116860974e-07f;
+
+// A face whose gradient area (in double) is below this adds no gradient: dividing by a
+// vanishing area would blow the gradient up. For a single area this is the same test as
+// "at least kFlipThreshold".
+constexpr double kGradientAreaFloor = 9.999999994736442e-08;
+
+// The arrays every fold penalty reads, in column form, as the caller passed them.
+struct FoldMesh {
+  const float* vertices;       // 3 x V single positions
+  int32_t numVerts;            // V
+  const int32_t* faces;        // 3 x F int32, 1-based corners v0, v1, v2 of each face
+  int32_t numFaces;            // F
+  const int32_t* vertexFaces;  // K x V int32: column v lists 1-based faces around v
+  int32_t numRows;             // K
+};
+
+// True when the signed area s is strictly above kFlipThreshold; false for NaN.
+inline bool isFlipped(float s) { return s > kFlipThreshold; }
+
+// The signed area of face f (0-based): half the length of its normal, positive when the
+// normal points away from the origin and negative otherwise (also when the face plane passes
+// through the origin or the test is NaN). Each corner is checked against 1..V where it is
+// read: "faces holds 9 at (2, 5), outside 1..4".
+float signedFaceArea(const FoldMesh& mesh, int32_t f);
+
+// signedFaceArea of the faces first, first + 1, ..., first + count - 1 into areas[0..count-1],
+// bit for bit. Passes over many faces use this: it computes the edges of a run of faces before
+// their cross products, so that crossVectors does not wait on stores it reads back at once.
+void signedFaceAreas(const FoldMesh& mesh, int32_t first, int32_t count, float* areas);
+
+// signedFaceArea of the faces numbered in faces[0..count-1] (0-based) into areas[0..count-1].
+void signedFaceAreasOf(const FoldMesh& mesh, const int32_t* faces, int32_t count, float* areas);
+
+// Ends the call as signedFaceArea would when a corner of face f lies outside 1..V.
+void checkFaceCorners(const FoldMesh& mesh, int32_t f);
+
+// A face and one of its corners (0-based), whose area gradient is wanted.
+struct FaceCorner {
+  int32_t face;
+  int32_t corner;
+};
+
+// g = the gradient of the unsigned area of face f with respect to the position of vertex w
+// (both 0-based): k * (n x (P_b - P_a)) with a, b the two other corners, n their normal with
+// P_w and k = 0.25 / area. The area is recomputed (double square root), never cached. Zero
+// when that area is below kGradientAreaFloor. When w is not a corner of f, the corners v1 and
+// v2 play a and b.
+void faceAreaGradient(const FoldMesh& mesh, int32_t f, int32_t w, float g[3]);
+
+// faceAreaGradient of count pairs into g[0..count-1], bit for bit, batched like
+// signedFaceAreas.
+void faceAreaGradients(const FoldMesh& mesh, const FaceCorner* pairs, int32_t count, float (*g)[3]);
+
+// Calls visit(f) for the 0-based faces that column v of VertexFaces lists, top to bottom,
+// up to the first entry below 1. An entry above F ends the call:
+// "VertexFaces holds 9 at (2, 5), outside 0..8".
+template <class Visit>
+void forEachFaceOfVertex(const FoldMesh& mesh, int32_t v, Visit&& visit) {
+  for (int32_t j = 0; j < mesh.numRows; ++j) {
+    const int32_t entry = mesh.vertexFaces[index_2D_array(j, v, mesh.numRows)];
+    if (entry < 1) return;
+    check_index("VertexFaces", entry, j, v, 0, mesh.numFaces);
+    visit(entry - 1);
+  }
+}
+
+}  // namespace tulm
+
+#endif  // TULM_CORE_FOLDING_FOLD_MODEL_H

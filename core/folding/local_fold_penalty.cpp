@@ -1,0 +1,111 @@
+#include "core/folding/local_fold_penalty.h"
+
+#include <cstring>
+#include <vector>
+
+#include "core/errors.h"
+#include "core/folding/fold_passes.h"
+
+namespace tulm {
+namespace {
+
+// The visit pass and L, the part all three local penalties share. Returns the involved
+// vertices (1-based), which are only collected when L or a column per involved vertex is
+// wanted.
+std::vector<int32_t> visitAndList(const FoldMesh& mesh, const int32_t* visit, int32_t numVisits,
+                                  float offset, float* areas, FlippedFaces* flipped, float* P,
+                                  bool wantColumns, const CreateInvolvedList& createList) {
+  if (!createList && !wantColumns) {
+    *P = visitPass(mesh, visit, numVisits, offset, areas, flipped, nullptr);
+    return {};
+  }
+  InvolvedVertices involved(mesh.numVerts);
+  *P = visitPass(mesh, visit, numVisits, offset, areas, flipped, &involved);
+  std::vector<int32_t> list = involved.takeList();
+  if (createList) {
+    int32_t* L = createList(static_cast<int32_t>(list.size()));
+    if (!list.empty()) std::memcpy(L, list.data(), list.size() * sizeof(int32_t));
+  }
+  return list;
+}
+
+// The default quiet NaN of x86 arithmetic (what 0/0 gives there), sign bit set. It is read
+// through a volatile so that the compiler cannot fold "x + NaN" into a NaN of its own choice.
+float defaultNaN() {
+  const uint32_t bits = 0xFFC00000u;
+  float value;
+  std::memcpy(&value, &bits, sizeof value);
+  volatile float opaque = value;
+  return opaque;
+}
+
+// Column w of U: the position of w minus the mean position of its neighbours.
+void umbrellaColumn(const FoldMesh& mesh, const int32_t* vertexNbors, int32_t nborRows,
+                    int32_t nborCols, int32_t w, float* u) {
+  const float* pw = mesh.vertices + index_2D_array(0, w, 3);
+  if (nborRows <= 0) {
+    const float nan = defaultNaN();
+    u[0] = pw[0] + nan;
+    u[1] = pw[1] + nan;
+    u[2] = pw[2] + nan;
+    return;
+  }
+  if (w >= nborCols) {
+    throw Error(format("vertexNbors must be at least %d x %d (got %d x %d)", nborRows, w + 1,
+                       nborRows, nborCols));
+  }
+  float sum[3] = {0.0f, 0.0f, 0.0f};
+  int32_t n = 0;
+  for (int32_t j = 0; j < nborRows; ++j) {
+    const int32_t q = vertexNbors[index_2D_array(j, w, nborRows)];
+    if (q < 1) break;
+    check_index("vertexNbors", q, j, w, 0, mesh.numVerts);
+    const float* pq = mesh.vertices + index_2D_array(0, q - 1, 3);
+    sum[0] = sum[0] + pq[0];
+    sum[1] = sum[1] + pq[1];
+    sum[2] = sum[2] + pq[2];
+    ++n;
+  }
+  // With no neighbour, 0/0 makes every component NaN.
+  const float count = static_cast<float>(n);
+  u[0] = (-sum[0]) / count + pw[0];
+  u[1] = (-sum[1]) / count + pw[1];
+  u[2] = (-sum[2]) / count + pw[2];
+}
+
+}  // namespace
+
+void TULM_computeLocalFoldPenaltyGrad(const FoldMesh& mesh, const int32_t* visit, int32_t numVisits,
+                                      float offset, float* P, float* G,
+                                      const CreateInvolvedList& createList) {
+  std::vector<float> areas(mesh.numFaces);
+  FlippedFaces flipped(G != nullptr ? mesh.numFaces : 0);
+  const std::vector<int32_t> involved =
+      visitAndList(mesh, visit, numVisits, offset, areas.data(), G != nullptr ? &flipped : nullptr,
+                   P, G != nullptr, createList);
+  if (G == nullptr) return;
+  FlipGradients gradients(mesh, flipped, G);
+  for (int32_t p : involved) gradients.addColumn(p - 1);
+  gradients.finish();
+}
+
+void TULM_computeLocalFoldPenalty(const FoldMesh& mesh, const int32_t* visit, int32_t numVisits,
+                                  float offset, float* P, const CreateInvolvedList& createList) {
+  std::vector<float> areas(mesh.numFaces);
+  visitAndList(mesh, visit, numVisits, offset, areas.data(), nullptr, P, false, createList);
+}
+
+void TULM_computeLocalFoldPenaltyUmbrella(const FoldMesh& mesh, const int32_t* vertexNbors,
+                                          int32_t nborRows, int32_t nborCols, const int32_t* visit,
+                                          int32_t numVisits, float offset, float* P, float* U,
+                                          const CreateInvolvedList& createList) {
+  std::vector<float> areas(mesh.numFaces);
+  const std::vector<int32_t> involved = visitAndList(mesh, visit, numVisits, offset, areas.data(),
+                                                     nullptr, P, U != nullptr, createList);
+  if (U == nullptr) return;
+  for (int32_t p : involved) {
+    umbrellaColumn(mesh, vertexNbors, nborRows, nborCols, p - 1, U + index_2D_array(0, p - 1, 3));
+  }
+}
+
+}  // namespace tulm
