@@ -19,7 +19,7 @@ using mexhost::Array;
 
 namespace {
 
-using tulm_test::octahedron;
+
 
 // A k-d tree handle of the kind the fuzzer asked for.
 enum class HandleKind { kLive, kReleased, kMadeUp };

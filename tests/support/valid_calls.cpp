@@ -55,7 +55,7 @@ Octahedron make_octahedron() {
 }
 
 std::vector<ValidCall> make_valid_calls() {
-  const Octahedron& o = octahedron();
+  const Octahedron& o = octahedron_arrays();
   const auto i32 = [](int32_t value) { return mexhost::int32_scalar(value); };
   const auto real = [](double value) { return mexhost::double_scalar(value); };
   const Array areas = mexhost::single_array({1, Octahedron::F});
@@ -94,7 +94,7 @@ std::vector<ValidCall> make_valid_calls() {
 
 }  // namespace
 
-const Octahedron& octahedron() {
+const Octahedron& octahedron_arrays() {
   static const Octahedron o = make_octahedron();
   return o;
 }
@@ -105,14 +105,14 @@ const std::vector<ValidCall>& valid_calls() {
 }
 
 Array new_tree_handle() {
-  const Octahedron& o = octahedron();
+  const Octahedron& o = octahedron_arrays();
   auto built = mexhost::call("nearestIndexSearch", 3, {o.reference, o.model});
   if (built.failed || !built.outputs[2].exists()) throw std::runtime_error("no k-d tree handle");
   return built.outputs[2];
 }
 
 void release_tree(const Array& handle) {
-  const Octahedron& o = octahedron();
+  const Octahedron& o = octahedron_arrays();
   mexhost::call("nearestIndexSearch", 1, {o.reference, mexhost::double_array({0, 0}), handle});
 }
 

@@ -20,7 +20,7 @@ struct Octahedron {
   mexhost::Array data, points, seeds, visit, reference, model;
 };
 
-const Octahedron& octahedron();
+const Octahedron& octahedron_arrays();
 
 struct ValidCall {
   std::string name;
