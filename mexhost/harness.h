@@ -10,6 +10,7 @@
 #define TULM_MEXHOST_HARNESS_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,10 @@ struct CallResult {
 // Plug-ins are found as DIR/NAME.so; DIR comes from set_plugin_dir or the environment
 // variable TULM_PLUGIN_DIR.
 void set_plugin_dir(const std::string& dir);
+
+// Runs hook right before each plug-in is entered (after the host made its own copies), or
+// nothing when hook is empty: for example to limit the memory a plug-in can take.
+void set_before_call(std::function<void()> hook);
 
 // Whether NAME.so exists and loads.
 bool plugin_available(const std::string& name);

@@ -156,6 +156,7 @@ bool same_contents(const mxArray* a, const mxArray* b) {
 using Gateway = void (*)(int, mxArray**, int, const mxArray**);
 
 std::string plugin_dir;
+std::function<void()> before_call;
 
 // The plug-in's gateway, or null when NAME.so does not exist or does not load.
 Gateway try_load_plugin(const std::string& name, std::string* failure) {
@@ -329,6 +330,8 @@ Array double_scalar(double value) { return double_array({1, 1}, {value}); }
 
 void set_plugin_dir(const std::string& dir) { plugin_dir = dir; }
 
+void set_before_call(std::function<void()> hook) { before_call = std::move(hook); }
+
 bool plugin_available(const std::string& name) {
   std::string failure;
   return try_load_plugin(name, &failure) != nullptr;
@@ -339,6 +342,7 @@ CallResult call(const std::string& name, int nlhs, const std::vector<Array>& inp
   std::vector<const mxArray*> prhs;
   std::vector<Array> before;  // copies, to tell whether the plug-in wrote into its inputs
   for (const Array& input : inputs) {
+    if (!input.exists()) throw std::logic_error("call " + name + ": an input array is missing");
     prhs.push_back(input.get());
     before.push_back(input);
   }
@@ -348,6 +352,7 @@ CallResult call(const std::string& name, int nlhs, const std::vector<Array>& inp
   CallState state;
   CallResult result;
   current_call = &state;
+  if (before_call) before_call();
   try {
     gateway(nlhs, plhs.data(), static_cast<int>(prhs.size()), prhs.data());
   } catch (const RaisedError& raised) {
