@@ -1,4 +1,4 @@
-function demo_folding(mesh)
+function history = demo_folding(mesh)
 % DEMO_FOLDING  Unfold a perturbed icosphere with the fold penalties.
 %   Takes the struct that demo_connectivity returns. Pushes a few vertices across a neighbour so
 %   that faces flip, then steps against the gradient of the full penalty until no face is
@@ -21,6 +21,7 @@ function demo_folding(mesh)
   v = folded;
   [P, G] = TULM_computeFoldPenaltyGrad(v, f, VF, lambda);
   printf('  step %2d: P = %-10.6g flipped faces = %d\n', 0, P, flipped_faces(v, f));
+  history = [P flipped_faces(v, f)];      % penalty and flipped faces after each step
   step = single(1);
   for it = 1:30
     while TULM_computeFoldPenalty(v - step * G, f, VF, lambda) >= P && step > 1e-9
@@ -30,6 +31,7 @@ function demo_folding(mesh)
     [P, G] = TULM_computeFoldPenaltyGrad(v, f, VF, lambda);
     printf('  step %2d: P = %-10.6g flipped faces = %-4d (step length %g)\n', it, P, ...
            flipped_faces(v, f), step);
+    history(end + 1, :) = [P flipped_faces(v, f)];
     step = 2 * step;
     if P == 0, break; end
   end

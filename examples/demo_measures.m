@@ -1,4 +1,4 @@
-function demo_measures(mesh)
+function [noisy, smoothed] = demo_measures(mesh)
 % DEMO_MEASURES  Areas, neighbour distances, smoothing and ring neighbourhoods on the mesh
 %   that demo_connectivity returns (column form: vertices 3 x V, faces 3 x F, vertexNbors K x V).
   vertices = mesh.vertices;
@@ -29,10 +29,13 @@ function demo_measures(mesh)
   printf('TULM_computeVertexDistSq2Nbors: %7.2f ms  edge length min %.4f, mean %.4f, max %.4f\n', ...
          1000 * t_dist, min(edges), mean(edges), max(edges));
 
-  % Noisy data smoothed a few times with s about the squared edge length.
+  % A smooth pattern under noise, smoothed a few times with s about the squared edge length.
   s = mean(edges) ^ 2;
   randn('state', 1);
-  data = single(1 + 0.5 * randn(1, V));
+  xyz = double(vertices);
+  pattern = sin(3 * atan2(xyz(2, :), xyz(1, :))) .* sqrt(1 - xyz(3, :) .^ 2);
+  data = single(pattern + 0.5 * randn(1, V));
+  noisy = data;
   printf('TULM_gaussianSmoothVertexData (s = %.2g): variance %.5f', s, var(double(data)));
   tic;
   for step = 1:5
@@ -40,6 +43,7 @@ function demo_measures(mesh)
     printf(' -> %.5f', var(double(data)));
   end
   printf('  (%.2f ms per step)\n', 1000 * toc / 5);
+  smoothed = data;
   tic;
   diffs = TULM_computeDiffDataVertex2Nbors(K, V, int32(1), vertexNbors, data);
   t_diff = toc;

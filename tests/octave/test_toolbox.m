@@ -5,6 +5,29 @@
 %! root = fullfile(fileparts(which('run_octave_test')), '..', '..');
 %! faces = int32([1 2 3; 1 3 4; 1 4 2; 2 4 3]);
 
+%!function run_example(code)
+%! % In a workspace of its own, as a user would run it.
+%! evalc(code);
+%!endfunction
+
+%!test
+%! % Every function has help with an H1 line, its errors and an example, and the example runs.
+%! helps = dir(fullfile(root, 'mex', '*.m'));
+%! names = setdiff({helps.name}, {'Contents.m'});
+%! assert(numel(names), numel(dir(fullfile(root, 'mex', '*.cpp'))));
+%! contents = get_help_text('tulm');
+%! for k = 1:numel(names)
+%!   name = names{k}(1:end - 2);
+%!   text = get_help_text(name);
+%!   assert(strncmp(strtrim(text), name, numel(name)), [name ': no H1 line']);
+%!   assert(! isempty(strfind(contents, name)), [name ': not in the contents']);
+%!   assert(! isempty(regexp(text, 'Errors|Error texts|Messages', 'once')), [name ': no errors']);
+%!   example = regexp(text, 'Example\s*\n(.*?)\n\s*\n', 'tokens', 'once');
+%!   assert(! isempty(example), [name ': no example']);
+%!   run_example(example{1});
+%! end
+
+
 %!test
 %! outdir = tempname();
 %! unwind_protect
@@ -14,10 +37,13 @@
 %!   % the plug-ins of the build script give the same answers as those of the CMake build
 %!   here = pwd();
 %!   cd(outdir);
-%!   nbrs = TULM_convertFaces2VertNbors(faces, int32(4));
-%!   help_text = get_help_text('TULM_convertFaces2VertNbors');
-%!   contents = get_help_text('tulm');
-%!   cd(here);
+%!   unwind_protect
+%!     nbrs = TULM_convertFaces2VertNbors(faces, int32(4));
+%!     help_text = get_help_text('TULM_convertFaces2VertNbors');
+%!     contents = get_help_text('tulm');
+%!   unwind_protect_cleanup
+%!     cd(here);
+%!   end_unwind_protect
 %!   assert(nbrs, TULM_convertFaces2VertNbors(faces, int32(4)));
 %!   assert(! isempty(strfind(help_text, 'Neighbour table')));
 %!   assert(! isempty(strfind(contents, 'TULM_convertFaces2FacesOfVert')));
@@ -42,6 +68,11 @@
 %!   assert(! isempty(strfind(get_help_text('TULM_convertFaces2FacesOfVert'), 'Faces-of-vertex')));
 %!   [vertices, ico] = tulm_icosphere(1);
 %!   assert(size(vertices), [3 42]);
+%!   area = TULM_calculateSurfaceArea(vertices.', ico.');
+%!   assert(abs(double(area) - 4 * pi) < 1.5);
+%!   VF = reshape(TULM_convertFaces2FacesOfVert(ico.', int32(42)), 42, []).';
+%!   assert(TULM_computeFoldPenalty(vertices, ico, VF, 1), single(0));
+%!   assert(nearestIndexSearch(double(vertices).', double(vertices(:, 7)).'), 7);
 %!   pkg('unload', 'tulm');
 %!   pkg('uninstall', 'tulm');
 %!   assert(isempty(pkg('list')));
