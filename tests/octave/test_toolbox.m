@@ -29,6 +29,13 @@
 
 
 %!test
+%! % The README's worked example runs as it stands.
+%! readme = fileread(fullfile(root, 'README.md'));
+%! example = regexp(readme, '## A worked example\s*```matlab\n(.*?)```', 'tokens', 'once');
+%! assert(! isempty(example));
+%! run_example(example{1});
+
+%!test
 %! outdir = tempname();
 %! unwind_protect
 %!   evalc('tulm_build(outdir)');
