@@ -12,20 +12,26 @@ all: build
 bootstrap:
 	@scripts/bootstrap
 
+# Builds print their log only when they fail.
+QUIET_BUILD = > $(1)/build.log 2>&1 || { cat $(1)/build.log; exit 1; }
+
 build: bootstrap
 	@cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTULM_BENCH=OFF >/dev/null
-	@cmake --build build -j $(JOBS)
+	@echo "building build/ (plug-ins for the stand-in host and for Octave, unit tests)"
+	@cmake --build build -j $(JOBS) $(call QUIET_BUILD,build)
 
 build-asan: bootstrap
 	@cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTULM_SANITIZE=ON \
 	  -DTULM_OCTAVE=OFF >/dev/null
-	@cmake --build build-asan -j $(JOBS)
+	@echo "building build-asan/ (AddressSanitizer and UndefinedBehaviorSanitizer)"
+	@cmake --build build-asan -j $(JOBS) $(call QUIET_BUILD,build-asan)
 
 # Every plug-in with libFuzzer coverage, AddressSanitizer and UndefinedBehaviorSanitizer.
 build-fuzz: bootstrap
 	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DTULM_FUZZ=ON -DTULM_OCTAVE=OFF -DTULM_TESTS=OFF >/dev/null
-	@cmake --build build-fuzz -j $(JOBS)
+	@echo "building build-fuzz/ (libFuzzer with the sanitizers, clang)"
+	@cmake --build build-fuzz -j $(JOBS) $(call QUIET_BUILD,build-fuzz)
 
 demo: build
 	@$(OCTAVE) examples/tulm_demo.m
