@@ -19,8 +19,6 @@ using mexhost::Array;
 
 namespace {
 
-
-
 // A k-d tree handle of the kind the fuzzer asked for.
 enum class HandleKind { kLive, kReleased, kMadeUp };
 
