@@ -34,6 +34,14 @@ inline Cloud random_cloud(int32_t M, int32_t N, int range, unsigned seed) {
   return cloud;
 }
 
+// A cloud that a parameterised test runs on, named after what it holds.
+struct CloudCase {
+  const char* name;
+  int32_t M;
+  int32_t N;
+  int range;  // integer coordinates 0..range-1, or 0 for continuous ones
+};
+
 // The tree's rows in pre-order: each slice sorted by Hoare's scheme with its first entry as
 // pivot, its middle entry the node, the entries before and after it the two subtrees.
 class PreorderOracle {

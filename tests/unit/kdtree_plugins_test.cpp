@@ -14,6 +14,7 @@ using mexhost::call;
 using mexhost::CallResult;
 using mexhost::double_array;
 using mexhost::double_scalar;
+using tulm_test::CloudCase;
 
 namespace {
 
@@ -312,13 +313,6 @@ TEST(RadiusSearch, ChecksInOrder) {
   }
   expect_success(kIndex, 0, {double_array({0, 0}), double_array({0, 2}), handle});
 }
-
-struct CloudCase {
-  const char* name;
-  int32_t M;
-  int32_t N;
-  int range;  // integer coordinates 0..range-1, or 0 for continuous ones
-};
 
 class AgainstBruteForce : public testing::TestWithParam<CloudCase> {};
 

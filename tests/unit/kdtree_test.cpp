@@ -18,6 +18,7 @@
 #include "kdtree_oracle.h"
 
 using tulm_test::Cloud;
+using tulm_test::CloudCase;
 using tulm_test::PreorderOracle;
 
 namespace {
@@ -183,13 +184,6 @@ TEST(RunQueries, NanRowPrintsNullAndGetsMinusOne) {
   EXPECT_EQ(dist[0], std::sqrt(2.0));
   EXPECT_EQ(dist[1], 0.0);
 }
-
-struct CloudCase {
-  const char* name;
-  int32_t M;
-  int32_t N;
-  int range;  // integer coordinates 0..range-1, or 0 for continuous ones
-};
 
 class RandomClouds : public testing::TestWithParam<CloudCase> {};
 
