@@ -22,8 +22,8 @@ build: bootstrap
 
 build-asan: bootstrap
 	@cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTULM_SANITIZE=ON \
-	  -DTULM_OCTAVE=OFF >/dev/null
-	@echo "building build-asan/ (AddressSanitizer and UndefinedBehaviorSanitizer)"
+	  -DTULM_OCTAVE=ON >/dev/null
+	@echo "building build-asan/ (AddressSanitizer and UndefinedBehaviorSanitizer, both hosts)"
 	@cmake --build build-asan -j $(JOBS) $(call QUIET_BUILD,build-asan)
 
 # Every plug-in with libFuzzer coverage, AddressSanitizer and UndefinedBehaviorSanitizer.
@@ -40,8 +40,10 @@ demo: build
 test: build build-asan build-fuzz
 	@echo "== the saved fuzzing corpus, under the sanitizers"
 	@ctest --test-dir build-fuzz --output-on-failure
-	@echo "== unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+	@echo "== unit tests, and Octave tests, under AddressSanitizer, LeakSanitizer and UBSan"
 	@ctest --test-dir build-asan --output-on-failure -j $(JOBS)
+	@echo "== Octave tests under valgrind's memcheck"
+	@tests/octave/valgrind_octave.sh build/octave
 	@echo "== unit tests and Octave tests"
 	@ctest --test-dir build --output-on-failure -j $(JOBS)
 
