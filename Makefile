@@ -3,7 +3,7 @@ JOBS ?= 2
 MAKEFLAGS += --no-print-directory
 OCTAVE := octave-cli --no-gui --norc --no-history --quiet
 
-.PHONY: all bootstrap build build-asan build-fuzz demo test bench fuzz dist clean
+.PHONY: all bootstrap check-format build build-asan build-fuzz demo test bench fuzz dist clean
 
 FUZZ_SECONDS ?= 600
 
@@ -33,11 +33,15 @@ build-fuzz: bootstrap
 	@echo "building build-fuzz/ (libFuzzer with the sanitizers, clang)"
 	@cmake --build build-fuzz -j $(JOBS) $(call QUIET_BUILD,build-fuzz)
 
+# Every C and C++ source as clang-format writes it; first in `make test`, as it takes a second.
+check-format: bootstrap
+	@scripts/check_format
+
 demo: build
 	@$(OCTAVE) examples/tulm_demo.m
 
 # The sanitizer run first, so that the last lines are the summary of the full run.
-test: build build-asan build-fuzz
+test: check-format build build-asan build-fuzz
 	@echo "== the saved fuzzing corpus, under the sanitizers"
 	@ctest --test-dir build-fuzz --output-on-failure
 	@echo "== unit tests, and Octave tests, under AddressSanitizer, LeakSanitizer and UBSan"
