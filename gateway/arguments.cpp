@@ -76,6 +76,24 @@ MatrixArg<double> double_matrix(const mxArray* array, const char* name) {
   return matrix_of_class<double>(array, mxDOUBLE_CLASS, "a double", name);
 }
 
+template <class T>
+MatrixArg<T> view_unless_empty(MatrixArg<T> (*view)(const mxArray*, const char*),
+                               const mxArray* array, const char* name) {
+  const size_t rows = mxGetM(array);
+  const size_t cols = mxGetN(array);
+  if (mxIsEmpty(array) && rows <= kMaxCount && cols <= kMaxCount) {
+    return {nullptr, static_cast<int32_t>(rows), static_cast<int32_t>(cols)};
+  }
+  return view(array, name);
+}
+
+template MatrixArg<float> view_unless_empty(MatrixArg<float> (*)(const mxArray*, const char*),
+                                            const mxArray*, const char*);
+template MatrixArg<int32_t> view_unless_empty(MatrixArg<int32_t> (*)(const mxArray*, const char*),
+                                              const mxArray*, const char*);
+template MatrixArg<double> view_unless_empty(MatrixArg<double> (*)(const mxArray*, const char*),
+                                             const mxArray*, const char*);
+
 int32_t int32_scalar(const mxArray* array, const char* name) {
   if (mxGetClassID(array) != mxINT32_CLASS || mxIsEmpty(array)) {
     throw Error(format("%s must be an int32 scalar (got %s%s)", name,

@@ -57,6 +57,13 @@ MatrixArg<float> single_matrix(const mxArray* array, const char* name);
 MatrixArg<int32_t> int32_matrix(const mxArray* array, const char* name);
 MatrixArg<double> double_matrix(const mxArray* array, const char* name);
 
+// A view of an input that is read only where it has elements: an empty array of any class
+// (users write [] for "none") is an empty view of its shape, data null; any other array must
+// have the class that `view` checks.
+template <class T>
+MatrixArg<T> view_unless_empty(MatrixArg<T> (*view)(const mxArray*, const char*),
+                               const mxArray* array, const char* name);
+
 // The first element of a non-empty int32 array.
 int32_t int32_scalar(const mxArray* array, const char* name);
 // The first element of a non-empty numeric array of any class, as a double (mxGetScalar).

@@ -1,23 +1,37 @@
-// [P, G] = TULM_computeAreaChangePenaltyGrad(vertices, faces, VertexFaces, originalAreas)
+// [P, G] = TULM_computeAreaChangePenaltyGrad(vertices, faces, VertexFaces, originalAreas): the
+// squared change of the signed face areas, and its gradient.
+#include "core/folding/TULM_computeAreaChangePenaltyGrad.h"
+
 #include <mex.h>
 
-#include "core/folding/area_change_penalty.h"
 #include "gateway/arguments.h"
 #include "gateway/boundary.h"
-#include "gateway/fold_arguments.h"
 
 namespace {
-const char* const kMissing = "Four inputs required: vertices, faces, VertexFaces, originalAreas";
-}
+const char* const kMissingText =
+    "Four inputs required: vertices, faces, VertexFaces, originalAreas";
+const char* const kVerticesText = "Vertices should be 3 dimensional";
+const char* const kFacesText = "Faces should have three vertices";
+const char* const kVertexFacesText = "Vertices and VertexFaces should be the same number!";
+const char* const kOriginalAreasText = "Input original areas vector wrong size!!!";
+const char* const kOutOfMemoryText = "Memory allocation error!";
+}  // namespace
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-  tulm::run_gateway("Memory allocation error!", [&] {
-    const tulm::Inputs in(nrhs, prhs, kMissing);
-    tulm::require_fold_shapes(in);
-    tulm::require(mxGetN(in[3]) == mxGetN(in[1]), "Input original areas vector wrong size!!!");
-    const tulm::FoldMesh mesh = tulm::fold_mesh(in);
+  tulm::run_gateway(kOutOfMemoryText, [&] {
+    const tulm::Inputs in(nrhs, prhs, kMissingText);
+    // The documented checks read dimensions only, so they come before any class check.
+    tulm::require(mxGetM(in[0]) == 3, kVerticesText);
+    tulm::require(mxGetM(in[1]) == 3, kFacesText);
+    tulm::require(mxGetN(in[2]) == mxGetN(in[0]), kVertexFacesText);
+    tulm::require(mxGetN(in[3]) == mxGetN(in[1]), kOriginalAreasText);
+    const auto vertices = tulm::view_unless_empty(tulm::single_matrix, in[0], "vertices");
+    const auto faces = tulm::view_unless_empty(tulm::int32_matrix, in[1], "faces");
+    const auto vertexFaces = tulm::view_unless_empty(tulm::int32_matrix, in[2], "VertexFaces");
     const auto originalAreas = tulm::view_unless_empty(tulm::single_matrix, in[3], "originalAreas");
-    if (mesh.numFaces > 0) tulm::require_at_least(originalAreas, 1, mesh.numFaces, "originalAreas");
+    if (faces.cols > 0) tulm::require_at_least(originalAreas, 1, faces.cols, "originalAreas");
+    const tulm::FoldMesh mesh{vertices.data, vertices.cols,    faces.data,
+                              faces.cols,    vertexFaces.data, vertexFaces.rows};
 
     tulm::Outputs outputs(nlhs, plhs);
     float* P = outputs.single_array(0, {1});

@@ -1,21 +1,34 @@
-// [P, G] = TULM_computeFoldPenaltyGrad(vertices, faces, VertexFaces, offset)
+// [P, G] = TULM_computeFoldPenaltyGrad(vertices, faces, VertexFaces, offset): the penalty of
+// the flipped faces of the whole mesh, and its gradient.
+#include "core/folding/TULM_computeFoldPenaltyGrad.h"
+
 #include <mex.h>
 
-#include "core/folding/fold_penalty.h"
 #include "gateway/arguments.h"
 #include "gateway/boundary.h"
-#include "gateway/fold_arguments.h"
 
 namespace {
-const char* const kMissing = "Four inputs required: vertices, faces, VertexFaces, offset";
-}
+const char* const kMissingText = "Four inputs required: vertices, faces, VertexFaces, offset";
+const char* const kVerticesText = "Vertices should be 3 dimensional";
+const char* const kFacesText = "Faces should have three vertices";
+const char* const kVertexFacesText = "Vertices and VertexFaces should be the same number!";
+const char* const kOutOfMemoryText = "Memory allocation error!";
+}  // namespace
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-  tulm::run_gateway("Memory allocation error!", [&] {
-    const tulm::Inputs in(nrhs, prhs, kMissing);
-    tulm::require_fold_shapes(in);
-    const tulm::FoldMesh mesh = tulm::fold_mesh(in);
-    const float offset = tulm::fold_offset(in[3]);
+  tulm::run_gateway(kOutOfMemoryText, [&] {
+    const tulm::Inputs in(nrhs, prhs, kMissingText);
+    // The documented checks read dimensions only, so they come before any class check.
+    tulm::require(mxGetM(in[0]) == 3, kVerticesText);
+    tulm::require(mxGetM(in[1]) == 3, kFacesText);
+    tulm::require(mxGetN(in[2]) == mxGetN(in[0]), kVertexFacesText);
+    const auto vertices = tulm::view_unless_empty(tulm::single_matrix, in[0], "vertices");
+    const auto faces = tulm::view_unless_empty(tulm::int32_matrix, in[1], "faces");
+    const auto vertexFaces = tulm::view_unless_empty(tulm::int32_matrix, in[2], "VertexFaces");
+    // Any numeric class, rounded once to single.
+    const float offset = static_cast<float>(tulm::numeric_scalar(in[3], "offset"));
+    const tulm::FoldMesh mesh{vertices.data, vertices.cols,    faces.data,
+                              faces.cols,    vertexFaces.data, vertexFaces.rows};
 
     tulm::Outputs outputs(nlhs, plhs);
     float* P = outputs.single_array(0, {1});

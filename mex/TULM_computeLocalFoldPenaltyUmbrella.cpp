@@ -1,32 +1,51 @@
 // [P, U, L] = TULM_computeLocalFoldPenaltyUmbrella(vertices, faces, VertexFaces, vertexNbors,
-// visit, offset)
+// visit, offset): the penalty of the flipped faces around the visited vertices, the umbrella
+// vectors of the vertices of those faces, and those vertices.
+#include "core/folding/TULM_computeLocalFoldPenaltyUmbrella.h"
+
 #include <mex.h>
 
-#include "core/folding/local_fold_penalty.h"
 #include "gateway/arguments.h"
 #include "gateway/boundary.h"
-#include "gateway/fold_arguments.h"
 
 namespace {
-const char* const kMissing = "Wrong number of inputs!";
-}
+// Ends a short call where it would read a missing input, and a long one after the shape checks.
+const char* const kMissingText = "Wrong number of inputs!";
+const char* const kVerticesText = "Vertices should be 3 dimensional";
+const char* const kFacesText = "Faces should have three vertices";
+const char* const kVertexFacesText = "Vertices and VertexFaces should be the same number!";
+const char* const kOutOfMemoryText = "Memory allocation error!";
+}  // namespace
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-  tulm::run_gateway("Memory allocation error!", [&] {
-    // A short call is refused with the count message before it reads a missing input.
-    const tulm::Inputs in(nrhs, prhs, kMissing);
-    tulm::require_fold_shapes(in);
-    tulm::require(nrhs == 6, kMissing);
-    const tulm::FoldMesh mesh = tulm::fold_mesh(in);
+  tulm::run_gateway(kOutOfMemoryText, [&] {
+    const tulm::Inputs in(nrhs, prhs, kMissingText);
+    // The documented checks read dimensions only, so they come before any class check.
+    tulm::require(mxGetM(in[0]) == 3, kVerticesText);
+    tulm::require(mxGetM(in[1]) == 3, kFacesText);
+    tulm::require(mxGetN(in[2]) == mxGetN(in[0]), kVertexFacesText);
+    tulm::require(nrhs == 6, kMissingText);
+    const auto vertices = tulm::view_unless_empty(tulm::single_matrix, in[0], "vertices");
+    const auto faces = tulm::view_unless_empty(tulm::int32_matrix, in[1], "faces");
+    const auto vertexFaces = tulm::view_unless_empty(tulm::int32_matrix, in[2], "VertexFaces");
     const auto vertexNbors = tulm::view_unless_empty(tulm::int32_matrix, in[3], "vertexNbors");
-    const tulm::VisitList visit = tulm::visit_list(in[4]);
-    const float offset = tulm::fold_offset(in[5]);
+    // Read as its first column; an empty list of any class and shape is null: every vertex.
+    const auto visit = tulm::view_unless_empty(tulm::int32_matrix, in[4], "visit");
+    // Any numeric class, rounded once to single.
+    const float offset = static_cast<float>(tulm::numeric_scalar(in[5], "offset"));
+    const tulm::FoldMesh mesh{vertices.data, vertices.cols,    faces.data,
+                              faces.cols,    vertexFaces.data, vertexFaces.rows};
 
     tulm::Outputs outputs(nlhs, plhs);
     float* P = outputs.single_array(0, {1});
     float* U = outputs.has(1) ? outputs.single_array(1, {3, mesh.numVerts}) : nullptr;
+    // L (nL x 1) is created once the visit pass knows nL.
+    tulm::CreateInvolvedList createList;
+    if (outputs.has(2)) {
+      createList = [&outputs](int32_t count) { return outputs.int32_array(2, {count}); };
+    }
     tulm::TULM_computeLocalFoldPenaltyUmbrella(mesh, vertexNbors.data, vertexNbors.rows,
-                                               vertexNbors.cols, visit.data, visit.count, offset, P,
-                                               U, tulm::involved_list(outputs, 2));
+                                               vertexNbors.cols, visit.data, visit.rows, offset, P,
+                                               U, createList);
   });
 }

@@ -34,7 +34,7 @@ inline int32_t smaller(int32_t a, int32_t b) { return a < b ? a : b; }
 
 float signedFaceArea(const FoldMesh& mesh, int32_t f) {
   float area;
-  signedFaceAreas(mesh, f, 1, &area);
+  signed_face_areas(mesh, f, 1, &area);
   return area;
 }
 
@@ -42,7 +42,7 @@ namespace {
 
 // signedFaceArea of the faces faceAt(0), ..., faceAt(count - 1) into areas[0..count-1].
 template <class FaceAt>
-void batchedSignedFaceAreas(const FoldMesh& mesh, int32_t count, FaceAt faceAt, float* areas) {
+void batched_signed_face_areas(const FoldMesh& mesh, int32_t count, FaceAt faceAt, float* areas) {
   const float* p0[kBatch];
   float e1[kBatch][3], e2[kBatch][3], n[kBatch][3];
   for (int32_t done = 0; done < count; done += kBatch) {
@@ -68,31 +68,31 @@ void batchedSignedFaceAreas(const FoldMesh& mesh, int32_t count, FaceAt faceAt, 
 
 }  // namespace
 
-void signedFaceAreas(const FoldMesh& mesh, int32_t first, int32_t count, float* areas) {
-  batchedSignedFaceAreas(
+void signed_face_areas(const FoldMesh& mesh, int32_t first, int32_t count, float* areas) {
+  batched_signed_face_areas(
       mesh, count, [first](int32_t i) { return first + i; }, areas);
 }
 
-void signedFaceAreasOf(const FoldMesh& mesh, const int32_t* faces, int32_t count, float* areas) {
-  batchedSignedFaceAreas(
+void signed_face_areas_of(const FoldMesh& mesh, const int32_t* faces, int32_t count, float* areas) {
+  batched_signed_face_areas(
       mesh, count, [faces](int32_t i) { return faces[i]; }, areas);
 }
 
-void checkFaceCorners(const FoldMesh& mesh, int32_t f) {
+void check_face_corners(const FoldMesh& mesh, int32_t f) {
   for (int32_t j = 0; j < 3; ++j) corner(mesh, f, j);
 }
 
 void faceAreaGradient(const FoldMesh& mesh, int32_t f, int32_t w, float g[3]) {
   const FaceCorner pair{f, w};
   float out[1][3];
-  faceAreaGradients(mesh, &pair, 1, out);
+  face_area_gradients(mesh, &pair, 1, out);
   g[0] = out[0][0];
   g[1] = out[0][1];
   g[2] = out[0][2];
 }
 
-void faceAreaGradients(const FoldMesh& mesh, const FaceCorner* pairs, int32_t count,
-                       float (*g)[3]) {
+void face_area_gradients(const FoldMesh& mesh, const FaceCorner* pairs, int32_t count,
+                         float (*g)[3]) {
   const float* pa[kBatch];
   const float* pb[kBatch];
   float d1[kBatch][3], d2[kBatch][3], n[kBatch][3];

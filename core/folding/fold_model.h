@@ -48,13 +48,13 @@ float signedFaceArea(const FoldMesh& mesh, int32_t f);
 // signedFaceArea of the faces first, first + 1, ..., first + count - 1 into areas[0..count-1],
 // bit for bit. Passes over many faces use this: it computes the edges of a run of faces before
 // their cross products, so that crossVectors does not wait on stores it reads back at once.
-void signedFaceAreas(const FoldMesh& mesh, int32_t first, int32_t count, float* areas);
+void signed_face_areas(const FoldMesh& mesh, int32_t first, int32_t count, float* areas);
 
 // signedFaceArea of the faces numbered in faces[0..count-1] (0-based) into areas[0..count-1].
-void signedFaceAreasOf(const FoldMesh& mesh, const int32_t* faces, int32_t count, float* areas);
+void signed_face_areas_of(const FoldMesh& mesh, const int32_t* faces, int32_t count, float* areas);
 
 // Ends the call as signedFaceArea would when a corner of face f lies outside 1..V.
-void checkFaceCorners(const FoldMesh& mesh, int32_t f);
+void check_face_corners(const FoldMesh& mesh, int32_t f);
 
 // A face and one of its corners (0-based), whose area gradient is wanted.
 struct FaceCorner {
@@ -70,14 +70,15 @@ struct FaceCorner {
 void faceAreaGradient(const FoldMesh& mesh, int32_t f, int32_t w, float g[3]);
 
 // faceAreaGradient of count pairs into g[0..count-1], bit for bit, batched like
-// signedFaceAreas.
-void faceAreaGradients(const FoldMesh& mesh, const FaceCorner* pairs, int32_t count, float (*g)[3]);
+// signed_face_areas.
+void face_area_gradients(const FoldMesh& mesh, const FaceCorner* pairs, int32_t count,
+                         float (*g)[3]);
 
 // Calls visit(f) for the 0-based faces that column v of VertexFaces lists, top to bottom,
 // up to the first entry below 1. An entry above F ends the call:
 // "VertexFaces holds 9 at (2, 5), outside 0..8".
 template <class Visit>
-void forEachFaceOfVertex(const FoldMesh& mesh, int32_t v, Visit&& visit) {
+void for_each_face_of_vertex(const FoldMesh& mesh, int32_t v, Visit&& visit) {
   for (int32_t j = 0; j < mesh.numRows; ++j) {
     const int32_t entry = mesh.vertexFaces[index_2D_array(j, v, mesh.numRows)];
     if (entry < 1) return;

@@ -1,15 +1,17 @@
-// The passes that the fold penalties share: the flip pass over every face, the visit pass
-// over the faces around a list of vertices, and the gradient columns that follow them.
+// The passes that the fold penalties share: the flip pass and the area change pass over
+// every face, the visit pass over the faces around a list of vertices, and the gradient
+// columns that follow them.
 //
 // The visit pass keeps the signed area of every face it evaluates in an area cache of F
-// singles (zero-filled by the caller) and both passes mark the flipped faces, so the gradient
-// passes that follow never evaluate a face's flip state again. Areas
-// and gradients are evaluated in batches (fold_model.h) but accumulated in the order a
-// face-by-face pass would use, so every sum is bit for bit the same.
+// singles (zero-filled by the caller); the flip and visit passes mark the flipped faces, so the
+// gradient passes that follow never evaluate a face's flip state again. Areas and gradients are
+// evaluated in batches (fold_model.h) but accumulated in the order a face-by-face pass would use,
+// so every sum is bit for bit the same.
 #ifndef TULM_CORE_FOLDING_FOLD_PASSES_H
 #define TULM_CORE_FOLDING_FOLD_PASSES_H
 
 #include <cstdint>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -33,7 +35,11 @@ class FlippedFaces {
 // Evaluates every face in order and returns the penalty: the sum of (signed area + offset)
 // over the flipped faces, accumulated in single. Marks the flipped faces in `flipped` unless
 // it is null.
-float flipFacePass(const FoldMesh& mesh, float offset, FlippedFaces* flipped);
+float flip_face_pass(const FoldMesh& mesh, float offset, FlippedFaces* flipped);
+
+// Evaluates every face in order into areas[0..F-1] and returns the area change penalty: the
+// sum of (areas[f] - originalAreas[f])^2, accumulated in single in face order.
+float area_change_face_pass(const FoldMesh& mesh, const float* originalAreas, float* areas);
 
 // Evaluates the area gradients of (face, corner) pairs in batches and hands each to
 // sink(pair, g) in the order the pairs were added. Call flush() after the last pair.
@@ -48,7 +54,7 @@ class GradientBatch {
   }
 
   void flush() {
-    faceAreaGradients(mesh_, pairs_, size_, gradients_);
+    face_area_gradients(mesh_, pairs_, size_, gradients_);
     for (int32_t i = 0; i < size_; ++i) sink_(pairs_[i], gradients_[i]);
     size_ = 0;
   }
@@ -70,8 +76,8 @@ class FlipGradients {
   FlipGradients(const FoldMesh& mesh, const FlippedFaces& flipped, float* G)
       : mesh_(mesh), flipped_(flipped), batch_(mesh, Accumulate{G}) {}
 
-  void addColumn(int32_t w) {
-    forEachFaceOfVertex(mesh_, w, [&](int32_t f) {
+  void add_column(int32_t w) {
+    for_each_face_of_vertex(mesh_, w, [&](int32_t f) {
       if (flipped_.has(f)) batch_.add(f, w);
     });
   }
@@ -104,7 +110,7 @@ class InvolvedVertices {
     marked_[v] = 1;
     list_.push_back(v + 1);
   }
-  std::vector<int32_t> takeList() { return std::move(list_); }
+  std::vector<int32_t> take_list() { return std::move(list_); }
 
  private:
   std::vector<char> marked_;
@@ -112,12 +118,23 @@ class InvolvedVertices {
 };
 
 // The visit pass: for each visited vertex (visit[0..numVisits-1], 1-based, checked against
-// 1..V; every vertex in order when numVisits is 0), evaluates the faces around it that were
+// 1..V; every vertex in order when visit is null), evaluates the faces around it that were
 // not evaluated before (cached area exactly 0), caches their signed areas, and returns the sum
 // of (signed area + offset) over the flipped ones in order of discovery. Flipped faces are
 // marked in `flipped` and their corners v0, v1, v2 added to `involved`, each unless null.
-float visitPass(const FoldMesh& mesh, const int32_t* visit, int32_t numVisits, float offset,
-                float* areas, FlippedFaces* flipped, InvolvedVertices* involved);
+float visit_pass(const FoldMesh& mesh, const int32_t* visit, int32_t numVisits, float offset,
+                 float* areas, FlippedFaces* flipped, InvolvedVertices* involved);
+
+// Called once with the number of involved vertices nL; returns storage for nL int32 (null
+// when nL is 0). An empty function means the list is not wanted.
+using CreateInvolvedList = std::function<int32_t*(int32_t count)>;
+
+// The visit pass into *P, then the involved-vertex list L through createList. Returns the
+// involved vertices (1-based), which are only collected when L or a column per involved
+// vertex (wantColumns) is wanted.
+std::vector<int32_t> visit_and_list(const FoldMesh& mesh, const int32_t* visit, int32_t numVisits,
+                                    float offset, float* areas, FlippedFaces* flipped, float* P,
+                                    bool wantColumns, const CreateInvolvedList& createList);
 
 }  // namespace tulm
 

@@ -93,10 +93,10 @@ TEST(FoldModel, FacesOfAVertexStopAtTheFirstEntryBelowOneAndCheckTheRest) {
   const std::vector<int32_t> table = {2, 1, 0, 5, 1, 5, -1, 7};  // K = 4, V = 2
   const FoldMesh mesh{nullptr, 2, nullptr, 2, table.data(), 4};
   std::vector<int32_t> seen;
-  tulm::forEachFaceOfVertex(mesh, 0, [&](int32_t f) { seen.push_back(f); });
+  tulm::for_each_face_of_vertex(mesh, 0, [&](int32_t f) { seen.push_back(f); });
   EXPECT_EQ(seen, (std::vector<int32_t>{1, 0}));
   try {
-    tulm::forEachFaceOfVertex(mesh, 1, [](int32_t) {});
+    tulm::for_each_face_of_vertex(mesh, 1, [](int32_t) {});
     FAIL() << "an entry above F must end the call";
   } catch (const tulm::Error& error) {
     EXPECT_STREQ(error.what(), "VertexFaces holds 5 at (2, 2), outside 0..2");

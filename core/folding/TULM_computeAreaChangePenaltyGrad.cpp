@@ -1,28 +1,15 @@
-#include "core/folding/area_change_penalty.h"
+#include "core/folding/TULM_computeAreaChangePenaltyGrad.h"
 
 #include <vector>
 
 #include "core/folding/fold_passes.h"
 
 namespace tulm {
-namespace {
-
-float areaChangeFacePass(const FoldMesh& mesh, const float* originalAreas, float* areas) {
-  signedFaceAreas(mesh, 0, mesh.numFaces, areas);
-  float penalty = 0.0f;
-  for (int32_t f = 0; f < mesh.numFaces; ++f) {
-    const float d = areas[f] - originalAreas[f];
-    penalty = d * d + penalty;
-  }
-  return penalty;
-}
-
-}  // namespace
 
 void TULM_computeAreaChangePenaltyGrad(const FoldMesh& mesh, const float* originalAreas, float* P,
                                        float* G) {
   std::vector<float> areas(mesh.numFaces);
-  *P = areaChangeFacePass(mesh, originalAreas, areas.data());
+  *P = area_change_face_pass(mesh, originalAreas, areas.data());
   if (G == nullptr) return;
   // Every listed face counts, with the factor -2 (s - o) whatever the sign of s.
   const auto accumulate = [&](const FaceCorner& pair, const float* g) {
@@ -34,14 +21,9 @@ void TULM_computeAreaChangePenaltyGrad(const FoldMesh& mesh, const float* origin
   };
   GradientBatch<decltype(accumulate)> gradients(mesh, accumulate);
   for (int32_t v = 0; v < mesh.numVerts; ++v) {
-    forEachFaceOfVertex(mesh, v, [&](int32_t f) { gradients.add(f, v); });
+    for_each_face_of_vertex(mesh, v, [&](int32_t f) { gradients.add(f, v); });
   }
   gradients.flush();
-}
-
-void TULM_computeAreaChangePenalty(const FoldMesh& mesh, const float* originalAreas, float* P) {
-  std::vector<float> areas(mesh.numFaces);
-  *P = areaChangeFacePass(mesh, originalAreas, areas.data());
 }
 
 }  // namespace tulm

@@ -1,6 +1,6 @@
-// The fold penalty over the whole mesh: TULM_computeFoldPenaltyGrad, TULM_computeFoldPenalty.
-#ifndef TULM_CORE_FOLDING_FOLD_PENALTY_H
-#define TULM_CORE_FOLDING_FOLD_PENALTY_H
+// TULM_computeFoldPenaltyGrad: the fold penalty over the whole mesh, with its gradient.
+#ifndef TULM_CORE_FOLDING_TULM_COMPUTEFOLDPENALTYGRAD_H
+#define TULM_CORE_FOLDING_TULM_COMPUTEFOLDPENALTYGRAD_H
 
 #include "core/folding/fold_model.h"
 
@@ -21,9 +21,6 @@ namespace tulm {
 //   face with an area below kGradientAreaFloor counts in P but adds no gradient.
 void TULM_computeFoldPenaltyGrad(const FoldMesh& mesh, float offset, float* P, float* G);
 
-// P alone, as TULM_computeFoldPenaltyGrad computes it; VertexFaces is not read.
-void TULM_computeFoldPenalty(const FoldMesh& mesh, float offset, float* P);
-
 }  // namespace tulm
 
-#endif  // TULM_CORE_FOLDING_FOLD_PENALTY_H
+#endif  // TULM_CORE_FOLDING_TULM_COMPUTEFOLDPENALTYGRAD_H

@@ -1,6 +1,7 @@
-// The area change penalty: TULM_computeAreaChangePenaltyGrad, TULM_computeAreaChangePenalty.
-#ifndef TULM_CORE_FOLDING_AREA_CHANGE_PENALTY_H
-#define TULM_CORE_FOLDING_AREA_CHANGE_PENALTY_H
+// TULM_computeAreaChangePenaltyGrad: the squared change of the signed face areas, with its
+// gradient.
+#ifndef TULM_CORE_FOLDING_TULM_COMPUTEAREACHANGEPENALTYGRAD_H
+#define TULM_CORE_FOLDING_TULM_COMPUTEAREACHANGEPENALTYGRAD_H
 
 #include "core/folding/fold_model.h"
 
@@ -23,9 +24,6 @@ namespace tulm {
 void TULM_computeAreaChangePenaltyGrad(const FoldMesh& mesh, const float* originalAreas, float* P,
                                        float* G);
 
-// P alone, as TULM_computeAreaChangePenaltyGrad computes it; VertexFaces is not read.
-void TULM_computeAreaChangePenalty(const FoldMesh& mesh, const float* originalAreas, float* P);
-
 }  // namespace tulm
 
-#endif  // TULM_CORE_FOLDING_AREA_CHANGE_PENALTY_H
+#endif  // TULM_CORE_FOLDING_TULM_COMPUTEAREACHANGEPENALTYGRAD_H

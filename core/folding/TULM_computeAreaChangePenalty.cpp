@@ -1,0 +1,14 @@
+#include "core/folding/TULM_computeAreaChangePenalty.h"
+
+#include <vector>
+
+#include "core/folding/fold_passes.h"
+
+namespace tulm {
+
+void TULM_computeAreaChangePenalty(const FoldMesh& mesh, const float* originalAreas, float* P) {
+  std::vector<float> areas(mesh.numFaces);
+  *P = area_change_face_pass(mesh, originalAreas, areas.data());
+}
+
+}  // namespace tulm
