@@ -10,14 +10,17 @@ namespace {
 // The usage text names other inputs than this function takes; callers match on it.
 const char* const kUsage =
     "Two inputs required. Face matrix and number of vertices, both assumed to be of type int32";
+const char* const kTooManyOutputs = "Too many output arguments";
+const char* const kOutOfMemory = "Out of memory computing the surface area";
 }  // namespace
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-  tulm::run_gateway("Out of memory computing the surface area", [&] {
-    tulm::require(nrhs == 2, kUsage);
-    tulm::require(nlhs <= 1, "Too many output arguments");
-    const auto vertices = tulm::single_matrix(prhs[0], "vertices");
-    const auto faces = tulm::int32_matrix(prhs[1], "faces");
+  tulm::run_gateway(kOutOfMemory, [&] {
+    const tulm::Inputs in(nrhs, prhs, kUsage);
+    tulm::require(in.count() == 2, kUsage);
+    tulm::require(nlhs <= 1, kTooManyOutputs);
+    const auto vertices = tulm::single_matrix(in[0], "vertices");
+    const auto faces = tulm::int32_matrix(in[1], "faces");
     if (faces.rows > 0) {
       tulm::require_at_least(faces, faces.rows, 3, "faces");
       if (vertices.rows > 0) tulm::require_at_least(vertices, vertices.rows, 3, "vertices");

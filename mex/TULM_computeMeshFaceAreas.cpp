@@ -9,15 +9,18 @@
 namespace {
 const char* const kUsage =
     "3 inputs required: numFaces (int 32), faces (int 32 *), vertices (float *)";
-}
+const char* const kTooManyOutputs = "Too many output arguments";
+const char* const kOutOfMemory = "Out of memory computing the face areas";
+}  // namespace
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-  tulm::run_gateway("Out of memory computing the face areas", [&] {
-    tulm::require(nrhs == 3, kUsage);
-    tulm::require(nlhs <= 1, "Too many output arguments");
-    const int32_t numFaces = tulm::int32_scalar(prhs[0], "numFaces");
-    const auto faces = tulm::int32_matrix(prhs[1], "faces");
-    const auto vertices = tulm::single_matrix(prhs[2], "vertices");
+  tulm::run_gateway(kOutOfMemory, [&] {
+    const tulm::Inputs in(nrhs, prhs, kUsage);
+    tulm::require(in.count() == 3, kUsage);
+    tulm::require(nlhs <= 1, kTooManyOutputs);
+    const int32_t numFaces = tulm::int32_scalar(in[0], "numFaces");
+    const auto faces = tulm::int32_matrix(in[1], "faces");
+    const auto vertices = tulm::single_matrix(in[2], "vertices");
     tulm::require_non_negative(numFaces, "numFaces");
     if (numFaces > 0) {
       tulm::require_at_least(faces, 3, numFaces, "faces");

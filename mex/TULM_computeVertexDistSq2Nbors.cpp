@@ -11,16 +11,19 @@ namespace {
 const char* const kUsage =
     "4 inputs required: maxNeighbors (int 32), numVerts (int 32), vertexNbors (int 32 *), "
     "vertices (float *)";
-}
+const char* const kTooManyOutputs = "Too many output arguments";
+const char* const kOutOfMemory = "Out of memory computing the neighbour distances";
+}  // namespace
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-  tulm::run_gateway("Out of memory computing the neighbour distances", [&] {
-    tulm::require(nrhs == 4, kUsage);
-    tulm::require(nlhs <= 1, "Too many output arguments");
-    const int32_t K = tulm::int32_scalar(prhs[0], "maxNeighbors");
-    const int32_t V = tulm::int32_scalar(prhs[1], "numVerts");
-    const auto vertexNbors = tulm::int32_matrix(prhs[2], "vertexNbors");
-    const auto vertices = tulm::single_matrix(prhs[3], "vertices");
+  tulm::run_gateway(kOutOfMemory, [&] {
+    const tulm::Inputs in(nrhs, prhs, kUsage);
+    tulm::require(in.count() == 4, kUsage);
+    tulm::require(nlhs <= 1, kTooManyOutputs);
+    const int32_t K = tulm::int32_scalar(in[0], "maxNeighbors");
+    const int32_t V = tulm::int32_scalar(in[1], "numVerts");
+    const auto vertexNbors = tulm::int32_matrix(in[2], "vertexNbors");
+    const auto vertices = tulm::single_matrix(in[3], "vertices");
     tulm::require_non_negative(K, "maxNeighbors");
     tulm::require_non_negative(V, "numVerts");
     if (tulm::checked_product(K, V, "the squared distances") > 0) {

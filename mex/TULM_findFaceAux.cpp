@@ -1,33 +1,41 @@
 // [faces, vertices] = TULM_findFaceAux(points, vertices, faces, vertexNbors, VertexFaces,
 // seedVertices): the face each point projects into from the origin, and its nearest corner.
+#include "core/location/TULM_findFaceAux.h"
+
 #include <mex.h>
 
+#include <string>
+
 #include "core/errors.h"
-#include "core/location/TULM_findFaces.h"
 #include "gateway/arguments.h"
 #include "gateway/boundary.h"
 #include "gateway/mex_diagnostics.h"
 
-void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-  tulm::run_gateway("Ran out of memory!", [&] {
-    if (nrhs < 6) {
-      throw tulm::Error(
-          tulm::format("Six inputs required: points, vertices, faces, "
-                       "vertexNbors, VertexFaces, seedVertices (got %d)",
-                       nrhs));
-    }
-    tulm::require(mxGetM(prhs[0]) == 3, "Point should be three dimensional!");
-    tulm::require(mxGetN(prhs[1]) == mxGetN(prhs[3]) && mxGetN(prhs[1]) == mxGetN(prhs[4]),
-                  "Inconsistent number of vertices!");
-    tulm::require(mxGetN(prhs[0]) == mxGetN(prhs[5]),
-                  "Numof points and number of seedVertices should be the same!");
+namespace {
+const char* const kMissingFormat =
+    "Six inputs required: points, vertices, faces, vertexNbors, VertexFaces, seedVertices "
+    "(got %d)";
+const char* const kPointRows = "Point should be three dimensional!";
+const char* const kVertexCounts = "Inconsistent number of vertices!";
+const char* const kSeedCount = "Numof points and number of seedVertices should be the same!";
+const char* const kOutOfMemory = "Ran out of memory!";
+}  // namespace
 
-    const auto points = tulm::single_matrix(prhs[0], "points");
-    const auto vertices = tulm::single_matrix(prhs[1], "vertices");
-    const auto faces = tulm::int32_matrix(prhs[2], "faces");
-    const auto vertexNbors = tulm::int32_matrix(prhs[3], "vertexNbors");
-    const auto VertexFaces = tulm::int32_matrix(prhs[4], "VertexFaces");
-    const auto seedVertices = tulm::int32_matrix(prhs[5], "seedVertices");
+void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+  tulm::run_gateway(kOutOfMemory, [&] {
+    const std::string missing = tulm::format(kMissingFormat, nrhs);
+    const tulm::Inputs in(nrhs, prhs, missing.c_str());
+    tulm::require(in.count() >= 6, missing.c_str());
+    tulm::require(mxGetM(in[0]) == 3, kPointRows);
+    tulm::require(mxGetN(in[1]) == mxGetN(in[3]) && mxGetN(in[1]) == mxGetN(in[4]), kVertexCounts);
+    tulm::require(mxGetN(in[0]) == mxGetN(in[5]), kSeedCount);
+
+    const auto points = tulm::single_matrix(in[0], "points");
+    const auto vertices = tulm::single_matrix(in[1], "vertices");
+    const auto faces = tulm::int32_matrix(in[2], "faces");
+    const auto vertexNbors = tulm::int32_matrix(in[3], "vertexNbors");
+    const auto VertexFaces = tulm::int32_matrix(in[4], "VertexFaces");
+    const auto seedVertices = tulm::int32_matrix(in[5], "seedVertices");
     if (vertices.cols > 0) tulm::require_rows(vertices, 3, "vertices");
     if (faces.cols > 0) tulm::require_rows(faces, 3, "faces");
     if (points.cols > 0) tulm::require_at_least(seedVertices, 1, points.cols, "seedVertices");

@@ -4,26 +4,35 @@
 
 #include <mex.h>
 
+#include <string>
+
 #include "core/errors.h"
 #include "gateway/arguments.h"
 #include "gateway/boundary.h"
 #include "gateway/mex_diagnostics.h"
 
-void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-  tulm::run_gateway("Out of memory finding nearest vertices", [&] {
-    if (nrhs < 4) {
-      throw tulm::Error(tulm::format(
-          "Four inputs required: points, vertices, vertexNbors, seedVertices (got %d)", nrhs));
-    }
-    tulm::require(mxGetM(prhs[0]) == 3, "Point should be three dimensional!");
-    tulm::require(mxGetN(prhs[1]) == mxGetN(prhs[2]), "Inconsistent number of vertices!");
-    tulm::require(mxGetN(prhs[0]) == mxGetN(prhs[3]),
-                  "Number of poitns should be the same as # of seedVertices!");
+namespace {
+const char* const kMissingFormat =
+    "Four inputs required: points, vertices, vertexNbors, seedVertices (got %d)";
+const char* const kPointRows = "Point should be three dimensional!";
+const char* const kVertexCounts = "Inconsistent number of vertices!";
+const char* const kSeedCount = "Number of poitns should be the same as # of seedVertices!";
+const char* const kOutOfMemory = "Out of memory finding nearest vertices";
+}  // namespace
 
-    const auto points = tulm::single_matrix(prhs[0], "points");
-    const auto vertices = tulm::single_matrix(prhs[1], "vertices");
-    const auto vertexNbors = tulm::int32_matrix(prhs[2], "vertexNbors");
-    const auto seedVertices = tulm::int32_matrix(prhs[3], "seedVertices");
+void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+  tulm::run_gateway(kOutOfMemory, [&] {
+    const std::string missing = tulm::format(kMissingFormat, nrhs);
+    const tulm::Inputs in(nrhs, prhs, missing.c_str());
+    tulm::require(in.count() >= 4, missing.c_str());
+    tulm::require(mxGetM(in[0]) == 3, kPointRows);
+    tulm::require(mxGetN(in[1]) == mxGetN(in[2]), kVertexCounts);
+    tulm::require(mxGetN(in[0]) == mxGetN(in[3]), kSeedCount);
+
+    const auto points = tulm::single_matrix(in[0], "points");
+    const auto vertices = tulm::single_matrix(in[1], "vertices");
+    const auto vertexNbors = tulm::int32_matrix(in[2], "vertexNbors");
+    const auto seedVertices = tulm::int32_matrix(in[3], "seedVertices");
     if (vertices.cols > 0) tulm::require_rows(vertices, 3, "vertices");
     if (points.cols > 0) {
       tulm::require_at_least(vertices, 3, 1, "vertices");
@@ -36,6 +45,6 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     tulm::MexDiagnostics diagnostics;
     tulm::TULM_findNearestVertex(points.data, points.cols, vertices.data, vertices.cols,
                                  vertexNbors.data, vertexNbors.rows, seedVertices.data, vertexOut,
-                                 distanceOut, tulm::runtimeRandomSource(), diagnostics);
+                                 distanceOut, tulm::runtime_random_source(), diagnostics);
   });
 }

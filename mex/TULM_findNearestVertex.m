@@ -30,6 +30,12 @@
 %   (bestSeed 0-based). If no descent move happened at all, its result is vertex 0 with
 %   distance 316.22775.
 %
+%   Cost: a point far from the mesh, which no descent brings within the acceptance distance,
+%   makes all V random restarts before it gives up, each one a descent over the mesh. For
+%   example 100,000 points at radius 2 around a unit mesh of 100,000 vertices run for hours.
+%   Keep the points near the mesh; for points that may lie far from it, a k-d tree over the
+%   vertices (nearestIndexSearch) gives the nearest vertex without restarts.
+%
 %   Errors
 %     "Four inputs required: points, vertices, vertexNbors, seedVertices (got 3)"
 %     "Point should be three dimensional!"
@@ -44,4 +50,4 @@
 %     vertexNbors = reshape(TULM_convertFaces2VertNbors(faces.', V), V, []).';
 %     [v, d] = TULM_findNearestVertex(single([0.6; 0.48; 0.64]), vertices, vertexNbors, int32(1))
 %
-%   See also TULM_findFaceAux, TULM_convertFaces2VertNbors.
+%   See also TULM_findFaceAux, TULM_convertFaces2VertNbors, nearestIndexSearch.

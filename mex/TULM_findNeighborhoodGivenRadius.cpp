@@ -11,17 +11,20 @@ namespace {
 const char* const kUsage =
     "Five inputs required. maxNeighbors (int32), numVerts (int32), vertex (int32), radius "
     "(int32), vertexNbors (int *)";
-}
+const char* const kTooManyOutputs = "Too many output arguments";
+const char* const kOutOfMemory = "Out of memory finding the neighbourhood";
+}  // namespace
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-  tulm::run_gateway("Out of memory finding the neighbourhood", [&] {
-    tulm::require(nrhs == 5, kUsage);
-    tulm::require(nlhs <= 1, "Too many output arguments");
-    const int32_t K = tulm::int32_scalar(prhs[0], "maxNeighbors");
-    const int32_t V = tulm::int32_scalar(prhs[1], "numVerts");
-    const int32_t vertex = tulm::int32_scalar(prhs[2], "vertex");
-    const int32_t radius = tulm::int32_scalar(prhs[3], "radius");
-    const auto vertexNbors = tulm::int32_matrix(prhs[4], "vertexNbors");
+  tulm::run_gateway(kOutOfMemory, [&] {
+    const tulm::Inputs in(nrhs, prhs, kUsage);
+    tulm::require(in.count() == 5, kUsage);
+    tulm::require(nlhs <= 1, kTooManyOutputs);
+    const int32_t K = tulm::int32_scalar(in[0], "maxNeighbors");
+    const int32_t V = tulm::int32_scalar(in[1], "numVerts");
+    const int32_t vertex = tulm::int32_scalar(in[2], "vertex");
+    const int32_t radius = tulm::int32_scalar(in[3], "radius");
+    const auto vertexNbors = tulm::int32_matrix(in[4], "vertexNbors");
     // No slot is read unless both counts are positive; V below 1 gives the empty row.
     if (K > 0 && V > 0) tulm::require_at_least(vertexNbors, K, V, "vertexNbors");
 

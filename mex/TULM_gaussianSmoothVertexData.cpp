@@ -8,22 +8,26 @@
 #include "gateway/boundary.h"
 
 namespace {
-const char* const kUsage =
+const char* const kMissing =
     "Four inputs required: vertices (single, 3 x V), vertexNbors (int32, K x V), "
     "data (single, D x V), s (numeric scalar)";
-}
+const char* const kNeighbourColumns = "Vertices and vertexNbors should have the same size[2]!";
+const char* const kVertexRows = "Number of dimensions should be 3!";
+const char* const kDataColumns = "data not right size!";
+const char* const kOutOfMemory = "Memory allocation error!";
+}  // namespace
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-  tulm::run_gateway("Memory allocation error!", [&] {
-    tulm::require(nrhs >= 4, kUsage);
-    tulm::require(mxGetN(prhs[0]) == mxGetN(prhs[1]),
-                  "Vertices and vertexNbors should have the same size[2]!");
-    tulm::require(mxGetM(prhs[0]) == 3, "Number of dimensions should be 3!");
-    tulm::require(mxGetN(prhs[0]) == mxGetN(prhs[2]), "data not right size!");
-    const auto vertices = tulm::single_matrix(prhs[0], "vertices");
-    const auto vertexNbors = tulm::int32_matrix(prhs[1], "vertexNbors");
-    const auto data = tulm::single_matrix(prhs[2], "data");
-    const float s = static_cast<float>(tulm::numeric_scalar(prhs[3], "s"));
+  tulm::run_gateway(kOutOfMemory, [&] {
+    const tulm::Inputs in(nrhs, prhs, kMissing);
+    tulm::require(in.count() >= 4, kMissing);
+    tulm::require(mxGetN(in[0]) == mxGetN(in[1]), kNeighbourColumns);
+    tulm::require(mxGetM(in[0]) == 3, kVertexRows);
+    tulm::require(mxGetN(in[0]) == mxGetN(in[2]), kDataColumns);
+    const auto vertices = tulm::single_matrix(in[0], "vertices");
+    const auto vertexNbors = tulm::int32_matrix(in[1], "vertexNbors");
+    const auto data = tulm::single_matrix(in[2], "data");
+    const float s = static_cast<float>(tulm::numeric_scalar(in[3], "s"));
     const int32_t V = vertices.cols, K = vertexNbors.rows, D = data.rows;
 
     tulm::Outputs outputs(nlhs, plhs);

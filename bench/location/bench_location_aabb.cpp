@@ -27,7 +27,7 @@
 #include "core/connectivity/TULM_convertFaces2FacesOfVert.h"
 #include "core/connectivity/TULM_convertFaces2VertNbors.h"
 #include "core/diagnostics.h"
-#include "core/location/TULM_findFaces.h"
+#include "core/location/TULM_findFaceAux.h"
 #include "core/location/TULM_findNearestVertex.h"
 #include "icosphere.h"
 
@@ -205,7 +205,7 @@ void standalone() {
     auto begin = std::chrono::steady_clock::now();
     tulm::TULM_findNearestVertex(problem.points.data(), N, problem.vertices.data(), V,
                                  vertexNbors.data(), Kn, start.data(), seeds.data(),
-                                 distances.data(), tulm::runtimeRandomSource(), diagnostics);
+                                 distances.data(), tulm::runtime_random_source(), diagnostics);
     nearestTimes.push_back(seconds_since(begin));
     begin = std::chrono::steady_clock::now();
     report =

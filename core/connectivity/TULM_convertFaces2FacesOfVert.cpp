@@ -8,7 +8,7 @@ namespace tulm {
 
 void TULM_convertFaces2FacesOfVert(const int32_t* faces, int32_t numFaces, int32_t numVerts,
                                    const std::function<int32_t*(int32_t K)>& createTable) {
-  const FaceCornerCounts counts = faceCornerCounts(faces, numFaces, numVerts);
+  const FaceCornerCounts counts = face_corner_counts(faces, numFaces, numVerts);
   const int32_t numRows = static_cast<int32_t>(counts.count.size());
   const int32_t K = counts.largest;
   if (int64_t{numRows} * K > INT32_MAX) {

@@ -72,7 +72,7 @@ int32_t AddNeighbors(int32_t p, int32_t q, NeighborRows& rows) {
 
 void TULM_convertFaces2VertNbors(const int32_t* faces, int32_t numFaces, int32_t numVerts,
                                  const std::function<int32_t*(int32_t K)>& createTable) {
-  const FaceCornerCounts counts = faceCornerCounts(faces, numFaces, numVerts);
+  const FaceCornerCounts counts = face_corner_counts(faces, numFaces, numVerts);
   const int32_t numRows = static_cast<int32_t>(counts.count.size());
   NeighborRows rows(faces, numFaces, counts);
 

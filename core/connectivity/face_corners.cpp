@@ -5,7 +5,7 @@
 
 namespace tulm {
 
-FaceCornerCounts faceCornerCounts(const int32_t* faces, int32_t numFaces, int32_t numVerts) {
+FaceCornerCounts face_corner_counts(const int32_t* faces, int32_t numFaces, int32_t numVerts) {
   FaceCornerCounts counts{ZeroedArray<int32_t>(numVerts > 0 ? numVerts : 0), 0};
   for (int32_t j = 0; j < 3; ++j) {
     for (int32_t i = 0; i < numFaces; ++i) {

@@ -24,7 +24,7 @@ struct FaceCornerCounts {
 // Output:
 //   max(V, 0) counts and their largest. Ends the call on a corner outside 1..V:
 //   "faces holds 9 at (2, 3), outside 1..4".
-FaceCornerCounts faceCornerCounts(const int32_t* faces, int32_t numFaces, int32_t numVerts);
+FaceCornerCounts face_corner_counts(const int32_t* faces, int32_t numFaces, int32_t numVerts);
 
 }  // namespace tulm
 

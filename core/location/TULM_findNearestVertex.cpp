@@ -21,7 +21,7 @@ constexpr int32_t kRandomMessageCount = 99;
 
 }  // namespace
 
-RandomSource runtimeRandomSource() {
+RandomSource runtime_random_source() {
   // Seeding again with the same second, with no draw since, leaves the generator exactly as
   // it is, so that call is skipped: glibc's srand alone costs more than a well-seeded point.
   struct Seeding {
@@ -76,7 +76,7 @@ NearestVertexReport TULM_findNearestVertex(const float* points, int32_t N, const
       // Descent: move while the nearest neighbour is strictly nearer than the current vertex.
       while (true) {
         float stepBest;
-        const int32_t kept = nearestListedNeighbour(
+        const int32_t kept = nearest_listed_neighbour(
             p, vertices, V, vertexNbors, Kn, cur, [](int32_t) { return false; }, stepBest);
         if (kept < 0 || !(curD > stepBest)) break;
         cur = kept;

@@ -20,9 +20,9 @@ constexpr float kNoNeighbour = 100000.0f;
 // to the entry listed first. Returns the 0-based neighbour, or -1 when none was kept, and its
 // squared distance in best (kNoNeighbour when none). Ends the call on an entry above V.
 template <class Skip>
-int32_t nearestListedNeighbour(const float* p, const float* vertices, int32_t V,
-                               const int32_t* vertexNbors, int32_t Kn, int32_t cur, Skip skip,
-                               float& best) {
+int32_t nearest_listed_neighbour(const float* p, const float* vertices, int32_t V,
+                                 const int32_t* vertexNbors, int32_t Kn, int32_t cur, Skip skip,
+                                 float& best) {
   best = kNoNeighbour;
   int32_t kept = -1;
   for (int32_t k = 0; k < Kn; ++k) {

@@ -15,8 +15,8 @@ int32_t corner(const int32_t* faces, int32_t i, int32_t j, int32_t numFaces, int
   return value - 1;
 }
 
-}  // namespace
-
+// Area of face i. Lagrange's identity can cancel to slightly below 0 on a nearly degenerate
+// face; that counts as 0 so that the total never turns NaN.
 float triangle_area(const float* vertices, const int32_t* faces, int32_t i, int32_t numFaces,
                     int32_t numVerts) {
   const int32_t p0 = corner(faces, i, 0, numFaces, numVerts);
@@ -35,6 +35,8 @@ float triangle_area(const float* vertices, const int32_t* faces, int32_t i, int3
   if (d < 0.0f) d = 0.0f;
   return static_cast<float>(0.5 * std::sqrt(static_cast<double>(d)));
 }
+
+}  // namespace
 
 float TULM_calculateSurfaceArea(const float* vertices, int32_t numVerts, const int32_t* faces,
                                 int32_t numFaces) {

@@ -5,23 +5,21 @@
 
 namespace tulm {
 
-// Area of face i of a row-form mesh, from the squared edge lengths and the dot product of the
-// two edges at corner 0 (Lagrange's identity), every step rounded to single.
+// Total area of a row-form mesh.
 //
 // Inputs:
 //   vertices  V x 3 single, row form
+//   numVerts  V
 //   faces     F x 3 int32, row form, 1-based corners (only the first three columns are read)
-//   i         0-based face, below F
+//   numFaces  F
 // Output:
-//   0.5 * sqrt(d) with d = |u|^2 |w|^2 - (u.w)^2, the root and the halving in double.
+//   the face areas summed in face order into a single that starts at 0 (0 without faces).
+//   A face's area comes from its squared edge lengths and the dot product of its two edges at
+//   corner 0 (Lagrange's identity): 0.5 * sqrt(|u|^2 |w|^2 - (u.w)^2), every step rounded to
+//   single except the root and the halving, which are taken in double.
 // Known quirks:
-//   d below 0 (cancellation on nearly degenerate faces) counts as 0, so such a face has area
-//   0, never NaN; a NaN d stays NaN. Ends the call on a corner outside 1..V.
-float triangle_area(const float* vertices, const int32_t* faces, int32_t i, int32_t numFaces,
-                    int32_t numVerts);
-
-// Total area of a row-form mesh: the face areas summed in face order into a single that
-// starts at 0. No face gives 0.
+//   A face whose squared area rounds below 0 (cancellation on nearly degenerate faces) counts
+//   0, never NaN; a NaN stays NaN. Ends the call on a corner outside 1..V.
 float TULM_calculateSurfaceArea(const float* vertices, int32_t numVerts, const int32_t* faces,
                                 int32_t numFaces);
 

@@ -12,9 +12,9 @@ namespace {
 
 // Calls visit(n, w) for each listed neighbour n of vertex i, in list order, with its weight.
 template <class Visit>
-void forEachWeightedNeighbour(const float* vertices, int32_t numVerts, const int32_t* column,
-                              int32_t maxNeighbors, int32_t i, bool gaussian, float c,
-                              Visit&& visit) {
+void for_each_weighted_neighbour(const float* vertices, int32_t numVerts, const int32_t* column,
+                                 int32_t maxNeighbors, int32_t i, bool gaussian, float c,
+                                 Visit&& visit) {
   const float* xi = vertices + 3 * i;
   for (int32_t j = 0; j < maxNeighbors; ++j) {
     if (column[j] < 1) break;  // the list ends at the first value below 1
@@ -52,21 +52,21 @@ void TULM_gaussianSmoothVertexData(const float* vertices, int32_t numVerts,
     if (D == 1) {
       // One row: the sum stays in a register instead of going through acc at every neighbour.
       float sum = own[0];
-      forEachWeightedNeighbour(vertices, numVerts, column, K, i, gaussian, c,
-                               [&](int32_t n, float w) {
-                                 sum = w * data[n] + sum;
-                                 wsum = wsum + w;
-                               });
+      for_each_weighted_neighbour(vertices, numVerts, column, K, i, gaussian, c,
+                                  [&](int32_t n, float w) {
+                                    sum = w * data[n] + sum;
+                                    wsum = wsum + w;
+                                  });
       out[0] = sum / wsum;
       continue;
     }
     for (int32_t k = 0; k < D; ++k) acc[k] = own[k];
-    forEachWeightedNeighbour(vertices, numVerts, column, K, i, gaussian, c,
-                             [&](int32_t n, float w) {
-                               const float* theirs = data + index_2D_array(0, n, D);
-                               for (int32_t k = 0; k < D; ++k) acc[k] = w * theirs[k] + acc[k];
-                               wsum = wsum + w;
-                             });
+    for_each_weighted_neighbour(vertices, numVerts, column, K, i, gaussian, c,
+                                [&](int32_t n, float w) {
+                                  const float* theirs = data + index_2D_array(0, n, D);
+                                  for (int32_t k = 0; k < D; ++k) acc[k] = w * theirs[k] + acc[k];
+                                  wsum = wsum + w;
+                                });
     for (int32_t k = 0; k < D; ++k) out[k] = acc[k] / wsum;
   }
 }

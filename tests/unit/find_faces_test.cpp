@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/location/TULM_findFaces.h"
+#include "core/location/TULM_findFaceAux.h"
 #include "location_fixtures.h"
 
 namespace {
@@ -86,6 +86,11 @@ INSTANTIATE_TEST_SUITE_P(
         // the far side of the origin holds the projection; the corner is still the one
         // nearest to the point itself.
         WalkCase{"OppositeFaceOnTheSameLine", {-0.5f, -0.3f, -0.2f}, 1, 1, 5, 1},
+        // Just beyond the edge 3-5 that faces 1 and 2 share, on the side of face 2: within
+        // the same-side tolerance, so the face tested first holds the point. From vertex 3
+        // that is face 1, next to the face the ray crosses; from vertex 2 it is face 2.
+        WalkCase{"JustBeyondASharedEdgeFromVertex3", {-1e-5f, 0.5f, 0.5f}, 3, 1, 3, 1},
+        WalkCase{"JustBeyondASharedEdgeFromVertex2", {-1e-5f, 0.5f, 0.5f}, 2, 2, 3, 1},
         // Within 1e-5 of the seed: the seed and its first listed face, without a test.
         WalkCase{"ExactSeed", {0.0f, 1.000001f, 0.0f}, 3, 1, 3, 0}),
     [](const testing::TestParamInfo<WalkCase>& info) { return std::string(info.param.name); });
@@ -158,8 +163,8 @@ TEST(FindFaces, RestartedWalkThatLoopsBackToTheSeedEnds) {
 // A chain of 100000 vertices at one spot, each listing the next; the face holding the point
 // is listed only under the vertex entered at `entry`. The seed lists face 2 (a, d, b), which
 // does not hold the point.
-tulm::FindFacesReport chainWalk(int32_t entry, int32_t& face, int32_t& vertex,
-                                std::string& printed) {
+tulm::FindFacesReport chain_walk(int32_t entry, int32_t& face, int32_t& vertex,
+                                 std::string& printed) {
   const int32_t chain = 100000;
   LocatedMesh m;
   m.mesh.numVerts = chain + 3;
@@ -185,7 +190,7 @@ tulm::FindFacesReport chainWalk(int32_t entry, int32_t& face, int32_t& vertex,
 TEST(FindFaces, FaceFoundAtTheLastAllowedEntryCounts) {
   int32_t face, vertex;
   std::string printed;
-  const auto report = chainWalk(99999, face, vertex, printed);
+  const auto report = chain_walk(99999, face, vertex, printed);
   EXPECT_EQ(face, 1);
   EXPECT_EQ(vertex, 99999);
   EXPECT_EQ(report.failedPoints, 0);
@@ -195,7 +200,7 @@ TEST(FindFaces, FaceFoundAtTheLastAllowedEntryCounts) {
 TEST(FindFaces, FaceFoundAtTheHundredThousandthEntryIsDiscarded) {
   int32_t face, vertex;
   std::string printed;
-  const auto report = chainWalk(100000, face, vertex, printed);
+  const auto report = chain_walk(100000, face, vertex, printed);
   EXPECT_EQ(face, 2) << "the seed's first listed face";
   EXPECT_EQ(vertex, 1);
   EXPECT_EQ(report.failedPoints, 1);

@@ -240,7 +240,7 @@ namespace {
 TEST(RuntimeRandomSource, DrawsAsIfSeededAtEveryPoint) {
   for (int attempt = 0; attempt < 5; ++attempt) {
     const std::time_t before = std::time(nullptr);
-    tulm::RandomSource source = tulm::runtimeRandomSource();
+    tulm::RandomSource source = tulm::runtime_random_source();
     source.reseed();
     source.reseed();  // same second, nothing drawn: the state stays
     const int first = source.draw();

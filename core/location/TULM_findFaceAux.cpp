@@ -1,4 +1,4 @@
-#include "core/location/TULM_findFaces.h"
+#include "core/location/TULM_findFaceAux.h"
 
 #include <cmath>
 #include <vector>
@@ -55,12 +55,12 @@ class Walk {
   // each stage from data an earlier stage fetched. On large meshes the walk otherwise waits
   // on these reads; results do not depend on it. Entries out of range are left alone (the
   // walk reports them when it reads them).
-  void prefetchColumn(int32_t seed) const {
+  void prefetch_column(int32_t seed) const {
     if (seed < 1 || seed > V_ || Kf_ == 0) return;
     prefetch(VertexFaces_ + index_2D_array(0, seed - 1, Kf_));
     prefetch(vertex(seed - 1));
   }
-  void prefetchFaces(int32_t seed) const {
+  void prefetch_faces(int32_t seed) const {
     if (seed < 1 || seed > V_) return;
     for (int32_t k = 0; k < Kf_; ++k) {
       const int32_t entry = VertexFaces_[index_2D_array(k, seed - 1, Kf_)];
@@ -68,7 +68,7 @@ class Walk {
       prefetch(faces_ + 3 * (entry - 1));
     }
   }
-  void prefetchCorners(int32_t seed) const {
+  void prefetch_corners(int32_t seed) const {
     if (seed < 1 || seed > V_) return;
     for (int32_t k = 0; k < Kf_; ++k) {
       const int32_t entry = VertexFaces_[index_2D_array(k, seed - 1, Kf_)];
@@ -81,7 +81,7 @@ class Walk {
   }
 
   // The seed's first listed face as stored; 0 when its list is empty.
-  int32_t firstFace(int32_t seed) const {
+  int32_t first_face(int32_t seed) const {
     return Kf_ > 0 ? VertexFaces_[index_2D_array(0, seed, Kf_)] : 0;
   }
 
@@ -90,9 +90,9 @@ class Walk {
     entered_[numEntered_++] = v;
   }
 
-  int32_t numEntered() const { return numEntered_; }
+  int32_t num_entered() const { return numEntered_; }
   int32_t parent(int32_t v) const { return parent_[v]; }
-  void setParent(int32_t v, int32_t from) { parent_[v] = from; }
+  void set_parent(int32_t v, int32_t from) { parent_[v] = from; }
 
   void clear() {
     for (int32_t k = 0; k < numEntered_; ++k) {
@@ -106,8 +106,8 @@ class Walk {
 
   // Tests the untested faces around cur in list order; the first face that holds the
   // projection of p ends the scan. Returns its 0-based index (or -1) and its stored corners.
-  int32_t scanFaces(const float* p, int32_t cur, float tolerance, int32_t corners[3],
-                    int32_t& first) {
+  int32_t scan_faces(const float* p, int32_t cur, float tolerance, int32_t corners[3],
+                     int32_t& first) {
     for (int32_t k = 0; k < Kf_; ++k) {
       const int32_t entry = VertexFaces_[index_2D_array(k, cur, Kf_)];
       if (entry == 0) break;
@@ -142,9 +142,9 @@ class Walk {
 
   // The unentered neighbour of cur nearest to p, if it lies within the squared search radius;
   // -1 otherwise. Ties keep the earlier entry.
-  int32_t nearestNeighbour(const float* p, int32_t cur, double squaredSearchRadius) const {
+  int32_t nearest_neighbour(const float* p, int32_t cur, double squaredSearchRadius) const {
     float best;
-    const int32_t kept = nearestListedNeighbour(
+    const int32_t kept = nearest_listed_neighbour(
         p, vertices_, V_, vertexNbors_, Kn_, cur, [this](int32_t n) { return vertexMark_[n] != 0; },
         best);
     return kept >= 0 && static_cast<double>(best) <= squaredSearchRadius ? kept : -1;
@@ -171,7 +171,7 @@ class Walk {
 
 // The corner of the found face nearest to p, 1-based, in stored order: ties keep the
 // earlier corner.
-int32_t nearestCorner(const float* p, const Walk& walk, const int32_t corners[3]) {
+int32_t nearest_corner(const float* p, const Walk& walk, const int32_t corners[3]) {
   const float d0 = squaredDistance(p, walk.vertex(corners[0] - 1));
   const float d1 = squaredDistance(p, walk.vertex(corners[1] - 1));
   const float d2 = squaredDistance(p, walk.vertex(corners[2] - 1));
@@ -203,19 +203,19 @@ FindFacesReport TULM_findFaces(const float* points, int32_t N, const float* vert
   Walk walk(vertices, V, faces, F, vertexNbors, Kn, VertexFaces, Kf, diagnostics);
   constexpr int32_t kAhead = 8;  // points between the stages of prefetching
   for (int32_t i = 0; i < N; ++i) {
-    if (i + 3 * kAhead < N) walk.prefetchColumn(seedVertices[i + 3 * kAhead]);
-    if (i + 2 * kAhead < N) walk.prefetchFaces(seedVertices[i + 2 * kAhead]);
-    if (i + kAhead < N) walk.prefetchCorners(seedVertices[i + kAhead]);
+    if (i + 3 * kAhead < N) walk.prefetch_column(seedVertices[i + 3 * kAhead]);
+    if (i + 2 * kAhead < N) walk.prefetch_faces(seedVertices[i + 2 * kAhead]);
+    if (i + kAhead < N) walk.prefetch_corners(seedVertices[i + kAhead]);
     const float* p = points + 3 * i;
     check_index("seedVertices", seedVertices[i], 0, i, 1, V);
     const int32_t seed = seedVertices[i] - 1;
     if (static_cast<double>(distanceVector(p, walk.vertex(seed))) < kExactSeedDistance) {
-      faceOut[i] = walk.firstFace(seed);
+      faceOut[i] = walk.first_face(seed);
       if (vertexOut) vertexOut[i] = seed + 1;
       continue;
     }
 
-    walk.setParent(seed, -1);
+    walk.set_parent(seed, -1);
     float tolerance = kInitialTolerance;
     int32_t visits = 0;
     int32_t cur = seed;
@@ -223,7 +223,7 @@ FindFacesReport TULM_findFaces(const float* points, int32_t N, const float* vert
     const auto restartFromSeed = [&] {
       walk.clear();
       tolerance = tolerance * kLoosening;
-      walk.setParent(seed, -1);
+      walk.set_parent(seed, -1);
       cur = seed;
       ++report.restarts;
     };
@@ -233,7 +233,7 @@ FindFacesReport TULM_findFaces(const float* points, int32_t N, const float* vert
       walk.enter(cur);
       int32_t corners[3];
       int32_t first = -1;
-      const int32_t f = walk.scanFaces(p, cur, tolerance, corners, first);
+      const int32_t f = walk.scan_faces(p, cur, tolerance, corners, first);
       if (f >= 0) {
         if (static_cast<double>(distanceVector(p, walk.vertex(first))) > searchRadius) {
           // Too far: go on from the seed's neighbours; the seed itself is not entered again.
@@ -241,7 +241,7 @@ FindFacesReport TULM_findFaces(const float* points, int32_t N, const float* vert
         } else {
           if (visits < kVisitLimit) {
             faceOut[i] = f + 1;
-            if (vertexOut) vertexOut[i] = nearestCorner(p, walk, corners);
+            if (vertexOut) vertexOut[i] = nearest_corner(p, walk, corners);
             located = true;
           }
           break;
@@ -250,12 +250,12 @@ FindFacesReport TULM_findFaces(const float* points, int32_t N, const float* vert
       // Neighbour step, backing up along the parents while there is nowhere to go. A run of
       // back-ups longer than the vertices that have parents can only be going round a loop
       // through the seed (possible after a too-far restart), which would never end.
-      int32_t candidate = walk.nearestNeighbour(p, cur, squaredSearchRadius);
+      int32_t candidate = walk.nearest_neighbour(p, cur, squaredSearchRadius);
       int32_t backups = 0;
       while (candidate < 0) {
         cur = walk.parent(cur);
-        if (cur < 0 || ++backups > walk.numEntered() + 1) break;
-        candidate = walk.nearestNeighbour(p, cur, squaredSearchRadius);
+        if (cur < 0 || ++backups > walk.num_entered() + 1) break;
+        candidate = walk.nearest_neighbour(p, cur, squaredSearchRadius);
       }
       if (candidate < 0) {
         restartFromSeed();
@@ -263,12 +263,12 @@ FindFacesReport TULM_findFaces(const float* points, int32_t N, const float* vert
         continue;
       }
       if (visits >= kVisitLimit) break;
-      walk.setParent(candidate, cur);
+      walk.set_parent(candidate, cur);
       cur = candidate;
     }
     if (!located) {
       ++report.failedPoints;
-      faceOut[i] = walk.firstFace(seed);
+      faceOut[i] = walk.first_face(seed);
       if (vertexOut) vertexOut[i] = seed + 1;
     }
     walk.clear();

@@ -1,5 +1,7 @@
-#ifndef TULM_CORE_LOCATION_TULM_FINDFACES_H
-#define TULM_CORE_LOCATION_TULM_FINDFACES_H
+// The routine of TULM_findFaceAux: TULM_findFaces, the seeded walk that finds the face each
+// point projects into from the origin.
+#ifndef TULM_CORE_LOCATION_TULM_FINDFACEAUX_H
+#define TULM_CORE_LOCATION_TULM_FINDFACEAUX_H
 
 #include <cstdint>
 
@@ -33,6 +35,12 @@ struct FindFacesReport {
 //   faceOut       N int32, 1-based face of each point
 //   vertexOut     N int32, 1-based nearest corner of that face; may be null (not computed)
 // Known quirks:
+//   The face returned need not be the one the ray from the origin through the point crosses:
+//   the same-side test admits points up to its tolerance beyond an edge, so a point near the
+//   edge two faces share can get whichever of them is tested first, the more readily once
+//   restarts have loosened the tolerance. On convex-hull spheres of 1e3 to 4e5 random points
+//   this happened for 32 to 48 of every 100,000 points, and the barycentric coordinates of the
+//   projection in the returned face went down to -0.4 on skinny faces.
 //   A point within 1e-5 of its seed gets the seed and the seed's first listed face (as
 //   stored, 0 when the list is empty) without any test. A found face whose first corner (the
 //   vertex the walk stands on) lies beyond the search radius restarts the walk from the seed,
@@ -55,4 +63,4 @@ FindFacesReport TULM_findFaces(const float* points, int32_t N, const float* vert
 
 }  // namespace tulm
 
-#endif  // TULM_CORE_LOCATION_TULM_FINDFACES_H
+#endif  // TULM_CORE_LOCATION_TULM_FINDFACEAUX_H
