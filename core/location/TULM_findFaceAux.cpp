@@ -172,9 +172,9 @@ class Walk {
 // The corner of the found face nearest to p, 1-based, in stored order: ties keep the
 // earlier corner.
 int32_t nearest_corner(const float* p, const Walk& walk, const int32_t corners[3]) {
-  const float d0 = squaredDistance(p, walk.vertex(corners[0] - 1));
-  const float d1 = squaredDistance(p, walk.vertex(corners[1] - 1));
-  const float d2 = squaredDistance(p, walk.vertex(corners[2] - 1));
+  const float d0 = squared_distance(p, walk.vertex(corners[0] - 1));
+  const float d1 = squared_distance(p, walk.vertex(corners[1] - 1));
+  const float d2 = squared_distance(p, walk.vertex(corners[2] - 1));
   int32_t result = corners[0];
   float best = d0;
   if (d0 > d1) {

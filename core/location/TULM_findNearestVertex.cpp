@@ -67,7 +67,7 @@ NearestVertexReport TULM_findNearestVertex(const float* points, int32_t N, const
     } else if (previous >= 1) {
       cur = previous - 1;
     }
-    float curD = squaredDistance(p, vertex(cur));
+    float curD = squared_distance(p, vertex(cur));
     random.reseed();
     int32_t randCount = 0;
     int32_t bestVertex = -1;
@@ -108,7 +108,7 @@ NearestVertexReport TULM_findNearestVertex(const float* points, int32_t N, const
       const int draw = random.draw();
       assert(draw >= 0 && "draws are non-negative, as rand() gives them");
       cur = draw % V;
-      curD = squaredDistance(p, vertex(cur));
+      curD = squared_distance(p, vertex(cur));
     }
     previous = vertexOut[i];
     report.randomRestarts += randCount > V ? V : randCount;

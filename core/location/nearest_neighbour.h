@@ -31,7 +31,7 @@ int32_t nearest_listed_neighbour(const float* p, const float* vertices, int32_t 
     check_index("vertexNbors", entry, k, cur, 0, V);
     const int32_t n = entry - 1;
     if (skip(n)) continue;
-    const float d = squaredDistance(p, vertices + 3 * n);
+    const float d = squared_distance(p, vertices + 3 * n);
     if (d < best) {
       best = d;
       kept = n;

@@ -28,7 +28,7 @@ float magnitudeVector(const float* a);
 
 // ((a.x-b.x)^2 + (a.y-b.y)^2) + (a.z-b.z)^2, each difference a minus b: the squared distance
 // that the walks of face finding and nearest-vertex search compare, without a square root.
-inline float squaredDistance(const float* a, const float* b) {
+inline float squared_distance(const float* a, const float* b) {
   const float dx = a[0] - b[0];
   const float dy = a[1] - b[1];
   const float dz = a[2] - b[2];
