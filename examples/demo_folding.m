@@ -1,9 +1,11 @@
-function history = demo_folding(mesh)
+function unfolding = demo_folding(mesh)
 % DEMO_FOLDING  Unfold a perturbed icosphere with the fold penalties.
 %   Takes the struct that demo_connectivity returns. Pushes a few vertices across a neighbour so
 %   that faces flip, then steps against the gradient of the full penalty until no face is
 %   flipped; then does the same with the local variant, visiting only the involved vertices;
 %   and reports the area change penalty of the folded mesh against the original areas.
+%   Returns the folded vertices, the vertices the full penalty unfolded them to, the pushed
+%   vertices and the penalty and flipped faces after each step of the full penalty.
   printf('== Fold penalties\n');
   f = mesh.faces;
   VF = mesh.VertexFaces;
@@ -15,13 +17,13 @@ function history = demo_folding(mesh)
     folded(:, p) = 1.5 * folded(:, mesh.vertexNbors(1, p)) - 0.5 * folded(:, p);
   end
   printf('%d of %d vertices pushed across a neighbour: %d of %d faces flipped\n', ...
-         numel(pushed), V, flipped_faces(folded, f), size(f, 2));
+         numel(pushed), V, nnz(flipped_faces(folded, f)), size(f, 2));
 
   printf('full penalty, TULM_computeFoldPenaltyGrad (offset %g):\n', lambda);
   v = folded;
   [P, G] = TULM_computeFoldPenaltyGrad(v, f, VF, lambda);
-  printf('  step %2d: P = %-10.6g flipped faces = %d\n', 0, P, flipped_faces(v, f));
-  history = [P flipped_faces(v, f)];      % penalty and flipped faces after each step
+  printf('  step %2d: P = %-10.6g flipped faces = %d\n', 0, P, nnz(flipped_faces(v, f)));
+  history = [P nnz(flipped_faces(v, f))];   % penalty and flipped faces after each step
   step = single(1);
   for it = 1:30
     while TULM_computeFoldPenalty(v - step * G, f, VF, lambda) >= P && step > 1e-9
@@ -30,11 +32,12 @@ function history = demo_folding(mesh)
     v = v - step * G;
     [P, G] = TULM_computeFoldPenaltyGrad(v, f, VF, lambda);
     printf('  step %2d: P = %-10.6g flipped faces = %-4d (step length %g)\n', it, P, ...
-           flipped_faces(v, f), step);
-    history(end + 1, :) = [P flipped_faces(v, f)];
+           nnz(flipped_faces(v, f)), step);
+    history(end + 1, :) = [P nnz(flipped_faces(v, f))];
     step = 2 * step;
     if P == 0, break; end
   end
+  unfolding = struct('folded', folded, 'unfolded', v, 'pushed', pushed, 'history', history);
   t_call = time_call(@() TULM_computeFoldPenaltyGrad(folded, f, VF, lambda));
   printf('  one call on the folded mesh: %.2f ms\n', 1000 * t_call);
 
@@ -49,7 +52,7 @@ function history = demo_folding(mesh)
   step = single(1);
   for it = 0:30
     printf('  step %2d: P = %-10.6g flipped faces = %-4d visited %d vertices\n', it, P, ...
-           flipped_faces(v, f), numel(visit));
+           nnz(flipped_faces(v, f)), numel(visit));
     if P == 0, break; end
     while TULM_computeLocalFoldPenalty(v - step * G, f, VF, visit, lambda) >= P && step > 1e-9
       step = step / 2;
@@ -80,13 +83,6 @@ function t = time_call(fn)
     [~, ~] = fn();
     t = min(t, toc);
   end
-end
-
-function n = flipped_faces(v, f)
-  % Faces whose normal points away from the origin, counted in double.
-  p0 = double(v(:, f(1, :)));
-  nrm = cross(double(v(:, f(2, :))) - p0, double(v(:, f(3, :))) - p0, 1);
-  n = sum(sum(nrm .* p0, 1) > 0 & sqrt(sum(nrm .^ 2, 1)) / 2 > 1e-7);
 end
 
 function s = signed_areas(v, f)
