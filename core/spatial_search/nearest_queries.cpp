@@ -32,6 +32,10 @@ const node* pointLocation(const node* root, const double* q, int32_t n) {
 
 namespace {
 
+// Absolute slack, in coordinate units, added to the candidate's distance before the radius
+// search collects every point that could be nearer.
+constexpr double kSearchSlack = 0.001;
+
 // x's low 21 bits spread to every third bit.
 uint64_t spread_bits(uint64_t x) {
   x &= 0x1fffff;

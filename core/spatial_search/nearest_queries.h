@@ -15,10 +15,6 @@ namespace tulm {
 constexpr int16_t kPointMode = 101;
 constexpr int16_t kIndexMode = 102;
 
-// Absolute slack, in coordinate units, added to the candidate's distance before the radius
-// search collects every point that could be nearer.
-constexpr double kSearchSlack = 0.001;
-
 // A candidate for the nearest point of q, by descent: left while v > q[s], right while
 // q[s] > v; where q[s] equals v (or either is NaN) both sides are descended and the farther
 // result dropped (equal distances keep the right side's). Not necessarily the nearest point.
@@ -30,8 +26,9 @@ const node* pointLocation(const node* root, const double* q, int32_t n);
 //
 // Ties: among the points at the smallest distance, the last one in the pre-order of the
 // radius search wins (for equal points, the one nearer the tree's right). The distance is
-// exact; the slack only widens the set that is scanned. A row without any match (a NaN in
-// the row) prints "Null LL\n", gets -1 in out and leaves dist[i] as it was.
+// exact: the radius search scans every point within the descent's candidate distance plus a
+// slack of 0.001 coordinate units, and the slack only widens that set. A row without any
+// match (a NaN in the row) prints "Null LL\n", gets -1 in out and leaves dist[i] as it was.
 void run_queries(const node* root, const double* model, int32_t Q, int32_t N, double* out,
                  double* dist, int16_t mode, Diagnostics& diagnostics);
 
