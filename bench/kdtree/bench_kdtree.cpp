@@ -18,6 +18,7 @@
 #include "core/diagnostics.h"
 #include "core/spatial_search/kdtree.h"
 #include "core/spatial_search/nearest_queries.h"
+#include "literal_kdtree.h"
 
 namespace {
 
@@ -207,10 +208,10 @@ void line_builds() {
   tulm::CapturedDiagnostics diagnostics;
   tulm::node* root = nullptr;
   const double literal = seconds([&] {
-    root =
-        tulm::build_tree_core(shuffled.columns.data(), small, 1, idx.data(), small, 0, diagnostics);
+    root = tulm_test::build_tree_core(shuffled.columns.data(), small, 1, idx.data(), small, 0,
+                                      diagnostics);
   });
-  tulm::free_tree(root);
+  tulm_test::free_tree(root);
   std::printf(
       "M = %d unsorted points on a line, literal one-node-at-a-time construction: "
       "%.4f s\n",

@@ -1,6 +1,9 @@
+// The tulm_kdtree library: the construction and release of every tree, and the registry of
+// kept trees. Built as a shared library of its own and never linked into a plug-in.
 #include "core/spatial_search/kdtree.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -8,15 +11,10 @@
 #include <utility>
 #include <vector>
 
-#include "core/errors.h"
-
 namespace tulm {
 namespace {
 
 const char* const kMemoryMessage = "Error allocating memory for kD-Tree\n";
-
-// partition swaps through this module-level int; construction is therefore not reentrant.
-int32_t swap_tmp_int;
 
 inline double key_of(const double* data, int32_t dim, int32_t stride, int32_t entry) {
   return data[static_cast<int64_t>(dim) * stride + entry];
@@ -28,61 +26,41 @@ void copy_point(const double* data, int32_t stride, int32_t ndim, int32_t row, d
   for (int32_t k = 0; k < ndim; ++k) value[k] = key_of(data, k, stride, row);
 }
 
-// Hoare's partition with the first entry as pivot, over any slice that gives key(e) and
-// swap(i, j): the index array itself, or (key, row) pairs that carry the same keys in
-// contiguous memory and so take the same steps faster.
-template <class Slice>
-int32_t hoare_partition(Slice& slice, int32_t lo, int32_t hi) {
-  const double pivot = slice.key(lo);
+using KeyedRow = std::pair<double, int32_t>;
+
+// Hoare's partition with the first entry as pivot, on (key, row) pairs: the steps that
+// quicksort takes on the index array, with the keys in contiguous memory.
+int32_t hoare_partition(KeyedRow* pairs, int32_t lo, int32_t hi) {
+  const double pivot = pairs[lo].first;
   int32_t i = lo - 1;
   int32_t j = hi + 1;
   for (;;) {
     do {
       --j;
-    } while (slice.key(j) > pivot);
+    } while (pairs[j].first > pivot);
     do {
       ++i;
-    } while (slice.key(i) < pivot);
+    } while (pairs[i].first < pivot);
     if (j <= i) return j;
-    slice.swap(i, j);
+    std::swap(pairs[i], pairs[j]);
   }
 }
 
 // The lower part is sorted before the upper one in the literal construction; the parts are
 // disjoint, so sorting the smaller one first, by recursion, gives the same order with a
 // stack of logarithmic depth.
-template <class Slice>
-void hoare_quicksort(Slice& slice, int32_t lo, int32_t hi) {
+void hoare_quicksort(KeyedRow* pairs, int32_t lo, int32_t hi) {
   while (lo < hi) {
-    const int32_t p = hoare_partition(slice, lo, hi);
+    const int32_t p = hoare_partition(pairs, lo, hi);
     if (p - lo < hi - p) {
-      hoare_quicksort(slice, lo, p);
+      hoare_quicksort(pairs, lo, p);
       lo = p + 1;
     } else {
-      hoare_quicksort(slice, p + 1, hi);
+      hoare_quicksort(pairs, p + 1, hi);
       hi = p;
     }
   }
 }
-
-struct IndexSlice {
-  int32_t* idx;
-  const double* data;
-  int32_t dim;
-  int32_t stride;
-  double key(int32_t e) const { return key_of(data, dim, stride, idx[e]); }
-  void swap(int32_t i, int32_t j) {
-    swap_tmp_int = idx[i];
-    idx[i] = idx[j];
-    idx[j] = swap_tmp_int;
-  }
-};
-
-struct PairSlice {
-  std::pair<double, int32_t>* pairs;
-  double key(int32_t e) const { return pairs[e].first; }
-  void swap(int32_t i, int32_t j) { std::swap(pairs[i], pairs[j]); }
-};
 
 // A key as an integer that orders like the double, with -0 and 0 made one (they are equal
 // keys). Not for NaN.
@@ -237,10 +215,7 @@ class FastBuild {
   }
 
   struct ByKey {
-    bool operator()(const std::pair<double, int32_t>& a,
-                    const std::pair<double, int32_t>& b) const {
-      return a.first < b.first;
-    }
+    bool operator()(const KeyedRow& a, const KeyedRow& b) const { return a.first < b.first; }
   };
 
   void gather(const int32_t* slice, int32_t n, int32_t dim) {
@@ -266,8 +241,7 @@ class FastBuild {
   // What quicksort does to the slice, on the pairs.
   void exact_sort(int32_t* slice, int32_t n, int32_t dim) {
     gather(slice, n, dim);
-    PairSlice pairs{pairs_.data()};
-    hoare_quicksort(pairs, 0, n - 1);
+    hoare_quicksort(pairs_.data(), 0, n - 1);
     scatter(slice, n);
   }
 
@@ -279,59 +253,28 @@ class FastBuild {
   // Per dimension, by row: whether the row's key is shared or NaN; empty when no key is.
   std::vector<std::vector<char>> marked_;
   std::vector<double> marked_keys_;
-  std::vector<std::pair<double, int32_t>> pairs_;
+  std::vector<KeyedRow> pairs_;
 };
 
 struct FreeDeleter {
   void operator()(void* block) const { std::free(block); }
 };
 
+// The registry of kept trees: plain static data of this library, of which a process has one
+// copy, so all plug-ins see the same trees. It has no destructor: kept trees stay reachable
+// to leak checkers until the process ends.
+tree_header** keptTrees = nullptr;
+size_t keptCount = 0;
+size_t keptCapacity = 0;
+
+// The position of tree among the kept trees, or keptCount.
+size_t kept_position(const tree_header* tree) {
+  size_t k = 0;
+  while (k < keptCount && keptTrees[k] != tree) ++k;
+  return k;
+}
+
 }  // namespace
-
-int32_t partition(int32_t* idx, int32_t lo, int32_t hi, const double* data, int32_t dim,
-                  int32_t stride) {
-  IndexSlice slice{idx, data, dim, stride};
-  return hoare_partition(slice, lo, hi);
-}
-
-void quicksort(int32_t* idx, int32_t lo, int32_t hi, const double* data, int32_t dim,
-               int32_t stride) {
-  IndexSlice slice{idx, data, dim, stride};
-  hoare_quicksort(slice, lo, hi);
-}
-
-node* build_tree_core(const double* data, int32_t stride, int32_t ndim, int32_t* idx, int32_t n,
-                      int32_t dim, Diagnostics& diagnostics) {
-  node* at = static_cast<node*>(std::malloc(sizeof(node)));
-  double* value =
-      at != nullptr ? static_cast<double*>(std::malloc(ndim * sizeof(double))) : nullptr;
-  if (value == nullptr) {
-    std::free(at);
-    diagnostics.print(kMemoryMessage);
-    return nullptr;
-  }
-  int32_t m = 0;
-  if (n > 1) {
-    quicksort(idx, 0, n - 1, data, dim, stride);
-    m = median_position(n);
-  }
-  copy_point(data, stride, ndim, idx[m], value);
-  *at = node{value, dim, static_cast<uint32_t>(idx[m]), nullptr, nullptr};
-  if (n == 1) return at;
-
-  const int32_t next = (dim + 1) % ndim;
-  at->left = build_tree_core(data, stride, ndim, idx, m, next, diagnostics);
-  bool built = at->left != nullptr;
-  if (built && n - m != 1) {
-    at->right = build_tree_core(data, stride, ndim, idx + m + 1, n - m - 1, next, diagnostics);
-    built = at->right != nullptr;
-  }
-  if (!built) {
-    free_tree(at);
-    return nullptr;
-  }
-  return at;
-}
 
 tree_header* build_tree(const double* data, int32_t stride, int32_t ndim, int32_t* idx, int32_t n,
                         int32_t dim, Diagnostics& diagnostics) {
@@ -341,7 +284,7 @@ tree_header* build_tree(const double* data, int32_t stride, int32_t ndim, int32_
     diagnostics.print(kMemoryMessage);
     return nullptr;
   }
-  *tree = tree_header{nullptr, ndim, nullptr};
+  *tree = tree_header{nullptr, ndim};
   if (n < 1) return tree.release();
 
   const size_t count = static_cast<size_t>(n);
@@ -356,73 +299,39 @@ tree_header* build_tree(const double* data, int32_t stride, int32_t ndim, int32_
     diagnostics.print(kMemoryMessage);
     return nullptr;
   }
-  tree->block = block.release();
+  assert(tree->root == block.get() && "release_tree frees the whole tree through its root");
+  block.release();
   return tree.release();
 }
 
-void free_tree(node* root) {
-  if (root == nullptr) return;
-  free_tree(root->left);
-  free_tree(root->right);
-  std::free(root->value);
-  std::free(root);
+bool keep_tree(tree_header* tree) {
+  if (kept_position(tree) < keptCount) return true;
+  if (keptCount == keptCapacity) {
+    const size_t capacity = keptCapacity == 0 ? 16 : 2 * keptCapacity;
+    void* grown = std::realloc(keptTrees, capacity * sizeof(tree_header*));
+    if (grown == nullptr) return false;
+    keptTrees = static_cast<tree_header**>(grown);
+    keptCapacity = capacity;
+  }
+  keptTrees[keptCount++] = tree;
+  return true;
+}
+
+tree_header* find_kept_tree(int64_t address) {
+  for (size_t k = 0; k < keptCount; ++k) {
+    if (static_cast<int64_t>(reinterpret_cast<intptr_t>(keptTrees[k])) == address) {
+      return keptTrees[k];
+    }
+  }
+  return nullptr;
 }
 
 void release_tree(tree_header* tree) {
   if (tree == nullptr) return;
-  if (tree->block != nullptr) {
-    std::free(tree->block);
-  } else {
-    free_tree(tree->root);
-  }
+  const size_t position = kept_position(tree);
+  if (position < keptCount) keptTrees[position] = keptTrees[--keptCount];
+  std::free(tree->root);
   std::free(tree);
-}
-
-void display_tree(const node* root, int32_t ndim, Diagnostics& diagnostics) {
-  diagnostics.print(format("Node: (dim = %d) (idx= %u) (value = ", root->dim, root->idx));
-  for (int32_t k = 0; k < ndim; ++k) diagnostics.print(format("%f\t", root->value[k]));
-  diagnostics.print(")\n");
-  if (root->left != nullptr) {
-    diagnostics.print("Going left\n");
-    display_tree(root->left, ndim, diagnostics);
-  } else {
-    diagnostics.print("Left is (null)\n");
-  }
-  if (root->right != nullptr) {
-    diagnostics.print("Going right\n");
-    display_tree(root->right, ndim, diagnostics);
-  } else {
-    diagnostics.print("Right is (null)\n");
-  }
-}
-
-node* rangeQuery(const node* root, double r, const double* q, int32_t n) {
-  node* first = nullptr;
-  node** tail = &first;
-  try {
-    for_each_in_range(root, r, q, n, [&](const node* match, double) {
-      node* cell = static_cast<node*>(std::malloc(sizeof(node)));
-      double* value =
-          cell != nullptr ? static_cast<double*>(std::malloc(n * sizeof(double))) : nullptr;
-      if (value == nullptr) {
-        std::free(cell);
-        throw std::bad_alloc();
-      }
-      std::copy(match->value, match->value + n, value);
-      *cell = node{value, match->dim, match->idx, nullptr, nullptr};
-      *tail = cell;
-      tail = &cell->right;
-    });
-  } catch (const std::bad_alloc&) {
-    while (first != nullptr) {
-      node* next = first->right;
-      std::free(first->value);
-      std::free(first);
-      first = next;
-    }
-    throw;
-  }
-  return first;
 }
 
 }  // namespace tulm

@@ -1,10 +1,14 @@
-// The k-d tree shared by nearestPointSearch, nearestIndexSearch and radiusPointSearch.
+// The k-d tree shared by nearestPointSearch, nearestIndexSearch and radiusPointSearch: its
+// records and searches, and the tulm_kdtree library (kdtree.cpp) in which every tree is built,
+// kept and released.
 //
 // Ownership: a tree copies every coordinate it needs and never refers to the reference
-// matrix after construction. Tree memory comes from malloc and goes back through free,
-// because a tree built by one plug-in is searched and released by another one loaded into
-// the same process; release_tree is the one way to release a tree made by build_tree.
-// Nothing here is thread-safe or reentrant (partition swaps through a module-level int).
+// matrix after construction. A tree built by one plug-in is searched and released by another,
+// and a kept tree outlives the call that built it. So trees are allocated and released only
+// inside the tulm_kdtree library, a shared library beside the plug-ins that is loaded once per
+// process (on Linux it is also never unloaded, so kept trees survive `clear` of all three
+// plug-ins): one heap and one registry of kept trees serve every plug-in, which only reads
+// trees. Nothing here is thread-safe or reentrant.
 //
 // Shape: a subtree built from n points has as its root the point at sorted position n/2
 // (rounded down) along its split dimension; the m = n/2 points before it build the left
@@ -20,6 +24,17 @@
 
 #include "core/diagnostics.h"
 
+// The functions of the tulm_kdtree library; everything else in it stays private to it.
+#if defined(_WIN32)
+#if defined(TULM_KDTREE_BUILD)
+#define TULM_KDTREE_API __declspec(dllexport)
+#else
+#define TULM_KDTREE_API __declspec(dllimport)
+#endif
+#else
+#define TULM_KDTREE_API __attribute__((visibility("default")))
+#endif
+
 namespace tulm {
 
 struct node {
@@ -31,48 +46,38 @@ struct node {
 };
 
 struct tree_header {
+  // The first node of the one allocation that holds the whole tree: the nodes in pre-order,
+  // each followed by its coordinates.
   node* root;
   int32_t ndim;
-  // Trees from build_tree keep every node and coordinate in this one block (the root is its
-  // first node); null for a tree of separately allocated nodes (build_tree_core).
-  void* block;
 };
 
 // Builds the tree of rows idx[0..n-1] of the stride x ndim column-major matrix data
 // (coordinate d of row p at data[p + d*stride]), splitting first on dimension dim. The
 // gateways pass stride = n = M, idx = 0..M-1 and dim = 0; idx is scratch and is reordered.
 // Returns null, after printing "Error allocating memory for kD-Tree\n", when memory runs out;
-// nothing is left allocated then. stride * ndim must fit an int32.
+// nothing is left allocated then. stride * ndim must fit an int32. The tree is not kept.
 //
 // All nodes share one allocation and keys are selected rather than fully sorted wherever a
 // slice has no equal keys, which gives the identical tree (the sorted order is then unique);
 // slices that hold equal keys or NaN are sorted by the exact first-pivot quicksort, from the
-// exact order the literal construction would hand them.
-tree_header* build_tree(const double* data, int32_t stride, int32_t ndim, int32_t* idx, int32_t n,
-                        int32_t dim, Diagnostics& diagnostics);
+// exact order the literal one-node-at-a-time construction would hand them.
+TULM_KDTREE_API tree_header* build_tree(const double* data, int32_t stride, int32_t ndim,
+                                        int32_t* idx, int32_t n, int32_t dim,
+                                        Diagnostics& diagnostics);
 
-// The literal construction: one node and one coordinate array per point, every slice sorted
-// again by quicksort. Returns the subtree root of idx[0..n-1] (n >= 1), or null after
-// printing the memory message, having released what it had built. Release with free_tree.
-node* build_tree_core(const double* data, int32_t stride, int32_t ndim, int32_t* idx, int32_t n,
-                      int32_t dim, Diagnostics& diagnostics);
+// Enters a tree in the registry of kept trees, the only trees whose handles the plug-ins
+// accept; the tree then outlives the call. Returns false, keeping nothing, when the registry
+// cannot grow.
+TULM_KDTREE_API bool keep_tree(tree_header* tree);
 
-// Sorts idx[lo..hi] ascending by key data[dim*stride + idx[e]] with first-pivot Hoare
-// partitions. The smaller part is sorted by recursion and the larger by the loop, which
-// bounds the stack; the parts are disjoint, so the order they are taken in changes nothing.
-void quicksort(int32_t* idx, int32_t lo, int32_t hi, const double* data, int32_t dim,
-               int32_t stride);
-int32_t partition(int32_t* idx, int32_t lo, int32_t hi, const double* data, int32_t dim,
-                  int32_t stride);
+// The kept tree whose address is `address`, or null when there is none. The value is only
+// compared with the addresses of kept trees, never used as one, so any value is safe.
+TULM_KDTREE_API tree_header* find_kept_tree(int64_t address);
 
-// Releases a subtree of separately allocated nodes (post-order); null is allowed.
-void free_tree(node* root);
-// Releases any tree with its header; null is allowed.
-void release_tree(tree_header* tree);
-
-// Dumps a subtree in pre-order, one "Node: ..." line per node with "Going left/right" and
-// "Left/Right is (null)" lines between them.
-void display_tree(const node* root, int32_t ndim, Diagnostics& diagnostics);
+// Releases a tree made by build_tree, kept or not; a kept tree leaves the registry, so its
+// handle is refused afterwards. Null is allowed.
+TULM_KDTREE_API void release_tree(tree_header* tree);
 
 // Euclidean distance in double: the square root of the in-order sum of squared differences.
 inline double calcdistance(const double* a, const double* b, int32_t n) {
@@ -103,12 +108,6 @@ void for_each_in_range(const node* root, double r, const double* q, int32_t n, V
     if (!(r + q[s] >= v)) return;
   }
 }
-
-// The same search as a list of new cells: value is a malloc copy of the point, idx its row,
-// right links to the next cell. The caller releases each cell's value and then the cell.
-// Returns null for no match; throws std::bad_alloc, having released the cells, when memory
-// runs out.
-node* rangeQuery(const node* root, double r, const double* q, int32_t n);
 
 }  // namespace tulm
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <new>
+#include <numeric>
 #include <utility>
 #include <vector>
 
@@ -30,6 +31,10 @@ const node* pointLocation(const node* root, const double* q, int32_t n) {
 }
 
 namespace {
+
+// Absolute slack, in coordinate units, added to the candidate's distance before the radius
+// search collects every point that could be nearer.
+constexpr double kSearchSlack = 0.001;
 
 // x's low 21 bits spread to every third bit.
 uint64_t spread_bits(uint64_t x) {
@@ -119,35 +124,28 @@ void run_queries(const node* root, const double* model, int32_t Q, int32_t N, do
   }
 }
 
-std::vector<const node*> run_range_search(const node* root, const double* query, int32_t ndim,
-                                          double radius) {
-  std::vector<const node*> matches;
-  if (root != nullptr) {
-    for_each_in_range(root, radius, query, ndim,
-                      [&matches](const node* match, double) { matches.push_back(match); });
-  }
-  return matches;
+SearchedTree::~SearchedTree() {
+  if (built_) release_tree(tree_);
 }
 
-void write_range_results(const std::vector<const node*>& matches, const double* query, int32_t ndim,
-                         double* points, double* distances, double* rows) {
-  const int64_t count = static_cast<int64_t>(matches.size());
-  for (int64_t k = 0; k < count; ++k) {
-    for (int32_t l = 0; l < ndim; ++l) points[k + l * count] = matches[k]->value[l];
+bool SearchedTree::build(const double* reference, int32_t M, int32_t N, Diagnostics& diagnostics) {
+  std::vector<int32_t> idx(static_cast<size_t>(M));
+  std::iota(idx.begin(), idx.end(), 0);
+  tree_ = build_tree(reference, M, N, idx.data(), M, 0, diagnostics);
+  built_ = tree_ != nullptr;
+  return built_;
+}
+
+void SearchedTree::use_kept(tree_header* kept) { tree_ = kept; }
+
+void SearchedTree::finish(bool handleReturned) {
+  if (!handleReturned) {
+    release_tree(tree_);
+    tree_ = nullptr;
+  } else if (built_ && !keep_tree(tree_)) {
+    throw std::bad_alloc();
   }
-  if (distances != nullptr) {
-    for (int64_t k = 0; k < count; ++k) {
-      double sum = 0.0;
-      for (int32_t l = 0; l < ndim; ++l) {
-        const double d = points[k + l * count] - query[l];
-        sum += d * d;
-      }
-      distances[k] = std::sqrt(sum);
-    }
-  }
-  if (rows != nullptr) {
-    for (int64_t k = 0; k < count; ++k) rows[k] = static_cast<double>(matches[k]->idx + 1u);
-  }
+  built_ = false;
 }
 
 }  // namespace tulm

@@ -1,9 +1,9 @@
-// Nearest-neighbour and radius searches over a k-d tree (see kdtree.h).
+// What nearestPointSearch and nearestIndexSearch share: the descent to a candidate, the
+// queries of a whole model matrix, and the tree one call searches and what becomes of it.
 #ifndef TULM_CORE_SPATIAL_SEARCH_NEAREST_QUERIES_H
 #define TULM_CORE_SPATIAL_SEARCH_NEAREST_QUERIES_H
 
 #include <cstdint>
-#include <vector>
 
 #include "core/diagnostics.h"
 #include "core/spatial_search/kdtree.h"
@@ -14,10 +14,6 @@ namespace tulm {
 // value its coordinates.
 constexpr int16_t kPointMode = 101;
 constexpr int16_t kIndexMode = 102;
-
-// Absolute slack, in coordinate units, added to the candidate's distance before the radius
-// search collects every point that could be nearer.
-constexpr double kSearchSlack = 0.001;
 
 // A candidate for the nearest point of q, by descent: left while v > q[s], right while
 // q[s] > v; where q[s] equals v (or either is NaN) both sides are descended and the farther
@@ -30,21 +26,43 @@ const node* pointLocation(const node* root, const double* q, int32_t n);
 //
 // Ties: among the points at the smallest distance, the last one in the pre-order of the
 // radius search wins (for equal points, the one nearer the tree's right). The distance is
-// exact; the slack only widens the set that is scanned. A row without any match (a NaN in
-// the row) prints "Null LL\n", gets -1 in out and leaves dist[i] as it was.
+// exact: the radius search scans every point within the descent's candidate distance plus a
+// slack of 0.001 coordinate units, and the slack only widens that set. A row without any
+// match (a NaN in the row) prints "Null LL\n", gets -1 in out and leaves dist[i] as it was.
 void run_queries(const node* root, const double* model, int32_t Q, int32_t N, double* out,
                  double* dist, int16_t mode, Diagnostics& diagnostics);
 
-// The points within radius of query (ndim coordinates), in the pre-order of the radius
-// search; throws std::bad_alloc when the list cannot grow.
-std::vector<const node*> run_range_search(const node* root, const double* query, int32_t ndim,
-                                          double radius);
+// The tree that one nearestPointSearch or nearestIndexSearch call searches: built in the call
+// from its reference matrix, or the kept tree its handle names.
+//
+// A call that completes ends with finish: the tree outlives the call when the call returns its
+// handle, and is released otherwise, also a kept tree, whose handle is then dead. A call that
+// ends in an error releases a tree it built (no handle to it exists yet) and leaves a kept
+// tree alive.
+class SearchedTree {
+ public:
+  SearchedTree() = default;
+  SearchedTree(const SearchedTree&) = delete;
+  SearchedTree& operator=(const SearchedTree&) = delete;
+  ~SearchedTree();
 
-// The results of a radius search as R = matches.size() rows: points (R x ndim, column-major),
-// and, where not null, distances (R x 1, recomputed from points and query) and rows (R x 1,
-// 1-based rows of the reference matrix).
-void write_range_results(const std::vector<const node*>& matches, const double* query, int32_t ndim,
-                         double* points, double* distances, double* rows);
+  // Builds the tree of the M x N column-major reference matrix (M, N >= 1): rows 0..M-1,
+  // first split on dimension 0. Returns false when memory ran out, after the build printed
+  // its message. Throws std::bad_alloc when the index array cannot be made.
+  bool build(const double* reference, int32_t M, int32_t N, Diagnostics& diagnostics);
+  // Searches a kept tree (find_kept_tree).
+  void use_kept(tree_header* kept);
+
+  const tree_header* get() const { return tree_; }
+
+  // Keeps the tree when handleReturned (throws std::bad_alloc, leaving a built tree to the
+  // destructor, when the registry cannot grow), releases it otherwise.
+  void finish(bool handleReturned);
+
+ private:
+  tree_header* tree_ = nullptr;
+  bool built_ = false;
+};
 
 }  // namespace tulm
 

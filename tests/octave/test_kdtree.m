@@ -73,6 +73,25 @@
 %!        'nearestIndexSearch: Third argument is not a valid pointer to a k-D tree');
 
 %!test
+%! % a handle is looked up among the kept trees, never read as an address: neither a registry
+%! % address forged into the environment (an earlier release read it there) nor a made-up
+%! % handle, even one inside a live tree's memory, gets past the check
+%! [~, ~, T] = nearestIndexSearch(six, zeros(0, 2));
+%! unwind_protect
+%!   setenv('TULM_KDTREE_REGISTRY', sprintf('%d:%x', getpid(), 4096));
+%!   assert(lasterr_of(@() nearestIndexSearch(rand(10, 3), rand(2, 3), 12345)), ...
+%!          'nearestIndexSearch: Third argument is not a valid pointer to a k-D tree');
+%!   assert(lasterr_of(@() nearestPointSearch(six, [1 2], T + 16)), ...
+%!          'nearestPointSearch: Third argument is not a valid pointer to a k-D tree');
+%!   assert(lasterr_of(@() radiusPointSearch(T + 16, [7 2], 0)), ...
+%!          'radiusPointSearch: First argument must be a valid pointer to a k-D tree');
+%!   assert(radiusPointSearch(T, [7 2], 0), [7 2]);
+%! unwind_protect_cleanup
+%!   unsetenv('TULM_KDTREE_REGISTRY');
+%!   nearestIndexSearch([], zeros(0, 2), T);
+%! end_unwind_protect
+
+%!test
 %! % against brute force on integer points with many ties; the distance is exact
 %! rand('seed', 3);
 %! ref = floor(4 * rand(300, 3));

@@ -10,6 +10,32 @@
 %! evalc(code);
 %!endfunction
 
+%!function check_kept_tree(plugins)
+%! % The k-d tree plug-ins in folder plugins: the library stands beside them, where a process
+%! % that loads them finds it (in this process the library loaded first serves every plug-in,
+%! % so ldd shows where a fresh one looks), and a kept tree works across the three and outlives
+%! % their clear.
+%! library = fullfile(plugins, 'libtulm_kdtree.so');
+%! assert(exist(library, 'file'), 2);
+%! clear nearestIndexSearch nearestPointSearch radiusPointSearch   % found again on the path
+%! for name = {'nearestPointSearch', 'nearestIndexSearch', 'radiusPointSearch'}
+%!   plugin = which(name{1});
+%!   assert(plugin, fullfile(plugins, [name{1} '.mex']));
+%!   [~, found] = system(sprintf('ldd "%s"', plugin));
+%!   assert(! isempty(strfind(found, ['libtulm_kdtree.so => ' library])));
+%! end
+%! [~, ~, T] = nearestIndexSearch([2 3; 5 4; 9 6], zeros(0, 2));
+%! clear nearestIndexSearch nearestPointSearch radiusPointSearch
+%! assert(radiusPointSearch(T, [5 4], 0), [5 4]);
+%! assert(nearestPointSearch([], [9 5], T), [9 6]);   % fewer than three outputs: released
+%! try
+%!   radiusPointSearch(T, [5 4], 0);
+%!   error('a released tree was searched');
+%! catch err
+%!   assert(err.message, 'radiusPointSearch: First argument must be a valid pointer to a k-D tree');
+%! end
+%!endfunction
+
 %!test
 %! % Every function has help with an H1 line, its errors and an example, and the example runs.
 %! helps = dir(fullfile(root, 'mex', '*.m'));
@@ -48,6 +74,7 @@
 %!     nbrs = TULM_convertFaces2VertNbors(faces, int32(4));
 %!     help_text = get_help_text('TULM_convertFaces2VertNbors');
 %!     contents = get_help_text('tulm');
+%!     check_kept_tree(outdir);
 %!   unwind_protect_cleanup
 %!     cd(here);
 %!   end_unwind_protect
@@ -80,6 +107,7 @@
 %!   VF = reshape(TULM_convertFaces2FacesOfVert(ico.', int32(42)), 42, []).';
 %!   assert(TULM_computeFoldPenalty(vertices, ico, VF, 1), single(0));
 %!   assert(nearestIndexSearch(double(vertices).', double(vertices(:, 7)).'), 7);
+%!   check_kept_tree(fileparts(which('nearestIndexSearch')));
 %!   pkg('unload', 'tulm');
 %!   pkg('uninstall', 'tulm');
 %!   assert(isempty(pkg('list')));

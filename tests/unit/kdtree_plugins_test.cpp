@@ -1,11 +1,15 @@
 // nearestPointSearch, nearestIndexSearch and radiusPointSearch through the stand-in host,
 // and the tree handle that passes between them.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "core/spatial_search/kdtree.h"
 #include "harness.h"
 #include "kdtree_oracle.h"
 
@@ -242,6 +246,29 @@ TEST(TreeHandle, TreesAreIndependent) {
           expect_success(kIndex, 1, {double_array({0, 0}), rows_of({{9, 2}}), first}).outputs[0]),
       (std::vector<double>{5}));
   EXPECT_TRUE(call(kRadius, 1, {second, rows_of({{1}}), double_scalar(1)}).failed);
+}
+
+// A handle is looked up among the kept trees, never read as an address, and nothing outside
+// the plug-ins decides what is a tree: an earlier release took the registry's address from
+// this environment variable, and a script that set it made the next call crash. Neither a
+// forged variable nor a made-up handle pointing at a plausible tree record gets past the check.
+TEST(TreeHandle, ForgedRegistryAndMadeUpHandlesAreRefused) {
+  const Array handle = keep_six_points();
+  double value[] = {7, 2};
+  tulm::node root{value, 0, 5, nullptr, nullptr};
+  tulm::tree_header lookalike{&root, 2};
+  const Array madeUp = double_scalar(static_cast<double>(reinterpret_cast<intptr_t>(&lookalike)));
+
+  const std::string forged = std::to_string(getpid()) + ":1000";
+  ASSERT_EQ(setenv("TULM_KDTREE_REGISTRY", forged.c_str(), 1), 0);
+  EXPECT_EQ(call(kIndex, 1, {kSix, kSix, double_scalar(12345)}).error, kInvalidThird);
+  EXPECT_EQ(call(kPoint, 1, {kSix, kSix, madeUp}).error, kInvalidThird);
+  EXPECT_EQ(call(kRadius, 1, {madeUp, rows_of({{7, 2}}), double_scalar(0)}).error, kInvalidFirst);
+  EXPECT_EQ(
+      values(expect_success(kRadius, 3, {handle, rows_of({{5, 4}}), double_scalar(3)}).outputs[2]),
+      (std::vector<double>{6, 2}));
+  unsetenv("TULM_KDTREE_REGISTRY");
+  expect_success(kIndex, 0, {double_array({0, 0}), double_array({0, 2}), handle});
 }
 
 TEST(RadiusSearch, SixPointExample) {

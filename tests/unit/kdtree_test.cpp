@@ -1,4 +1,4 @@
-// The k-d tree module directly: shapes, the dump, the radius search, the nearest queries, and
+// The k-d tree routines directly: shapes, the dump, the radius search, the nearest queries, and
 // the fast construction against the literal one.
 #include "core/spatial_search/kdtree.h"
 
@@ -15,7 +15,9 @@
 
 #include "core/diagnostics.h"
 #include "core/spatial_search/nearest_queries.h"
+#include "core/spatial_search/radiusPointSearch.h"
 #include "kdtree_oracle.h"
+#include "literal_kdtree.h"
 
 using tulm_test::Cloud;
 using tulm_test::CloudCase;
@@ -49,16 +51,18 @@ Tree fast_tree(const Cloud& cloud) {
       tulm::build_tree(cloud.xyz.data(), cloud.M, cloud.N, idx.data(), cloud.M, 0, diagnostics));
 }
 
-// The literal construction, in a header of its own.
-Tree literal_tree(const Cloud& cloud) {
+struct FreeTree {
+  void operator()(tulm::node* root) const { tulm_test::free_tree(root); }
+};
+using LiteralTree = std::unique_ptr<tulm::node, FreeTree>;
+
+// The same tree built literally, one node at a time.
+LiteralTree literal_tree(const Cloud& cloud) {
   tulm::CapturedDiagnostics diagnostics;
   std::vector<int32_t> idx(static_cast<size_t>(cloud.M));
   std::iota(idx.begin(), idx.end(), 0);
-  auto* tree = static_cast<tulm::tree_header*>(std::malloc(sizeof(tulm::tree_header)));
-  *tree = {tulm::build_tree_core(cloud.xyz.data(), cloud.M, cloud.N, idx.data(), cloud.M, 0,
-                                 diagnostics),
-           cloud.N, nullptr};
-  return Tree(tree);
+  return LiteralTree(tulm_test::build_tree_core(cloud.xyz.data(), cloud.M, cloud.N, idx.data(),
+                                                cloud.M, 0, diagnostics));
 }
 
 // "row(left,right)" with "-" for a missing child, leaves as plain rows.
@@ -100,7 +104,7 @@ class TreeShapes : public testing::TestWithParam<ShapeCase> {};
 TEST_P(TreeShapes, BothConstructionsGiveTheDocumentedShape) {
   const Cloud cloud = cloud_of(GetParam().points);
   EXPECT_EQ(shape(fast_tree(cloud)->root), GetParam().shape);
-  EXPECT_EQ(shape(literal_tree(cloud)->root), GetParam().shape);
+  EXPECT_EQ(shape(literal_tree(cloud).get()), GetParam().shape);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -115,7 +119,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(DisplayTree, DumpsTheSixPointTreeLineByLine) {
   const Tree tree = fast_tree(cloud_of(kSixPoints));
   tulm::CapturedDiagnostics diagnostics;
-  tulm::display_tree(tree->root, 2, diagnostics);
+  tulm_test::display_tree(tree->root, 2, diagnostics);
   const std::string expected =
       "Node: (dim = 0) (idx= 5) (value = 7.000000\t2.000000\t)\n"
       "Going left\n"
@@ -154,16 +158,17 @@ std::vector<uint32_t> take_list(tulm::node* cell) {
 TEST(RangeQuery, ListsMatchesInPreorderInclusiveOfTheRadius) {
   const Tree tree = fast_tree(cloud_of(kSixPoints));
   const double q[] = {5, 4};
-  EXPECT_EQ(take_list(tulm::rangeQuery(tree->root, 3.0, q, 2)), (std::vector<uint32_t>{5, 1}));
-  EXPECT_EQ(take_list(tulm::rangeQuery(tree->root, 0.0, q, 2)), (std::vector<uint32_t>{1}));
+  EXPECT_EQ(take_list(tulm_test::rangeQuery(tree->root, 3.0, q, 2)), (std::vector<uint32_t>{5, 1}));
+  EXPECT_EQ(take_list(tulm_test::rangeQuery(tree->root, 0.0, q, 2)), (std::vector<uint32_t>{1}));
   // (2, 3) and (4, 7) are at exactly sqrt(10) from (5, 4)
-  EXPECT_EQ(take_list(tulm::rangeQuery(tree->root, std::sqrt(10.0), q, 2)),
+  EXPECT_EQ(take_list(tulm_test::rangeQuery(tree->root, std::sqrt(10.0), q, 2)),
             (std::vector<uint32_t>{5, 1, 0, 3}));
-  EXPECT_EQ(take_list(tulm::rangeQuery(tree->root, INFINITY, q, 2)),
+  EXPECT_EQ(take_list(tulm_test::rangeQuery(tree->root, INFINITY, q, 2)),
             (std::vector<uint32_t>{5, 1, 0, 3, 2, 4}));
-  EXPECT_EQ(take_list(tulm::rangeQuery(tree->root, NAN, q, 2)), (std::vector<uint32_t>{}));
+  EXPECT_EQ(take_list(tulm_test::rangeQuery(tree->root, NAN, q, 2)), (std::vector<uint32_t>{}));
   const double nanPoint[] = {NAN, 4};
-  EXPECT_EQ(take_list(tulm::rangeQuery(tree->root, 3.0, nanPoint, 2)), (std::vector<uint32_t>{}));
+  EXPECT_EQ(take_list(tulm_test::rangeQuery(tree->root, 3.0, nanPoint, 2)),
+            (std::vector<uint32_t>{}));
 }
 
 TEST(PointLocation, DescendsToTheDocumentedCandidate) {
@@ -194,10 +199,10 @@ TEST_P(RandomClouds, FastConstructionIsTheLiteralTree) {
   for (unsigned seed = 1; seed <= 3; ++seed) {
     const Cloud cloud = tulm_test::random_cloud(c.M, c.N, c.range, seed);
     const Tree fast = fast_tree(cloud);
-    const Tree literal = literal_tree(cloud);
-    expect_same_tree(fast->root, literal->root, c.N);
+    const LiteralTree literal = literal_tree(cloud);
+    expect_same_tree(fast->root, literal.get(), c.N);
     std::vector<int32_t> rows;
-    collect_preorder(literal->root, rows);
+    collect_preorder(literal.get(), rows);
     EXPECT_EQ(rows, PreorderOracle(cloud).order());
   }
 }
@@ -284,7 +289,7 @@ TEST(FastConstruction, MixedTiedAndDistinctDimensions) {
     for (int32_t p = 0; p < cloud.M; ++p) {
       cloud.xyz[p + cloud.M] = std::floor(cloud.xyz[p + cloud.M] * 5);  // dimension 1 tied
     }
-    expect_same_tree(fast_tree(cloud)->root, literal_tree(cloud)->root, cloud.N);
+    expect_same_tree(fast_tree(cloud)->root, literal_tree(cloud).get(), cloud.N);
   }
   // A few shared keys among distinct ones: only the slices that hold both rows of a pair
   // take the exact sort.
@@ -294,7 +299,7 @@ TEST(FastConstruction, MixedTiedAndDistinctDimensions) {
       const int32_t d = k % 3;
       cloud.xyz[(k * 331 + seed) % 2000 + d * 2000] = cloud.xyz[(k * 127 + 5) % 2000 + d * 2000];
     }
-    expect_same_tree(fast_tree(cloud)->root, literal_tree(cloud)->root, cloud.N);
+    expect_same_tree(fast_tree(cloud)->root, literal_tree(cloud).get(), cloud.N);
   }
 }
 
@@ -308,14 +313,14 @@ TEST(FastConstruction, SortedLinesAndNaN) {
   withNan.xyz[7] = NAN;
   withNan.xyz[150] = NAN;
   for (const Cloud* cloud : {&sorted, &reversed, &withNan}) {
-    expect_same_tree(fast_tree(*cloud)->root, literal_tree(*cloud)->root, cloud->N);
+    expect_same_tree(fast_tree(*cloud)->root, literal_tree(*cloud).get(), cloud->N);
   }
   // -0 and 0 are equal keys, a tie, although their bits differ.
   for (unsigned seed = 1; seed <= 20; ++seed) {
     Cloud zeros = tulm_test::random_cloud(40, 1, 0, seed);
     zeros.xyz[seed % 40] = 0.0;
     zeros.xyz[(7 * seed + 3) % 40] = -0.0;
-    expect_same_tree(fast_tree(zeros)->root, literal_tree(zeros)->root, zeros.N);
+    expect_same_tree(fast_tree(zeros)->root, literal_tree(zeros).get(), zeros.N);
   }
 }
 
