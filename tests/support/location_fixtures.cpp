@@ -16,7 +16,7 @@ Mesh octahedron() {
   return mesh;
 }
 
-LocatedMesh withTables(const Mesh& mesh) {
+LocatedMesh with_tables(const Mesh& mesh) {
   LocatedMesh located;
   located.mesh = mesh;
   const int32_t V = mesh.numVerts;

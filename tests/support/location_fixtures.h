@@ -22,7 +22,7 @@ struct LocatedMesh {
 Mesh octahedron();
 
 // Tables from the toolbox's own builders, reshaped and transposed as a user does.
-LocatedMesh withTables(const Mesh& mesh);
+LocatedMesh with_tables(const Mesh& mesh);
 
 // Rotation of v by angle (radians) about the unit axis, in double, rounded to single.
 std::vector<float> rotated(const std::vector<float>& vertices, const double axis[3], double angle);

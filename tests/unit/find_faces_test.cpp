@@ -63,7 +63,7 @@ class OctahedronWalk : public testing::TestWithParam<WalkCase> {};
 
 TEST_P(OctahedronWalk, FindsTheFaceAndNearestCorner) {
   const WalkCase& c = GetParam();
-  const auto r = locate(tulm_test::withTables(tulm_test::octahedron()), c.point, {c.seed});
+  const auto r = locate(tulm_test::with_tables(tulm_test::octahedron()), c.point, {c.seed});
   EXPECT_EQ(r.faces[0], c.face);
   EXPECT_EQ(r.vertices[0], c.vertex);
   EXPECT_EQ(r.report.entries, c.entries);
@@ -96,7 +96,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<WalkCase>& info) { return std::string(info.param.name); });
 
 TEST(FindFaces, ExactSeedWithNoListedFaceGivesFaceZero) {
-  LocatedMesh m = tulm_test::withTables(tulm_test::octahedron());
+  LocatedMesh m = tulm_test::with_tables(tulm_test::octahedron());
   for (int32_t k = 0; k < m.Kf; ++k) m.VertexFaces[k + 2 * m.Kf] = 0;  // vertex 3 lists none
   const auto r = locate(m, {0.0f, 1.000001f, 0.0f}, {3});
   EXPECT_EQ(r.faces[0], 0);
@@ -104,7 +104,7 @@ TEST(FindFaces, ExactSeedWithNoListedFaceGivesFaceZero) {
 }
 
 TEST(FindFaces, NoPointsTouchNothing) {
-  const auto r = locate(tulm_test::withTables(tulm_test::octahedron()), {}, {});
+  const auto r = locate(tulm_test::with_tables(tulm_test::octahedron()), {}, {});
   EXPECT_EQ(r.report.entries, 0);
   EXPECT_EQ(r.diagnostics.printed, "");
 }
@@ -112,7 +112,7 @@ TEST(FindFaces, NoPointsTouchNothing) {
 // One big triangle in the plane z = 1: the seed (-6, 0) is farther than the search radius
 // (3.82 for R = 1 and V = 3) from the point, whose projection lies in the seed's face.
 TEST(FindFaces, FaceTooFarFromTheSeedRestartsFromItsNearestNeighbour) {
-  const LocatedMesh m = tulm_test::withTables({3, 1, {0, 0, 1, -6, 0, 1, 0, 6, 1}, {2, 1, 3}});
+  const LocatedMesh m = tulm_test::with_tables({3, 1, {0, 0, 1, -6, 0, 1, 0, 6, 1}, {2, 1, 3}});
   const auto r = locate(m, {-0.5f, 0.3f, 1.0f}, {2});
   EXPECT_EQ(r.faces[0], 1);
   EXPECT_EQ(r.vertices[0], 1);
@@ -208,7 +208,7 @@ TEST(FindFaces, FaceFoundAtTheHundredThousandthEntryIsDiscarded) {
 }
 
 TEST(FindFaces, PointsWithoutAFaceGetTheFallbackAndOneCountMessage) {
-  LocatedMesh m = tulm_test::withTables(tulm_test::octahedron());
+  LocatedMesh m = tulm_test::with_tables(tulm_test::octahedron());
   m.VertexFaces.assign(m.VertexFaces.size(), 0);
   const auto r = locate(m, {0.5f, 0.3f, 0.2f, -0.5f, -0.3f, -0.2f}, {5, 2});
   EXPECT_EQ(r.faces, (std::vector<int32_t>{0, 0}));
@@ -221,7 +221,7 @@ TEST(FindFaces, PointsWithoutAFaceGetTheFallbackAndOneCountMessage) {
 // Points well inside random faces of an icosphere, moved along their ray, seeded two rings
 // away: the face is known by construction and the nearest corner by a double computation.
 TEST(FindFaces, RandomPointsMatchTheirFacesByConstruction) {
-  const LocatedMesh m = tulm_test::withTables(tulm_test::icosphere(4));
+  const LocatedMesh m = tulm_test::with_tables(tulm_test::icosphere(4));
   const auto& mesh = m.mesh;
   std::mt19937 random(11);
   std::uniform_real_distribution<double> unit(0, 1);

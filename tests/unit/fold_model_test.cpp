@@ -115,8 +115,8 @@ TEST(FoldModel, CornersAreCheckedWhereTheyAreRead) {
 
 // The gradient of the unsigned area |n| / 2 in double, from the textbook formula
 // 0.5 * unit normal x (P_b - P_a) with the corners in cyclic order w, a, b.
-std::vector<double> areaGradient(const std::vector<double>& pw, const std::vector<double>& pa,
-                                 const std::vector<double>& pb) {
+std::vector<double> area_gradient(const std::vector<double>& pw, const std::vector<double>& pa,
+                                  const std::vector<double>& pb) {
   const double e1[3] = {pa[0] - pw[0], pa[1] - pw[1], pa[2] - pw[2]};
   const double e2[3] = {pb[0] - pw[0], pb[1] - pw[1], pb[2] - pw[2]};
   const double n[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2],
@@ -138,7 +138,7 @@ TEST(FoldModel, GradientOfEveryCornerMatchesTheDoubleAreaGradient) {
     for (int32_t w = 0; w < 3; ++w) {
       float g[3];
       tulm::faceAreaGradient(face.mesh(), 0, w, g);
-      const auto expected = areaGradient(p[w], p[(w + 1) % 3], p[(w + 2) % 3]);
+      const auto expected = area_gradient(p[w], p[(w + 1) % 3], p[(w + 2) % 3]);
       for (int i = 0; i < 3; ++i) EXPECT_NEAR(g[i], expected[i], 1e-4) << trial << " " << w;
     }
   }

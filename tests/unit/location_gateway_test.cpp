@@ -23,8 +23,8 @@ struct Inputs {
 };
 
 // The octahedron with its tables and one point in face 1, seeded at vertex 1.
-Inputs octahedronInputs() {
-  const auto m = tulm_test::withTables(tulm_test::octahedron());
+Inputs octahedron_inputs() {
+  const auto m = tulm_test::with_tables(tulm_test::octahedron());
   return {single_array({3, 1}, {0.5f, 0.3f, 0.2f}),
           single_array({3, 6}, m.mesh.vertices),
           int32_array({3, 8}, m.mesh.faces),
@@ -33,16 +33,16 @@ Inputs octahedronInputs() {
           int32_array({1, 1}, {1})};
 }
 
-std::vector<Array> findFaceArgs(const Inputs& in) {
+std::vector<Array> find_face_args(const Inputs& in) {
   return {in.points, in.vertices, in.faces, in.vertexNbors, in.VertexFaces, in.seeds};
 }
 
-std::vector<Array> nearestArgs(const Inputs& in) {
+std::vector<Array> nearest_args(const Inputs& in) {
   return {in.points, in.vertices, in.vertexNbors, in.seeds};
 }
 
 TEST(FindFaceAux, ReturnsFaceAndCornerAsInt32Rows) {
-  const auto result = call(kFindFace, 2, findFaceArgs(octahedronInputs()));
+  const auto result = call(kFindFace, 2, find_face_args(octahedron_inputs()));
   ASSERT_FALSE(result.failed) << result.error;
   EXPECT_EQ(result.outputs[0].class_id(), mxINT32_CLASS);
   EXPECT_EQ(result.outputs[0].dims(), (std::vector<size_t>{1, 1}));
@@ -53,11 +53,11 @@ TEST(FindFaceAux, ReturnsFaceAndCornerAsInt32Rows) {
 }
 
 TEST(LocationOutputs, OnlyTheSlotsThatExistAreFilled) {
-  const Inputs in = octahedronInputs();
+  const Inputs in = octahedron_inputs();
   for (int nlhs : {0, 1}) {
     for (const char* plugin : {kFindFace, kNearest}) {
       const auto result =
-          call(plugin, nlhs, plugin == kFindFace ? findFaceArgs(in) : nearestArgs(in));
+          call(plugin, nlhs, plugin == kFindFace ? find_face_args(in) : nearest_args(in));
       ASSERT_FALSE(result.failed) << result.error;
       ASSERT_EQ(result.outputs.size(), 1u);
       EXPECT_EQ(result.outputs[0].values<int32_t>(), std::vector<int32_t>{1}) << plugin;
@@ -67,15 +67,15 @@ TEST(LocationOutputs, OnlyTheSlotsThatExistAreFilled) {
 }
 
 TEST(LocationOutputs, NoPointsGiveEmptyRowsAndNoText) {
-  Inputs in = octahedronInputs();
+  Inputs in = octahedron_inputs();
   in.points = single_array({3, 0});
   in.seeds = int32_array({1, 0});
-  const auto faces = call(kFindFace, 2, findFaceArgs(in));
+  const auto faces = call(kFindFace, 2, find_face_args(in));
   ASSERT_FALSE(faces.failed) << faces.error;
   EXPECT_EQ(faces.outputs[0].dims(), (std::vector<size_t>{1, 0}));
   EXPECT_EQ(faces.outputs[1].dims(), (std::vector<size_t>{1, 0}));
   EXPECT_EQ(faces.printed, "");
-  const auto nearest = call(kNearest, 2, nearestArgs(in));
+  const auto nearest = call(kNearest, 2, nearest_args(in));
   ASSERT_FALSE(nearest.failed) << nearest.error;
   EXPECT_EQ(nearest.outputs[0].class_id(), mxINT32_CLASS);
   EXPECT_EQ(nearest.outputs[1].class_id(), mxSINGLE_CLASS);
@@ -83,17 +83,17 @@ TEST(LocationOutputs, NoPointsGiveEmptyRowsAndNoText) {
 }
 
 TEST(FindFaceAux, CountMessageAndWarningsReachTheHost) {
-  Inputs in = octahedronInputs();
+  Inputs in = octahedron_inputs();
   // Face 9 names vertex 1 twice (a zero normal) and is the only face vertex 1 lists; no
   // other vertex lists a face, so the walk ends at the visit limit.
-  auto m = tulm_test::withTables(tulm_test::octahedron());
+  auto m = tulm_test::with_tables(tulm_test::octahedron());
   m.mesh.faces.insert(m.mesh.faces.end(), {1, 1, 3});
   std::vector<int32_t> vf(m.VertexFaces.size(), 0);
   vf[0] = 9;
   in.faces = int32_array({3, 9}, m.mesh.faces);
   in.VertexFaces = int32_array({size_t(m.Kf), 6}, vf);
   in.points = single_array({3, 1}, {0.5f, 0.3f, 0.2f});
-  const auto result = call(kFindFace, 2, findFaceArgs(in));
+  const auto result = call(kFindFace, 2, find_face_args(in));
   ASSERT_FALSE(result.failed) << result.error;
   EXPECT_EQ(result.printed, "1 number of vertices exceed the max number of trials\n");
   ASSERT_FALSE(result.warnings.empty());
@@ -114,9 +114,9 @@ class LocationErrors : public testing::TestWithParam<ErrorCase> {};
 
 TEST_P(LocationErrors, EndTheCallWithTheMessage) {
   const ErrorCase& c = GetParam();
-  Inputs in = octahedronInputs();
+  Inputs in = octahedron_inputs();
   c.spoil(in);
-  std::vector<Array> args = c.plugin == kFindFace ? findFaceArgs(in) : nearestArgs(in);
+  std::vector<Array> args = c.plugin == kFindFace ? find_face_args(in) : nearest_args(in);
   if (c.nrhs > 0) args.resize(c.nrhs);
   const auto result = call(c.plugin, 2, args);
   EXPECT_TRUE(result.failed);
@@ -246,7 +246,7 @@ INSTANTIATE_TEST_SUITE_P(
 // A rotated icosphere through both plug-ins, as the demo runs it: good seeds need no random
 // restart, so the clock never decides a result.
 TEST(LocationPipeline, RotatedIcosphereThroughBothPlugins) {
-  const auto m = tulm_test::withTables(tulm_test::icosphere(3));
+  const auto m = tulm_test::with_tables(tulm_test::icosphere(3));
   const double axis[3] = {0.0, 0.6, 0.8};
   const int32_t V = m.mesh.numVerts;
   const std::vector<float> moved = tulm_test::rotated(m.mesh.vertices, axis, 0.03);

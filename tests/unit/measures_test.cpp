@@ -66,15 +66,15 @@ float cross_area(const float* a, const float* b, const float* c) {
 struct Fixture {
   std::vector<float> vertices;  // 3 x V
   std::vector<int32_t> faces;   // 3 x F, 1-based
-  size_t numVerts() const { return vertices.size() / 3; }
-  size_t numFaces() const { return faces.size() / 3; }
-  Array columnVertices() const { return single_array({3, numVerts()}, vertices); }
-  Array columnFaces() const { return int32_array({3, numFaces()}, faces); }
-  Array rowVertices() const {
-    return single_array({numVerts(), 3}, tulm_test::transposed(vertices, 3, numVerts()));
+  size_t num_verts() const { return vertices.size() / 3; }
+  size_t num_faces() const { return faces.size() / 3; }
+  Array column_vertices() const { return single_array({3, num_verts()}, vertices); }
+  Array column_faces() const { return int32_array({3, num_faces()}, faces); }
+  Array row_vertices() const {
+    return single_array({num_verts(), 3}, tulm_test::transposed(vertices, 3, num_verts()));
   }
-  Array rowFaces() const {
-    return int32_array({numFaces(), 3}, tulm_test::transposed(faces, 3, numFaces()));
+  Array row_faces() const {
+    return int32_array({num_faces(), 3}, tulm_test::transposed(faces, 3, num_faces()));
   }
 };
 
@@ -126,13 +126,13 @@ TEST_P(Areas, BothDeliverablesGiveTheWorkedValues) {
   const AreaCase& c = GetParam();
   const auto perFace = call(
       kFaceAreas, 1,
-      {int32_scalar(int32_t(c.mesh.numFaces())), c.mesh.columnFaces(), c.mesh.columnVertices()});
+      {int32_scalar(int32_t(c.mesh.num_faces())), c.mesh.column_faces(), c.mesh.column_vertices()});
   ASSERT_FALSE(perFace.failed) << perFace.error;
   EXPECT_EQ(perFace.outputs[0].class_id(), mxSINGLE_CLASS);
-  EXPECT_EQ(perFace.outputs[0].dims(), (std::vector<size_t>{c.mesh.numFaces(), 1}));
+  EXPECT_EQ(perFace.outputs[0].dims(), (std::vector<size_t>{c.mesh.num_faces(), 1}));
   EXPECT_EQ(bits(perFace.outputs[0].values<float>()), bits(c.faceAreas));
 
-  const auto total = call(kSurface, 1, {c.mesh.rowVertices(), c.mesh.rowFaces()});
+  const auto total = call(kSurface, 1, {c.mesh.row_vertices(), c.mesh.row_faces()});
   ASSERT_FALSE(total.failed) << total.error;
   EXPECT_EQ(total.outputs[0].class_id(), mxSINGLE_CLASS);
   EXPECT_EQ(total.outputs[0].dims(), (std::vector<size_t>{1, 1}));
@@ -167,7 +167,7 @@ TEST(SurfaceArea, NearlyCollinearFaceWhoseSquaredAreaRoundsBelowZeroCountsZero) 
   const float ww = (w * w + w * w) + w * w;
   ASSERT_LT(uu * ww - dot * dot, 0.0f);
 
-  const auto total = call(kSurface, 1, {sliver.rowVertices(), sliver.rowFaces()});
+  const auto total = call(kSurface, 1, {sliver.row_vertices(), sliver.row_faces()});
   ASSERT_FALSE(total.failed) << total.error;
   EXPECT_EQ(bits(total.outputs[0].values<float>()), bits({0.0f}));
 }
@@ -185,10 +185,10 @@ TEST(SurfaceArea, NoisySphereMatchesSingleSumsOfBothFormulasBitForBit) {
   }
   const Fixture fixture{m.vertices, m.faces};
   const auto perFace = call(
-      kFaceAreas, 1, {int32_scalar(m.numFaces), fixture.columnFaces(), fixture.columnVertices()});
+      kFaceAreas, 1, {int32_scalar(m.numFaces), fixture.column_faces(), fixture.column_vertices()});
   ASSERT_FALSE(perFace.failed) << perFace.error;
   EXPECT_EQ(bits(perFace.outputs[0].values<float>()), bits(expectedFaces));
-  const auto total = call(kSurface, 0, {fixture.rowVertices(), fixture.rowFaces()});
+  const auto total = call(kSurface, 0, {fixture.row_vertices(), fixture.row_faces()});
   ASSERT_FALSE(total.failed) << total.error;
   EXPECT_EQ(bits(total.outputs[0].values<float>()), bits({expectedTotal}));
   EXPECT_NEAR(expectedTotal, 4 * std::acos(-1.0), 0.2);  // the unit sphere
@@ -197,7 +197,7 @@ TEST(SurfaceArea, NoisySphereMatchesSingleSumsOfBothFormulasBitForBit) {
 TEST(FaceAreas, ReadsOnlyTheFirstNumFacesColumns) {
   const Fixture square = {{0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0}, {1, 2, 3, 1, 3, 99}};
   const auto result =
-      call(kFaceAreas, 1, {int32_scalar(1), square.columnFaces(), square.columnVertices()});
+      call(kFaceAreas, 1, {int32_scalar(1), square.column_faces(), square.column_vertices()});
   ASSERT_FALSE(result.failed) << result.error;
   EXPECT_EQ(result.outputs[0].values<float>(), std::vector<float>{0.5f});
 }
@@ -215,7 +215,7 @@ TEST(DistSq, WorkedExamples) {
   const auto octahedron =
       call(kDistSq, 1,
            {int32_scalar(4), int32_scalar(6), int32_array({4, 6}, kOctahedronNbors),
-            kOctahedron.columnVertices()});
+            kOctahedron.column_vertices()});
   ASSERT_FALSE(octahedron.failed) << octahedron.error;
   EXPECT_EQ(octahedron.outputs[0].values<float>(), std::vector<float>(24, 2.0f));
 }
@@ -224,9 +224,9 @@ TEST(DistSq, EmptySlotsGiveZeroAndTheSlotsAfterThemAreStillFilled) {
   // K = 5; vertex 1 has a gap in the middle, every fifth slot is empty.
   const std::vector<int32_t> nbors = {2, 0, 4, 5, 0, 1, 3, 5, 6, 0, 1, 2, 4, 6, 0,
                                       1, 3, 5, 6, 0, 1, 2, 4, 6, 0, 2, 3, 4, 5, 0};
-  const auto result = call(
-      kDistSq, 1,
-      {int32_scalar(5), int32_scalar(6), int32_array({5, 6}, nbors), kOctahedron.columnVertices()});
+  const auto result = call(kDistSq, 1,
+                           {int32_scalar(5), int32_scalar(6), int32_array({5, 6}, nbors),
+                            kOctahedron.column_vertices()});
   ASSERT_FALSE(result.failed) << result.error;
   const std::vector<float> d = result.outputs[0].values<float>();
   EXPECT_EQ(std::vector<float>(d.begin(), d.begin() + 5), (std::vector<float>{2, 0, 2, 2, 0}));
@@ -503,27 +503,27 @@ const char* const kSmoothUsage =
     "data (single, D x V), s (numeric scalar)";
 
 Array octa_nbors() { return int32_array({4, 6}, kOctahedronNbors); }
-Array octa_vertices() { return kOctahedron.columnVertices(); }
+Array octa_vertices() { return kOctahedron.column_vertices(); }
 Array one(int32_t value) { return int32_scalar(value); }
 
 INSTANTIATE_TEST_SUITE_P(
     Areas, MeasureErrors,
     testing::Values(
-        ErrorCase{"SurfaceCountFirst", kSurface, 2, {kTetrahedron.rowVertices()}, kSurfaceUsage},
+        ErrorCase{"SurfaceCountFirst", kSurface, 2, {kTetrahedron.row_vertices()}, kSurfaceUsage},
         ErrorCase{"SurfaceTwoOutputs",
                   kSurface,
                   2,
-                  {kTetrahedron.rowVertices(), kTetrahedron.rowFaces()},
+                  {kTetrahedron.row_vertices(), kTetrahedron.row_faces()},
                   "Too many output arguments"},
         ErrorCase{"SurfaceVerticesClass",
                   kSurface,
                   1,
-                  {mexhost::double_array({4, 3}), kTetrahedron.rowFaces()},
+                  {mexhost::double_array({4, 3}), kTetrahedron.row_faces()},
                   "vertices must be a single matrix (got double)"},
         ErrorCase{"SurfaceFacesClass",
                   kSurface,
                   1,
-                  {kTetrahedron.rowVertices(), mexhost::double_array({4, 3})},
+                  {kTetrahedron.row_vertices(), mexhost::double_array({4, 3})},
                   "faces must be an int32 matrix (got double)"},
         ErrorCase{"SurfaceColumnFormVertices",
                   kSurface,
@@ -533,44 +533,44 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"SurfaceTwoCornerFaces",
                   kSurface,
                   1,
-                  {kTetrahedron.rowVertices(), int32_array({2, 2}, {1, 2, 3, 4})},
+                  {kTetrahedron.row_vertices(), int32_array({2, 2}, {1, 2, 3, 4})},
                   "faces must be at least 2 x 3 (got 2 x 2)"},
         ErrorCase{"SurfaceCornerAboveV",
                   kSurface,
                   1,
-                  {kTetrahedron.rowVertices(), int32_array({2, 3}, {1, 1, 2, 2, 3, 5})},
+                  {kTetrahedron.row_vertices(), int32_array({2, 3}, {1, 1, 2, 2, 3, 5})},
                   "faces holds 5 at (2, 3), outside 1..4"},
         ErrorCase{"FaceAreasCountFirst", kFaceAreas, 2, {one(1), one(1)}, kFaceAreasUsage},
         ErrorCase{"FaceAreasTwoOutputs",
                   kFaceAreas,
                   2,
-                  {one(4), kTetrahedron.columnFaces(), kTetrahedron.columnVertices()},
+                  {one(4), kTetrahedron.column_faces(), kTetrahedron.column_vertices()},
                   "Too many output arguments"},
-        ErrorCase{
-            "FaceAreasNumFacesClass",
-            kFaceAreas,
-            1,
-            {mexhost::double_scalar(4), kTetrahedron.columnFaces(), kTetrahedron.columnVertices()},
-            "numFaces must be an int32 scalar (got double)"},
+        ErrorCase{"FaceAreasNumFacesClass",
+                  kFaceAreas,
+                  1,
+                  {mexhost::double_scalar(4), kTetrahedron.column_faces(),
+                   kTetrahedron.column_vertices()},
+                  "numFaces must be an int32 scalar (got double)"},
         ErrorCase{"FaceAreasNegativeNumFaces",
                   kFaceAreas,
                   1,
-                  {one(-1), kTetrahedron.columnFaces(), kTetrahedron.columnVertices()},
+                  {one(-1), kTetrahedron.column_faces(), kTetrahedron.column_vertices()},
                   "numFaces must not be negative (got -1)"},
         ErrorCase{"FaceAreasMoreFacesThanGiven",
                   kFaceAreas,
                   1,
-                  {one(5), kTetrahedron.columnFaces(), kTetrahedron.columnVertices()},
+                  {one(5), kTetrahedron.column_faces(), kTetrahedron.column_vertices()},
                   "faces must be at least 3 x 5 (got 3 x 4)"},
         ErrorCase{"FaceAreasRowFormVertices",
                   kFaceAreas,
                   1,
-                  {one(4), kTetrahedron.columnFaces(), kTetrahedron.rowVertices()},
+                  {one(4), kTetrahedron.column_faces(), kTetrahedron.row_vertices()},
                   "vertices must have 3 rows (got 4 x 3)"},
         ErrorCase{"FaceAreasCornerZero",
                   kFaceAreas,
                   1,
-                  {one(2), int32_array({3, 2}, {1, 2, 3, 1, 0, 2}), kTetrahedron.columnVertices()},
+                  {one(2), int32_array({3, 2}, {1, 2, 3, 1, 0, 2}), kTetrahedron.column_vertices()},
                   "faces holds 0 at (2, 2), outside 1..4"},
         ErrorCase{"FaceAreasEmptyVertices",
                   kFaceAreas,

@@ -201,7 +201,7 @@ TEST(NearestVertex, ThresholdUsesTheSinglePrecisionFactor) {
 // rotation: the accepted vertex is within the threshold, a local minimum, and the nearest
 // vertex found by brute force.
 TEST(NearestVertex, RotatedIcosphereMatchesBruteForce) {
-  const auto m = tulm_test::withTables(tulm_test::icosphere(3));
+  const auto m = tulm_test::with_tables(tulm_test::icosphere(3));
   const double axis[3] = {0.6, 0.0, 0.8};
   const std::vector<float> points = tulm_test::rotated(m.mesh.vertices, axis, 0.04);
   const int32_t V = m.mesh.numVerts;
