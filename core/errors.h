@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "core/portability.h"
+
 namespace tulm {
 
 class Error : public std::runtime_error {
@@ -16,7 +18,7 @@ class Error : public std::runtime_error {
 };
 
 // printf-style formatting into a std::string, for messages that carry values.
-std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char* fmt, ...) TULM_PRINTF_FORMAT(1, 2);
 
 // Ends the call because table `name` holds `value` at (row, col), both 1-based as the user
 // sees them, outside lo..hi: "faces holds 7 at (2, 3), outside 1..5".

@@ -7,17 +7,10 @@
 #include "core/location/nearest_neighbour.h"
 #include "core/location/vector_geometry.h"
 #include "core/mesh_arrays.h"
+#include "core/portability.h"
 
 namespace tulm {
 namespace {
-
-inline void prefetch(const void* address) {
-#if defined(__GNUC__) || defined(__clang__)
-  __builtin_prefetch(address);
-#else
-  (void)address;
-#endif
-}
 
 constexpr double kReferenceVertexCount = 163842.0;  // the icosahedron subdivided seven times
 constexpr double kExactSeedDistance = 1e-5;
@@ -57,15 +50,15 @@ class Walk {
   // walk reports them when it reads them).
   void prefetch_column(int32_t seed) const {
     if (seed < 1 || seed > V_ || Kf_ == 0) return;
-    prefetch(VertexFaces_ + index_2D_array(0, seed - 1, Kf_));
-    prefetch(vertex(seed - 1));
+    TULM_PREFETCH(VertexFaces_ + index_2D_array(0, seed - 1, Kf_));
+    TULM_PREFETCH(vertex(seed - 1));
   }
   void prefetch_faces(int32_t seed) const {
     if (seed < 1 || seed > V_) return;
     for (int32_t k = 0; k < Kf_; ++k) {
       const int32_t entry = VertexFaces_[index_2D_array(k, seed - 1, Kf_)];
       if (entry < 1 || entry > F_) break;
-      prefetch(faces_ + 3 * (entry - 1));
+      TULM_PREFETCH(faces_ + 3 * (entry - 1));
     }
   }
   void prefetch_corners(int32_t seed) const {
@@ -75,7 +68,7 @@ class Walk {
       if (entry < 1 || entry > F_) break;
       const int32_t* corners = faces_ + 3 * (entry - 1);
       for (int32_t j = 0; j < 3; ++j) {
-        if (corners[j] >= 1 && corners[j] <= V_) prefetch(vertex(corners[j] - 1));
+        if (corners[j] >= 1 && corners[j] <= V_) TULM_PREFETCH(vertex(corners[j] - 1));
       }
     }
   }

@@ -23,16 +23,13 @@
 #include <cstdint>
 
 #include "core/diagnostics.h"
+#include "core/portability.h"
 
 // The functions of the tulm_kdtree library; everything else in it stays private to it.
-#if defined(_WIN32)
 #if defined(TULM_KDTREE_BUILD)
-#define TULM_KDTREE_API __declspec(dllexport)
+#define TULM_KDTREE_API TULM_SHARED_EXPORT
 #else
-#define TULM_KDTREE_API __declspec(dllimport)
-#endif
-#else
-#define TULM_KDTREE_API __attribute__((visibility("default")))
+#define TULM_KDTREE_API TULM_SHARED_IMPORT
 #endif
 
 namespace tulm {
