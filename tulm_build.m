@@ -7,9 +7,11 @@ function tulm_build(outdir, names)
 %
 %   Each plug-in is compiled from its gateway mex/NAME.cpp and the shared sources it
 %   includes, as C++17 with 64-bit array sizes and without fused multiply-adds, so that its
-%   results are the same bits on every machine. The k-d tree plug-ins share the library
-%   tulm_kdtree, built into outdir beside them, where they load it from. Each help file goes
-%   beside its plug-in, and the contents page as tulm.m, so `help NAME` and `help tulm` work.
+%   results are the same bits on every machine; it exports mexFunction only. The flags come
+%   from build_flags.txt beside this file, which every build of the toolbox reads. The k-d
+%   tree plug-ins share the library tulm_kdtree, built into outdir beside them, where they
+%   load it from. Each help file goes beside its plug-in, and the contents page as tulm.m, so
+%   `help NAME` and `help tulm` work.
 %   Afterwards:
 %     addpath(outdir)
 %
@@ -30,8 +32,9 @@ function tulm_build(outdir, names)
   mkdir(objdir);
   cleanup = onCleanup(@() rmdir(objdir, 's'));
 
-  [compile_flags, restore] = compiler_flags(root);
-  restore_flags = onCleanup(restore);
+  restore_flags = onCleanup(set_compile_environment(root));
+  compile_flags = compiler_flags(root, {'compile'});
+  plugin_link = linker_args(plugin_link_flags(root));
   objects = containers.Map();
   kdtree = {};  % what links a plug-in to the k-d tree library, once that is built
   for k = 1:numel(names)
@@ -43,7 +46,7 @@ function tulm_build(outdir, names)
       key = source{1};
       if strcmp(key, 'core/spatial_search/kdtree.cpp')
         if isempty(kdtree)
-          kdtree = build_kdtree_library(root, outdir, objdir, compile_flags);
+          kdtree = build_kdtree_library(root, outdir, objdir);
         end
         libraries = kdtree;
         continue;
@@ -54,7 +57,8 @@ function tulm_build(outdir, names)
       end
       linked{end + 1} = objects(key);  %#ok<AGROW>
     end
-    mex(compile_flags{:}, gateway, linked{:}, libraries{:}, '-output', fullfile(outdir, name));
+    mex(compile_flags{:}, gateway, linked{:}, libraries{:}, plugin_link{:}, '-output', ...
+        fullfile(outdir, name));
     copyfile(fullfile(root, 'mex', [name '.m']), outdir);
     fprintf('built %s\n', name);
   end
@@ -98,26 +102,23 @@ end
 % altered search path, as MATLAB does for MEX files, else in the application's folder and on
 % PATH. Only the Linux branch in Octave is run by our tests; the others follow the linkers'
 % and mex's documentation.
-function link = build_kdtree_library(root, outdir, objdir, flags)
-  here = fullfile(root, 'core', 'spatial_search');
-  object = compile([flags {'-DTULM_KDTREE_BUILD'}], fullfile(here, 'kdtree.cpp'), objdir, ...
+function link = build_kdtree_library(root, outdir, objdir)
+  flags = compiler_flags(root, {'compile', 'kdtree_compile'});
+  object = compile(flags, fullfile(root, 'core', 'spatial_search', 'kdtree.cpp'), objdir, ...
                    'tulm_kdtree');
   if ismac
     file = 'libtulm_kdtree.dylib';
     own = {['-Wl,-install_name,@rpath/' file]};
-    rpath = {'-Wl,-rpath,@loader_path'};
   elseif ispc
     file = 'tulm_kdtree.dll';  % MinGW-w64 links the DLL itself; MSVC needs its import library
     own = {};
-    rpath = {};
   else
     file = 'libtulm_kdtree.so';
-    own = {['-Wl,-soname,' file], ...
-           ['-Wl,--version-script=' fullfile(here, 'kdtree_exports.map')], ...
-           '-Wl,-Bsymbolic', '-Wl,-z,nodelete'};
-    rpath = {'-Wl,-rpath,$ORIGIN'};
+    own = {['-Wl,-soname,' file]};
   end
-  args = linker_args(own);
+  rpath = cellfun(@(folder) ['-Wl,-rpath,' folder], build_flags(root, 'kdtree_rpath'), ...
+                  'UniformOutput', false);
+  args = linker_args([own, build_flags(root, 'kdtree_link')]);
   if ~exist('OCTAVE_VERSION', 'builtin')
     args = [{'LINKEXPORT=', 'LINKEXPORTVER='}, args];  % no mexFunction to export
   end
@@ -128,35 +129,96 @@ function link = build_kdtree_library(root, outdir, objdir, flags)
 end
 
 % Linker flags as mex takes them. Octave's mex passes them on as they are, through two shells,
-% so a $ is escaped twice; MATLAB's takes them in its LDFLAGS variable, through one.
+% so a $ is escaped twice; MATLAB's takes them in its linker variable, through one.
 function args = linker_args(flags)
   if exist('OCTAVE_VERSION', 'builtin')
     args = strrep(flags, '$', '\\\$');
   elseif isempty(flags)
     args = {};
   else
-    args = {['LDFLAGS=$LDFLAGS ' strjoin(strrep(flags, '$', '\$'), ' ')]};
+    variable = 'LDFLAGS';
+    if strcmp(compiler_family(), 'msvc')
+      variable = 'LINKFLAGS';
+    end
+    args = {strjoin([{[variable '=$' variable]}, strrep(flags, '$', '\$')], ' ')};
   end
 end
 
-% Flags for mex, and a function that undoes any change to the environment.
-function [flags, restore] = compiler_flags(root)
+% The flags a plug-in is linked with. Octave's mex adds no export rule of its own; MATLAB's
+% keeps its own, which exports mexFunction and the API version MATLAB reads.
+function flags = plugin_link_flags(root)
+  flags = build_flags(root, 'plugin_link');
+  if exist('OCTAVE_VERSION', 'builtin')
+    flags = [build_flags(root, 'plugin_exports'), flags];
+  end
+end
+
+% Octave's mex takes -std only from CXXFLAGS in the environment, so the compile line of
+% build_flags.txt goes there; returns the function that puts the environment back.
+function restore = set_compile_environment(root)
   restore = @() [];
   if exist('OCTAVE_VERSION', 'builtin')
-    % Octave's mex reads extra compiler flags from the environment.
     old = getenv('CXXFLAGS');
     base = old;
     if isempty(base)
       base = mkoctfile('-p', 'CXXFLAGS');
     end
-    setenv('CXXFLAGS', [strtrim(base) ' -std=c++17 -ffp-contract=off -fno-fast-math']);
+    setenv('CXXFLAGS', strjoin([{strtrim(base)}, build_flags(root, 'compile')], ' '));
     restore = @() setenv('CXXFLAGS', old);
-    flags = {['-I' root]};
-  elseif ispc
-    flags = {'-largeArrayDims', ['-I' root], 'COMPFLAGS=$COMPFLAGS /std:c++17 /fp:precise'};
+  end
+end
+
+% Flags for mex that compile as the given roles of build_flags.txt say, 'compile' first. In
+% Octave the compile line is in the environment already and the other roles hold -f and -D
+% flags, which its mex passes on; MATLAB's mex takes them all in its compiler variable.
+function flags = compiler_flags(root, roles)
+  if exist('OCTAVE_VERSION', 'builtin')
+    flags = [{['-I' root]}, role_flags(root, roles(2:end))];
   else
+    variable = 'CXXFLAGS';
+    if strcmp(compiler_family(), 'msvc')
+      variable = 'COMPFLAGS';
+    end
     flags = {'-largeArrayDims', ['-I' root], ...
-             'CXXFLAGS=$CXXFLAGS -std=c++17 -ffp-contract=off -fno-fast-math'};
+             strjoin([{[variable '=$' variable]}, role_flags(root, roles)], ' ')};
+  end
+end
+
+function flags = role_flags(root, roles)
+  flags = {};
+  for k = 1:numel(roles)
+    flags = [flags, build_flags(root, roles{k})];  %#ok<AGROW>
+  end
+end
+
+% The flags of the line FAMILY_ROLE of build_flags.txt for the compiler mex uses here, with
+% {root} standing for the folder of this file.
+function flags = build_flags(root, role)
+  key = [compiler_family() '_' role];
+  text = fileread(fullfile(root, 'build_flags.txt'));
+  value = regexp(text, ['^' key ' *=([^\n]*)$'], 'tokens', 'once', 'lineanchors');
+  if isempty(value)
+    error('tulm_build: build_flags.txt has no line %s', key);
+  end
+  flags = strsplit(strtrim(value{1}), ' ');
+  flags = strrep(flags(~cellfun(@isempty, flags)), '{root}', root);
+end
+
+% gnu, macos, mingw or msvc: the family of compiler and linker that mex uses here.
+function family = compiler_family()
+  if ismac
+    family = 'macos';
+  elseif ~ispc
+    family = 'gnu';
+  elseif exist('OCTAVE_VERSION', 'builtin')
+    family = 'mingw';  % Octave for Windows builds with the MinGW-w64 it comes with
+  else
+    compiler = mex.getCompilerConfigurations('C++', 'Selected');
+    if strcmp(compiler.Manufacturer, 'Microsoft')
+      family = 'msvc';
+    else
+      family = 'mingw';
+    end
   end
 end
 
