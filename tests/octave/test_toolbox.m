@@ -36,6 +36,24 @@
 %! end
 %!endfunction
 
+%!function names = exported(file)
+%! % The names of the functions and data the shared object file exports, demangled.
+%! [status, symbols] = system(sprintf('nm -DC --defined-only "%s"', file));
+%! assert(status, 0);
+%! names = regexp(symbols, '^\w+ \w ([\w:]+)', 'tokens', 'lineanchors');
+%! names = sort(cellfun(@(name) name{1}, names, 'UniformOutput', false));
+%!endfunction
+
+%!function check_exports(plugins)
+%! % Every plug-in in folder plugins exports mexFunction only and the k-d tree library its API
+%! % only, so that no two of them bind to each other's copies of the shared code.
+%! for plugin = dir(fullfile(plugins, '*.mex')).'
+%!   assert(exported(fullfile(plugins, plugin.name)), {'mexFunction'});
+%! end
+%! assert(exported(fullfile(plugins, 'libtulm_kdtree.so')), ...
+%!        {'tulm::build_tree', 'tulm::find_kept_tree', 'tulm::keep_tree', 'tulm::release_tree'});
+%!endfunction
+
 %!test
 %! % Every function has help with an H1 line, its errors and an example, and the example runs.
 %! helps = dir(fullfile(root, 'mex', '*.m'));
@@ -75,6 +93,7 @@
 %!     help_text = get_help_text('TULM_convertFaces2VertNbors');
 %!     contents = get_help_text('tulm');
 %!     check_kept_tree(outdir);
+%!     check_exports(outdir);
 %!   unwind_protect_cleanup
 %!     cd(here);
 %!   end_unwind_protect
@@ -108,6 +127,7 @@
 %!   assert(TULM_computeFoldPenalty(vertices, ico, VF, 1), single(0));
 %!   assert(nearestIndexSearch(double(vertices).', double(vertices(:, 7)).'), 7);
 %!   check_kept_tree(fileparts(which('nearestIndexSearch')));
+%!   check_exports(fileparts(which('nearestIndexSearch')));
 %!   pkg('unload', 'tulm');
 %!   pkg('uninstall', 'tulm');
 %!   assert(isempty(pkg('list')));
