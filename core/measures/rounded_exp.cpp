@@ -126,15 +126,17 @@ constexpr uint64_t kMidpointMargin = 64;
 // their value at the midpoint between two floats.
 constexpr uint64_t kDroppedBits = (uint64_t{1} << 29) - 1;
 constexpr uint64_t kDroppedBitsAtMidpoint = uint64_t{1} << 28;
-// Relative distance below which a subnormal result goes to the exact path: 2^-20 of the
+// Distance from one half below which a subnormal result goes to the exact path: 2^-20 of the
 // spacing of subnormal floats, far above the fast value's error there (below 2^-27 of it).
 constexpr double kSubnormalMargin = 0x1p-20;
 constexpr double kSmallestNormalFloat = 0x1p-126;
 constexpr double kSubnormalSpacing = 0x1p-149;
 
 // Outside these bounds the result is +Inf or +0 whatever the rounding: e^89 > 2^128 and
-// e^-104 < 2^-150. Between them 2^m stays a normal double.
+// e^-104 < 2^-150.
 constexpr float kAboveOverflow = 89.0f;
+// Above this, e^x > 2^-126: the result is a normal float.
+constexpr float kSmallestNormalInput = -87.0f;
 constexpr float kBelowUnderflow = -104.0f;
 
 uint64_t bits_of(double value) {
@@ -192,10 +194,44 @@ DoubleDouble dd_mul(DoubleDouble a, DoubleDouble b) {
   return fast_two_sum(p.hi, p.lo + (a.hi * b.lo + a.lo * b.hi));
 }
 
-// Whether e^x exceeds mid, a double near it (within a few units of 2^-50 relatively), for
-// x = k ln2/64 + r. Works in double-double to about 2^-100, far below the distance at which
-// e^x of any float x passes a midpoint between floats.
-bool exceeds(double x, double k, int j, int m, double mid) {
+// x = k ln2/64 + r, with k as a double (an integer) and as the low bits of a double whose
+// last place is 1, from which j = k mod 64 and 2^(k/64) are read without a conversion.
+struct Reduction {
+  double k;
+  uint64_t kBits;
+  double r;
+};
+
+Reduction reduce(double x) {
+  const double shifted = x * kSixtyFourOverLn2 + kRoundToInteger;
+  const double k = shifted - kRoundToInteger;
+  return {k, bits_of(shifted), (x - k * kLn2Over64Hi) - k * kLn2Over64Mid};
+}
+
+int table_index(const Reduction& reduced) {
+  return static_cast<int>(reduced.kBits & (kTableSize - 1));
+}
+
+// The fast value of e^x: 2^(k/64) e^r, 2^(k/64) by adding floor(k/64) to the exponent of
+// 2^(j/64) (the shifted k's bits above the table index, moved to the exponent field; the
+// shift constant's own bits leave the word). Normal double for every x handled.
+double approximate_exp(const Reduction& reduced) {
+  const double r = reduced.r;
+  const double poly =
+      1.0 + r * (1.0 + r * (0.5 + r * (kInverse3Factorial +
+                                       r * (kInverse4Factorial + r * kInverse5Factorial))));
+  const uint64_t exponent = (reduced.kBits >> kTableBits) << 52;
+  const double scale = from_bits(bits_of(kTwoToTheJOver64[table_index(reduced)].hi) + exponent);
+  return scale * poly;
+}
+
+// Whether e^x exceeds mid, a double near it (within a few units of 2^-50 relatively). Works
+// in double-double to about 2^-100, far below the distance at which e^x of any float x
+// passes a midpoint between floats.
+bool exceeds(double x, const Reduction& reduced, double mid) {
+  const double k = reduced.k;
+  const int j = table_index(reduced);
+  const int m = (static_cast<int>(k) - j) / kTableSize;
   const DoubleDouble kMid = two_prod(k, kLn2Over64Mid);
   DoubleDouble r = two_sum(x - k * kLn2Over64Hi, -kMid.hi);
   r = fast_two_sum(r.hi, r.lo - (kMid.lo + k * kLn2Over64Lo));
@@ -210,46 +246,44 @@ bool exceeds(double x, double k, int j, int m, double mid) {
   return difference + scaled.lo > 0.0;
 }
 
-}  // namespace
-
-float rounded_expf(float x) {
+// NaN, +-Inf, overflow, underflow, and the inputs (below -87) whose results may be
+// subnormal floats, the multiples of 2^-149 there.
+float exp_outside_normal_range(float x) {
   if (x != x) return x + x;  // a quiet NaN
   if (x >= kAboveOverflow) return std::numeric_limits<float>::infinity();
-  if (x < kBelowUnderflow) return 0.0f;
+  if (x <= kBelowUnderflow) return 0.0f;
   const double xd = x;
-  const double k = (xd * kSixtyFourOverLn2 + kRoundToInteger) - kRoundToInteger;
-  const int kInt = static_cast<int>(k);
-  const int j = kInt & (kTableSize - 1);
-  const int m = (kInt - j) / kTableSize;
-  const double r = (xd - k * kLn2Over64Hi) - k * kLn2Over64Mid;
-  const double poly =
-      1.0 + r * (1.0 + r * (0.5 + r * (kInverse3Factorial +
-                                       r * (kInverse4Factorial + r * kInverse5Factorial))));
-  const double y = (kTwoToTheJOver64[j].hi * poly) * two_to_the(m);
-
-  if (y >= kSmallestNormalFloat) {
-    const uint64_t bits = bits_of(y);
-    const uint64_t dropped = bits & kDroppedBits;
-    if (dropped - (kDroppedBitsAtMidpoint - kMidpointMargin) > 2 * kMidpointMargin) {
-      return static_cast<float>(y);
-    }
-    const uint64_t below = bits & ~kDroppedBits;
-    const double mid = from_bits(below | kDroppedBitsAtMidpoint);
-    // The next float above may be 2^128, which rounds to +Inf as it should.
-    const uint64_t chosen = exceeds(xd, k, j, m, mid) ? below + kDroppedBits + 1 : below;
-    return static_cast<float>(from_bits(chosen));
-  }
-
-  // Subnormal results: floats are the multiples of 2^-149 here.
-  const double units = y / kSubnormalSpacing;  // exact: a power of two
+  const Reduction reduced = reduce(xd);
+  const double y = approximate_exp(reduced);
+  if (y >= kSmallestNormalFloat) return static_cast<float>(y);  // next to a float, not a midpoint
+  const double units = y / kSubnormalSpacing;                   // exact: a power of two
   const double whole = static_cast<double>(static_cast<int64_t>(units));
   const double fraction = units - whole;
   if (fraction < 0.5 - kSubnormalMargin || fraction > 0.5 + kSubnormalMargin) {
     return static_cast<float>(y);
   }
   const double mid = (whole + 0.5) * kSubnormalSpacing;
-  const double chosen = exceeds(xd, k, j, m, mid) ? whole + 1.0 : whole;
+  const double chosen = exceeds(xd, reduced, mid) ? whole + 1.0 : whole;
   return static_cast<float>(chosen * kSubnormalSpacing);
+}
+
+}  // namespace
+
+float rounded_expf(float x) {
+  if (!(x > kSmallestNormalInput && x < kAboveOverflow)) return exp_outside_normal_range(x);
+  const double xd = x;
+  const Reduction reduced = reduce(xd);
+  const double y = approximate_exp(reduced);
+  const uint64_t bits = bits_of(y);
+  const uint64_t dropped = bits & kDroppedBits;
+  if (dropped - (kDroppedBitsAtMidpoint - kMidpointMargin) > 2 * kMidpointMargin) {
+    return static_cast<float>(y);
+  }
+  const uint64_t below = bits & ~kDroppedBits;
+  const double mid = from_bits(below | kDroppedBitsAtMidpoint);
+  // The next float above may be 2^128, which rounds to +Inf as it should.
+  const uint64_t chosen = exceeds(xd, reduced, mid) ? below + kDroppedBits + 1 : below;
+  return static_cast<float>(from_bits(chosen));
 }
 
 }  // namespace tulm

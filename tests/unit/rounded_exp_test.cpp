@@ -55,9 +55,11 @@ const Known kKnown[] = {
     {"-1", -1.0f, 0x1.78b564p-2f},
     {"-0.5", -0.5f, 0x1.368b3p-1f},
     {"10", 10.0f, 0x1.5829dcp+14f},
-    // Two of the inputs on which the C library's expf rounds the other way.
+    // Some of the inputs on which glibc 2.36's expf rounds the other way.
     {"-10.0254116", -0x1.40d02cp+3f, 0x1.73494cp-15f},
     {"-0.132206425", -0x1.0ec23ep-3f, 0x1.c0980ep-1f},
+    {"-0.0317598656", -0x1.042d44p-5f, 0x1.effe96p-1f},
+    {"88.4276123", 0x1.61b5ep+6f, 0x1.7d1d1cp+127f},
 };
 
 TEST(RoundedExpf, KnownCorrectlyRoundedValues) {
