@@ -3,7 +3,8 @@ JOBS ?= 2
 MAKEFLAGS += --no-print-directory
 OCTAVE := octave-cli --no-gui --norc --no-history --quiet
 
-.PHONY: all bootstrap check-format build build-asan build-fuzz demo test bench fuzz dist clean
+.PHONY: all bootstrap check-format build build-asan build-fuzz demo test bench verify-expf fuzz \
+  dist clean
 
 FUZZ_SECONDS ?= 600
 
@@ -57,6 +58,16 @@ bench:
 	@cmake --build build -j $(JOBS)
 	@bench/run_benchmarks.sh
 
+# Every float input of the smoothing's exponential against a multiple-precision reference, on
+# both cores; prints the counts and the time (a few minutes). Not part of `make test`.
+verify-expf:
+	@scripts/bootstrap verify
+	@cmake -S . -B build-verify -DCMAKE_BUILD_TYPE=Release -DTULM_VERIFY=ON -DTULM_OCTAVE=OFF \
+	  -DTULM_TESTS=OFF >/dev/null
+	@mkdir -p build-verify
+	@cmake --build build-verify -j $(JOBS) --target verify_expf $(call QUIET_BUILD,build-verify)
+	@build-verify/tests/verify/verify_expf
+
 # Fuzzes every plug-in for FUZZ_SECONDS (make fuzz FUZZ_SECONDS=60), starting from the saved
 # corpus; inputs that reach new code are merged into it, findings land in build-fuzz/findings.
 fuzz: build-fuzz
@@ -73,4 +84,4 @@ dist:
 	@scripts/make_dist
 
 clean:
-	rm -rf build build-asan build-fuzz
+	rm -rf build build-asan build-fuzz build-verify

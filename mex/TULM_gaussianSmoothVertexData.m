@@ -5,8 +5,9 @@
 %   Replaces each vertex's data vector by a weighted mean of its own vector (weight 1) and
 %   its neighbours' vectors (weight exp(-d2 / (2*s)), d2 the squared distance to the
 %   neighbour). s acts as a variance: it divides d2 unsquared. With s <= 0 or NaN every
-%   weight is 1 (the plain mean). All arithmetic is single precision. Smooth repeatedly by
-%   calling repeatedly.
+%   weight is 1 (the plain mean). All arithmetic is single precision; exp is rounded
+%   correctly to single, so the weights are the same bits on every machine. Smooth
+%   repeatedly by calling repeatedly.
 %
 %   Inputs
 %     vertices     single, 3 x V (column form).

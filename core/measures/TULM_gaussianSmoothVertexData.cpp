@@ -1,10 +1,9 @@
 #include "core/measures/TULM_gaussianSmoothVertexData.h"
 
-#include <math.h>
-
 #include <vector>
 
 #include "core/errors.h"
+#include "core/measures/rounded_exp.h"
 #include "core/mesh_arrays.h"
 
 namespace tulm {
@@ -28,7 +27,7 @@ void for_each_weighted_neighbour(const float* vertices, int32_t numVerts, const 
         const float delta = xi[k] - xn[k];
         d2 = d2 + delta * delta;
       }
-      w = ::expf(c * (-d2));
+      w = rounded_expf(c * (-d2));
     }
     visit(n, w);
   }

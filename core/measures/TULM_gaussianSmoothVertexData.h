@@ -17,7 +17,8 @@ namespace tulm {
 //   s             the variance of the Gaussian (it divides the squared distance, unsquared)
 // Output:
 //   smoothed      D x V singles: (data(:, i) + sum of w_n data(:, n)) / (1 + sum of w_n) with
-//                 w_n = expf((0.5f / s) * -d2), d2 the squared distance from vertex i to n.
+//                 w_n = rounded_expf((0.5f / s) * -d2), d2 the squared distance from vertex i
+//                 to n: e^(...) rounded correctly, the same bits whatever the C library.
 // Known quirks:
 //   A column's list ends at its first entry below 1; later slots are ignored even when they
 //   hold vertices. s <= 0 or NaN makes every weight 1 (the plain mean). The vertex counts
