@@ -4,7 +4,7 @@ MAKEFLAGS += --no-print-directory
 OCTAVE := octave-cli --no-gui --norc --no-history --quiet
 
 .PHONY: all bootstrap check-format build build-asan build-fuzz demo test bench verify-expf fuzz \
-  dist clean
+  golden-update dist clean
 
 FUZZ_SECONDS ?= 600
 
@@ -78,6 +78,11 @@ fuzz: build-fuzz
 	  build-fuzz/corpus tests/fuzz/corpus
 	@TULM_PLUGIN_DIR=build-fuzz/host build-fuzz/tests/fuzz/fuzz_plugins -merge=1 \
 	  tests/fuzz/corpus build-fuzz/corpus 2>&1 | tail -n 1
+
+# Rewrites the reference bits of the golden-output check (tests/golden) from this machine's run.
+# Only for a change of bits that is intended; the commit says so.
+golden-update: build
+	@build/tests/golden/tulm_golden --write tests/golden/reference_hashes.txt
 
 # The Octave package: pkg install tulm-VERSION.tar.gz
 dist:
