@@ -23,6 +23,12 @@ const char* const kUsage =
     "usage: tulm_golden [--plugins DIR] [--check REF] [--write REF] [--dump FILE]\n"
     "       tulm_golden --compare DUMP_A DUMP_B\n";
 
+// Sizes as int for printf: %zu is not in every C runtime the program is built for.
+template <class Container>
+int count(const Container& items) {
+  return static_cast<int>(items.size());
+}
+
 struct Tally {
   std::string routine;
   std::set<std::string> calls;
@@ -52,23 +58,23 @@ bool check(const std::vector<tulm_golden::Record>& records, const std::string& p
               record.output + "\n  reference: " + expected + "\n  this run:  " + line + "\n";
     }
   }
-  size_t calls = 0;
+  int calls = 0;
   for (const Tally& tally : tallies) {
-    std::printf("%-38s %4zu calls %5d records  %s\n", tally.routine.c_str(), tally.calls.size(),
+    std::printf("%-38s %4d calls %5d records  %s\n", tally.routine.c_str(), count(tally.calls),
                 tally.records, tally.differing == 0 ? "ok" : "DIFFER");
-    calls += tally.calls.size();
+    calls += count(tally.calls);
   }
   if (reference.size() != records.size()) {
-    std::printf("%s has %zu lines, this run %zu records\n", path.c_str(), reference.size(),
-                records.size());
+    std::printf("%s has %d lines, this run %d records\n", path.c_str(), count(reference),
+                count(records));
   }
   if (differing == 0 && reference.size() == records.size()) {
-    std::printf("total: %zu calls, %zu records, every one as in %s\n", calls, records.size(),
+    std::printf("total: %d calls, %d records, every one as in %s\n", calls, count(records),
                 path.c_str());
     return true;
   }
-  std::printf("total: %zu calls, %d of %zu records differ from %s\n%s", calls, differing,
-              records.size(), path.c_str(), first.c_str());
+  std::printf("total: %d calls, %d of %d records differ from %s\n%s", calls, differing,
+              count(records), path.c_str(), first.c_str());
   std::printf("to see the elements, run --dump here and on a reference platform, then --compare\n");
   return false;
 }
@@ -78,19 +84,19 @@ bool compare(const std::string& pathA, const std::string& pathB) {
   const std::vector<tulm_golden::Record> a = tulm_golden::read_dump(pathA);
   const std::vector<tulm_golden::Record> b = tulm_golden::read_dump(pathB);
   std::string first;
-  size_t differing = 0;
+  int differing = 0;
   for (size_t k = 0; k < a.size() && k < b.size(); ++k) {
     const std::string difference = tulm_golden::describe_difference(a[k], b[k]);
     if (difference.empty()) continue;
     if (differing++ == 0) first = difference;
   }
   if (differing == 0 && a.size() == b.size()) {
-    std::printf("%s and %s hold the same bits (%zu records)\n", pathA.c_str(), pathB.c_str(),
-                a.size());
+    std::printf("%s and %s hold the same bits (%d records)\n", pathA.c_str(), pathB.c_str(),
+                count(a));
     return true;
   }
-  if (a.size() != b.size()) std::printf("%zu records against %zu\n", a.size(), b.size());
-  std::printf("%zu records differ; the first:\n%s", differing, first.c_str());
+  if (a.size() != b.size()) std::printf("%d records against %d\n", count(a), count(b));
+  std::printf("%d records differ; the first:\n%s", differing, first.c_str());
   return false;
 }
 
@@ -129,7 +135,7 @@ int run(int argc, char** argv) {
       return 1;
     }
     tulm_golden::write_reference(writePath, golden.records);
-    std::printf("wrote %zu records to %s\n", golden.records.size(), writePath.c_str());
+    std::printf("wrote %d records to %s\n", count(golden.records), writePath.c_str());
   }
   return checkPath.empty() || check(golden.records, checkPath) ? 0 : 1;
 }
