@@ -62,14 +62,10 @@ std::string class_name(mxClassID id) {
 Record bytes_record(const std::string& call, const std::string& routine, const std::string& output,
                     const std::string& className, std::vector<uint64_t> dims, const void* data,
                     size_t size) {
+  Record record{call, routine, output, className, std::move(dims), {}};
   const auto* bytes = static_cast<const unsigned char*>(data);
-  return Record{
-      call,
-      routine,
-      output,
-      className,
-      std::move(dims),
-      size > 0 ? std::vector<unsigned char>(bytes, bytes + size) : std::vector<unsigned char>()};
+  if (size > 0) record.bytes.assign(bytes, bytes + size);
+  return record;
 }
 
 Record text_record(const std::string& call, const std::string& routine, const std::string& text) {
@@ -261,7 +257,6 @@ Array measure_calls(Recorder& run, const MeshArrays& a, Lcg& random) {
   for (int step = 1; step <= 4; ++step) {
     data = run.call(at + ".smooth.D3.step" + std::to_string(step), "TULM_gaussianSmoothVertexData",
                     1, {a.verticesCol, a.vertexNbors, data, double_scalar(0.01)})[0];
-    values_of<float>(data);
   }
   return areas;
 }
@@ -300,7 +295,8 @@ NearestVertices core_nearest_vertices(const MeshArrays& a, const std::vector<int
                                             nbors.data(), Kn, seeds.data(), out.vertex.data(),
                                             out.distance.data(), random, diagnostics);
   out.printed = diagnostics.printed;
-  for (const std::string& warning : diagnostics.warnings) out.printed += "warning: " + warning;
+  for (const std::string& warning : diagnostics.warnings)
+    out.printed += "warning: " + warning + "\n";
   return out;
 }
 
