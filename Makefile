@@ -4,7 +4,7 @@ MAKEFLAGS += --no-print-directory
 OCTAVE := octave-cli --no-gui --norc --no-history --quiet
 
 .PHONY: all bootstrap check-format build build-asan build-fuzz demo test bench verify-expf fuzz \
-  dist clean
+  cross dist clean
 
 FUZZ_SECONDS ?= 600
 
@@ -79,9 +79,35 @@ fuzz: build-fuzz
 	@TULM_PLUGIN_DIR=build-fuzz/host build-fuzz/tests/fuzz/fuzz_plugins -merge=1 \
 	  tests/fuzz/corpus build-fuzz/corpus 2>&1 | tail -n 1
 
+# The toolbox for Windows x64 (MinGW-w64) and ARM64 Linux: the plug-ins for the stand-in host
+# and the unit tests, each test program run once, in one process, under wine or qemu-user, so
+# that every result is checked bit for bit on both. Wine keeps its files in build-cross, never
+# in ~/.wine. Not part of `make test`.
+CROSS_CONFIGURE = -DCMAKE_BUILD_TYPE=Release -DTULM_OCTAVE=OFF -DTULM_BENCH=OFF --no-warn-unused-cli
+CROSS_WINE = env WINEPREFIX=$(CURDIR)/build-cross/windows-x64/wine WINEDEBUG=-all wine
+CROSS_QEMU = qemu-aarch64 -L /usr/aarch64-linux-gnu
+
+cross:
+	@scripts/bootstrap cross
+	@cmake -S . -B build-cross/windows-x64 $(CROSS_CONFIGURE) \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/x86_64-w64-mingw32.cmake >/dev/null
+	@echo "building build-cross/windows-x64 (MinGW-w64: plug-ins for the stand-in host, unit tests)"
+	@cmake --build build-cross/windows-x64 -j $(JOBS) $(call QUIET_BUILD,build-cross/windows-x64)
+	@cmake -S . -B build-cross/linux-arm64 $(CROSS_CONFIGURE) \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/aarch64-linux-gnu.cmake >/dev/null
+	@echo "building build-cross/linux-arm64 (GCC for ARM64: plug-ins for the stand-in host, unit tests)"
+	@cmake --build build-cross/linux-arm64 -j $(JOBS) $(call QUIET_BUILD,build-cross/linux-arm64)
+	@test -d build-cross/windows-x64/wine || $(CROSS_WINE) wineboot --init >/dev/null 2>&1
+	@status=0; \
+	echo "== unit tests on Windows x64, under wine"; \
+	$(CROSS_WINE) build-cross/windows-x64/host/tulm_unit_tests.exe --gtest_brief=1 || status=1; \
+	echo "== unit tests on ARM64 Linux, under qemu-aarch64"; \
+	$(CROSS_QEMU) build-cross/linux-arm64/tests/unit/tulm_unit_tests --gtest_brief=1 || status=1; \
+	exit $$status
+
 # The Octave package: pkg install tulm-VERSION.tar.gz
 dist:
 	@scripts/make_dist
 
 clean:
-	rm -rf build build-asan build-fuzz build-verify
+	rm -rf build build-asan build-fuzz build-verify build-cross
