@@ -91,11 +91,11 @@ cross:
 	@scripts/bootstrap cross
 	@cmake -S . -B build-cross/windows-x64 $(CROSS_CONFIGURE) \
 	  -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/x86_64-w64-mingw32.cmake >/dev/null
-	@echo "building build-cross/windows-x64 (MinGW-w64: plug-ins for the stand-in host, unit tests)"
+	@echo "building build-cross/windows-x64 (MinGW-w64: plug-ins for the stand-in host, tests)"
 	@cmake --build build-cross/windows-x64 -j $(JOBS) $(call QUIET_BUILD,build-cross/windows-x64)
 	@cmake -S . -B build-cross/linux-arm64 $(CROSS_CONFIGURE) \
 	  -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/aarch64-linux-gnu.cmake >/dev/null
-	@echo "building build-cross/linux-arm64 (GCC for ARM64: plug-ins for the stand-in host, unit tests)"
+	@echo "building build-cross/linux-arm64 (GCC for ARM64: plug-ins for the stand-in host, tests)"
 	@cmake --build build-cross/linux-arm64 -j $(JOBS) $(call QUIET_BUILD,build-cross/linux-arm64)
 	@test -d build-cross/windows-x64/wine || $(CROSS_WINE) wineboot --init >/dev/null 2>&1
 	@status=0; \
