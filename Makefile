@@ -4,7 +4,7 @@ MAKEFLAGS += --no-print-directory
 OCTAVE := octave-cli --no-gui --norc --no-history --quiet
 
 .PHONY: all bootstrap check-format build build-asan build-fuzz demo test bench verify-expf fuzz \
-  golden-update dist clean
+  golden-update cross dist clean
 
 FUZZ_SECONDS ?= 600
 
@@ -49,6 +49,7 @@ test: check-format build build-asan build-fuzz
 	@ctest --test-dir build-asan --output-on-failure -j $(JOBS)
 	@echo "== Octave tests under valgrind's memcheck"
 	@tests/octave/valgrind_octave.sh build/octave
+	@$(MAKE) cross
 	@echo "== unit tests and Octave tests"
 	@ctest --test-dir build --output-on-failure -j $(JOBS)
 
@@ -84,9 +85,41 @@ fuzz: build-fuzz
 golden-update: build
 	@build/tests/golden/tulm_golden --write tests/golden/reference_hashes.txt
 
+# The toolbox for Windows x64 (MinGW-w64) and ARM64 Linux: the plug-ins for the stand-in host
+# and the unit tests, each test program run once, in one process, under wine or qemu-user, so
+# that every result is checked bit for bit on both, then the recorded bits of every plug-in on
+# both. Wine keeps its files in build-cross, never in ~/.wine. The last step of `make test`
+# but one.
+CROSS_CONFIGURE = -DCMAKE_BUILD_TYPE=Release -DTULM_OCTAVE=OFF -DTULM_BENCH=OFF --no-warn-unused-cli
+CROSS_WINE = env WINEPREFIX=$(CURDIR)/build-cross/windows-x64/wine WINEDEBUG=-all wine
+CROSS_QEMU = qemu-aarch64 -L /usr/aarch64-linux-gnu
+NATIVE_GOLDEN = build/tests/golden/tulm_golden
+
+cross: build
+	@scripts/bootstrap cross
+	@cmake -S . -B build-cross/windows-x64 $(CROSS_CONFIGURE) \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/x86_64-w64-mingw32.cmake >/dev/null
+	@echo "building build-cross/windows-x64 (MinGW-w64: plug-ins for the stand-in host, tests)"
+	@cmake --build build-cross/windows-x64 -j $(JOBS) $(call QUIET_BUILD,build-cross/windows-x64)
+	@cmake -S . -B build-cross/linux-arm64 $(CROSS_CONFIGURE) \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/aarch64-linux-gnu.cmake >/dev/null
+	@echo "building build-cross/linux-arm64 (GCC for ARM64: plug-ins for the stand-in host, tests)"
+	@cmake --build build-cross/linux-arm64 -j $(JOBS) $(call QUIET_BUILD,build-cross/linux-arm64)
+	@test -d build-cross/windows-x64/wine || $(CROSS_WINE) wineboot --init >/dev/null 2>&1
+	@status=0; \
+	echo "== unit tests on Windows x64, under wine"; \
+	$(CROSS_WINE) build-cross/windows-x64/host/tulm_unit_tests.exe --gtest_brief=1 || status=1; \
+	echo "== unit tests on ARM64 Linux, under qemu-aarch64"; \
+	$(CROSS_QEMU) build-cross/linux-arm64/tests/unit/tulm_unit_tests --gtest_brief=1 || status=1; \
+	tests/golden/check_platform.sh "Windows x64, under wine" build-cross/windows-x64 \
+	  $(NATIVE_GOLDEN) $(CROSS_WINE) build-cross/windows-x64/host/tulm_golden.exe || status=1; \
+	tests/golden/check_platform.sh "ARM64 Linux, under qemu-aarch64" build-cross/linux-arm64 \
+	  $(NATIVE_GOLDEN) $(CROSS_QEMU) build-cross/linux-arm64/tests/golden/tulm_golden || status=1; \
+	exit $$status
+
 # The Octave package: pkg install tulm-VERSION.tar.gz
 dist:
 	@scripts/make_dist
 
 clean:
-	rm -rf build build-asan build-fuzz build-verify
+	rm -rf build build-asan build-fuzz build-verify build-cross

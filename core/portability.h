@@ -11,7 +11,13 @@
 // Lets the compiler check the arguments of a printf-style function against its format;
 // formatIndex and firstArg are the 1-based positions of the format and of the first value.
 // MSVC checks formats only through annotations on the parameter, which we do without.
-#if defined(__GNUC__) || defined(__clang__)
+// MinGW-w64 formats either as C99 says or as the Windows C runtime does (no %zu there), and
+// names the convention its stdio follows.
+#if defined(__MINGW32__)
+#include <cstdio>
+#define TULM_PRINTF_FORMAT(formatIndex, firstArg) \
+  __attribute__((format(__MINGW_PRINTF_FORMAT, formatIndex, firstArg)))
+#elif defined(__GNUC__) || defined(__clang__)
 #define TULM_PRINTF_FORMAT(formatIndex, firstArg) \
   __attribute__((format(printf, formatIndex, firstArg)))
 #else

@@ -1,6 +1,9 @@
 // The stand-in MEX host, seen from a test: build input arrays, load a plug-in file by name as
 // MATLAB does, call its mexFunction, and get back what the caller would see.
 //
+// A plug-in NAME is the file NAME.so on Linux and NAME.dll on Windows (the build's plug-in
+// suffix, written below as NAME.so).
+//
 // The host behaves like MATLAB where the plug-ins could tell a difference: storage is
 // zero-filled, an empty array has a null data pointer, a call gets exactly max(nlhs, 1)
 // output slots, an error raised with mexErrMsgTxt ends the call and discards its outputs, and

@@ -1,5 +1,11 @@
 // The stand-in MEX host: MATLAB's array and message functions, and the call harness.
+#if defined(_WIN32)
+#define NOMINMAX  // keeps std::numeric_limits<T>::min() and max() usable
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <cmath>
 #include <cstdarg>
@@ -158,7 +164,39 @@ using Gateway = void (*)(int, mxArray**, int, const mxArray**);
 std::string plugin_dir;
 std::function<void()> before_call;
 
-// The plug-in's gateway, or null when NAME.so does not exist or does not load.
+// Loads the plug-in file at path and finds its mexFunction, as MATLAB does on each system; on
+// failure returns null with the reason in *failure. The plug-in stays loaded, so sanitizer
+// reports can still name its functions at exit.
+Gateway open_plugin(const std::string& path, std::string* failure) {
+#if defined(_WIN32)
+  // The altered search path starts in the plug-in's own folder, where the libraries it depends
+  // on (tulm_kdtree.dll) stand; it needs a full path with backslashes.
+  char fullPath[MAX_PATH];
+  const DWORD length = GetFullPathNameA(path.c_str(), MAX_PATH, fullPath, nullptr);
+  HMODULE library = length > 0 && length < MAX_PATH
+                        ? LoadLibraryExA(fullPath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)
+                        : nullptr;
+  if (library == nullptr) {
+    *failure = "cannot load " + path + ": error " + std::to_string(GetLastError());
+    return nullptr;
+  }
+  auto gateway = reinterpret_cast<Gateway>(
+      reinterpret_cast<void (*)()>(GetProcAddress(library, "mexFunction")));
+#else
+  // RTLD_LOCAL keeps each plug-in's symbols to itself, as MATLAB loads them.
+  void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) {
+    *failure = "cannot load " + path + ": " + dlerror();
+    return nullptr;
+  }
+  auto gateway = reinterpret_cast<Gateway>(dlsym(library, "mexFunction"));
+#endif
+  if (gateway == nullptr) *failure = path + " has no mexFunction";
+  return gateway;
+}
+
+// The plug-in's gateway, or null when NAME plus the plug-in suffix does not exist or does not
+// load.
 Gateway try_load_plugin(const std::string& name, std::string* failure) {
   static std::map<std::string, Gateway> loaded;
   auto found = loaded.find(name);
@@ -168,20 +206,9 @@ Gateway try_load_plugin(const std::string& name, std::string* failure) {
     const char* from_env = std::getenv("TULM_PLUGIN_DIR");
     if (from_env != nullptr) dir = from_env;
   }
-  const std::string path = (dir.empty() ? std::string(".") : dir) + "/" + name + ".so";
-  // RTLD_LOCAL keeps each plug-in's symbols to itself, as MATLAB loads them; the plug-in stays
-  // loaded, so sanitizer reports can still name its functions at exit.
-  void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) {
-    *failure = "cannot load " + path + ": " + dlerror();
-    return nullptr;
-  }
-  auto gateway = reinterpret_cast<Gateway>(dlsym(library, "mexFunction"));
-  if (gateway == nullptr) {
-    *failure = path + " has no mexFunction";
-    return nullptr;
-  }
-  loaded[name] = gateway;
+  const std::string path = (dir.empty() ? std::string(".") : dir) + "/" + name + TULM_PLUGIN_SUFFIX;
+  const Gateway gateway = open_plugin(path, failure);
+  if (gateway != nullptr) loaded[name] = gateway;
   return gateway;
 }
 

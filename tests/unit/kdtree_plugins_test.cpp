@@ -22,6 +22,16 @@ using tulm_test::CloudCase;
 
 namespace {
 
+// Sets a variable of this process's environment, or removes it when value is empty; 0 on
+// success.
+int set_environment(const char* name, const std::string& value) {
+#if defined(_WIN32)
+  return _putenv_s(name, value.c_str());  // an empty value removes the variable
+#else
+  return value.empty() ? unsetenv(name) : setenv(name, value.c_str(), 1);
+#endif
+}
+
 const char* const kPoint = "nearestPointSearch";
 const char* const kIndex = "nearestIndexSearch";
 const char* const kRadius = "radiusPointSearch";
@@ -260,14 +270,14 @@ TEST(TreeHandle, ForgedRegistryAndMadeUpHandlesAreRefused) {
   const Array madeUp = double_scalar(static_cast<double>(reinterpret_cast<intptr_t>(&lookalike)));
 
   const std::string forged = std::to_string(getpid()) + ":1000";
-  ASSERT_EQ(setenv("TULM_KDTREE_REGISTRY", forged.c_str(), 1), 0);
+  ASSERT_EQ(set_environment("TULM_KDTREE_REGISTRY", forged), 0);
   EXPECT_EQ(call(kIndex, 1, {kSix, kSix, double_scalar(12345)}).error, kInvalidThird);
   EXPECT_EQ(call(kPoint, 1, {kSix, kSix, madeUp}).error, kInvalidThird);
   EXPECT_EQ(call(kRadius, 1, {madeUp, rows_of({{7, 2}}), double_scalar(0)}).error, kInvalidFirst);
   EXPECT_EQ(
       values(expect_success(kRadius, 3, {handle, rows_of({{5, 4}}), double_scalar(3)}).outputs[2]),
       (std::vector<double>{6, 2}));
-  unsetenv("TULM_KDTREE_REGISTRY");
+  set_environment("TULM_KDTREE_REGISTRY", "");
   expect_success(kIndex, 0, {double_array({0, 0}), double_array({0, 2}), handle});
 }
 
