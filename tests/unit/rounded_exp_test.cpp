@@ -95,4 +95,51 @@ TEST(RoundedExpf, AgreesWithLongDoubleAwayFromMidpoints) {
   EXPECT_GT(decided, 190000);
 }
 
+// Where try_rounded_expf answers, it answers as rounded_expf; it declines outside (-87, 89)
+// and where the exact path decides, which is rare.
+TEST(TryRoundedExpf, AnswersAsRoundedExpfOrDeclines) {
+  const struct {
+    const char* what;
+    float x;
+  } kDeclined[] = {
+      {"NaN", std::numeric_limits<float>::quiet_NaN()},
+      {"+Inf", kInf},
+      {"-Inf", -kInf},
+      {"89, overflow", 89.0f},
+      {"-87, a result near the subnormal floats", -87.0f},
+      {"-100, a subnormal result", -100.0f},
+      {"-2^-25, e^x just above a midpoint", -0x1p-25f},
+  };
+  for (const auto& declined : kDeclined) {
+    float result = 7.0f;
+    EXPECT_FALSE(tulm::try_rounded_expf(declined.x, &result)) << declined.what;
+    EXPECT_EQ(result, 7.0f) << declined.what;
+  }
+  std::mt19937 random(5);
+  std::uniform_real_distribution<float> input(-87.0f, 89.0f);
+  int declines = 0;
+  for (int i = 0; i < 200000; ++i) {
+    const float x = i % 2 == 0 ? input(random) : input(random) / 4096.0f;
+    float result;
+    if (!tulm::try_rounded_expf(x, &result)) {
+      ++declines;
+      continue;
+    }
+    ASSERT_EQ(bits_of(result), bits_of(rounded_expf(x))) << std::hexfloat << x;
+  }
+  EXPECT_LT(declines, 40) << "about 1 input in 2^16 expected";
+}
+
+// The fast path's table of 2^(j/256): every entry within half a unit in the last place of the
+// value, up to the error of long double's exp2.
+TEST(RoundedExpf, TableEntriesAreTheNearestDoubles) {
+  const int size = tulm::detail::kExpTableSize;
+  for (int j = 0; j < size; ++j) {
+    const long double exact = std::exp2(static_cast<long double>(j) / size);
+    const long double entry = tulm::detail::kTwoToTheJOver256[j];
+    // Entries lie in [1, 2), where half a unit is 2^-53.
+    EXPECT_LE(std::fabs(entry - exact), 0x1p-53L + 0x1p-60L) << "j = " << j;
+  }
+}
+
 }  // namespace
