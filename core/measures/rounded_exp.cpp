@@ -1,5 +1,6 @@
 #include "core/measures/rounded_exp.h"
 
+#include <cassert>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -122,8 +123,6 @@ constexpr double kSubnormalMargin = 0x1p-16;
 constexpr double kSmallestNormalFloat = 0x1p-126;
 constexpr double kSubnormalSpacing = 0x1p-149;
 
-constexpr float kBelowUnderflow = -104.0f;
-
 // 2^m for a normal double exponent m.
 double two_to_the(int m) { return exp_from_bits(static_cast<uint64_t>(m + 1023) << 52); }
 
@@ -204,9 +203,9 @@ float exp_near_midpoint(float x, double y) {
 namespace detail {
 
 float exp_rare_cases(float x) {
+  assert(!(x <= kExpBelowUnderflow) && "try_rounded_expf answers those");
   if (x != x) return x + x;  // a quiet NaN
   if (x >= kExpAboveOverflow) return std::numeric_limits<float>::infinity();
-  if (x <= kBelowUnderflow) return 0.0f;
   const double y = approximate_exp(x);
   if (y >= kSmallestNormalFloat) {
     return rounds_as_exp(y) ? static_cast<float>(y) : exp_near_midpoint(x, y);

@@ -21,7 +21,8 @@ constexpr double kExpTableSizeOverLn2 = 0x1.71547652b82fep+8;
 // integer in the low bits of the sum.
 constexpr double kExpRoundToInteger = 0x1.8p52;
 // 2^(r/256) = e^t, t = r ln2/256, by its Taylor polynomial of degree 3 in r: the coefficients
-// are (ln2/256)^n / n!, each the nearest double.
+// are (ln2/256)^n / n!, each the nearest double. A bigger table for a shorter polynomial: the
+// exponentials of a loop's iterations overlap, so the count of operations sets the pace.
 constexpr double kExpCoefficient1 = 0x1.62e42fefa39efp-9;
 constexpr double kExpCoefficient2 = 0x1.ebfbdff82c58fp-19;
 constexpr double kExpCoefficient3 = 0x1.c6b08d704a0c0p-29;
@@ -30,9 +31,9 @@ constexpr double kExpCoefficient3 = 0x1.c6b08d704a0c0p-29;
 //   truncation  |t| <= ln2/512 < 2^-9.52, the series' tail below t^4/24 e^|t|: < 2^-42.69;
 //   reduction   z is x * 256/ln2 within a relative 2^-52 (two roundings), which scales the
 //               result by e^(x d) with |x d| < 104 * 2^-52: < 2^-45.29;
-//   evaluation  1 + c1 r and the final sum round once each (< 2^-53 absolute, the sum < 2);
-//               the rest is below 2^-20 and its roundings and those of the coefficients
-//               weigh less than 2^-60; the polynomial exceeds 0.998: < 2^-51.99;
+//   evaluation  Horner's scheme: the part after the 1 is below 2^-9.52 and its five roundings
+//               and the coefficients' own cost less than 2^-60; adding the 1 rounds once
+//               (< 2^-53, the sum < 2); the polynomial exceeds 0.998: < 2^-52.98;
 //   table entry and final product, nearest doubles: < 2^-53 each.
 // Together below 2^-42.47: y = approximate_exp(x) lies within 1474 units of its last place
 // of e^x (y < 2^(e+1) when its last place is 2^(e-52)).
@@ -152,23 +153,29 @@ inline bool rounds_as_exp(double y) {
 // Outside these bounds the result is +Inf or +0 whatever the rounding: e^89 > 2^128 and
 // e^-104 < 2^-150.
 constexpr float kExpAboveOverflow = 89.0f;
+constexpr float kExpBelowUnderflow = -104.0f;
 // Above this, e^x > 2^-126: the result is a normal float.
 constexpr float kExpSmallestNormalInput = -87.0f;
 
-// Everything try_rounded_expf leaves: NaN, +-Inf, overflow, underflow, the inputs (below
-// -87) whose results may be subnormal floats, and e^x too close to a midpoint between two
-// floats for rounds_as_exp to tell.
+// Everything try_rounded_expf leaves: NaN, +Inf, overflow, the inputs in (-104, -87] whose
+// results may be subnormal floats, and e^x too close to a midpoint between two floats for
+// rounds_as_exp to tell.
 float exp_rare_cases(float x);
 
 }  // namespace detail
 
 // Stores rounded_expf(x) in *result and returns true, without calling out of line, for every
-// x in (-87, 89) but about 1 in 2^16 (those return false and leave *result alone). For loops
-// that must not call: a call, even a rare one, makes the compiler keep the loop's
-// floating-point sums in memory where the ABI saves no vector register across calls
+// x in (-87, 89) but about 1 in 2^16, and for x <= -104 (+0, where the far neighbours of a
+// wide neighbourhood would otherwise all decline); the others return false and leave *result
+// alone. For loops that must not call: a call, even a rare one, makes the compiler keep the
+// loop's floating-point sums in memory where the ABI saves no vector register across calls
 // (System V x86-64).
 inline bool try_rounded_expf(float x, float* result) {
-  if (!(x > detail::kExpSmallestNormalInput && x < detail::kExpAboveOverflow)) return false;
+  if (!(x > detail::kExpSmallestNormalInput && x < detail::kExpAboveOverflow)) {
+    if (!(x <= detail::kExpBelowUnderflow)) return false;
+    *result = 0.0f;
+    return true;
+  }
   const double y = detail::approximate_exp(x);
   if (!detail::rounds_as_exp(y)) return false;
   *result = static_cast<float>(y);
