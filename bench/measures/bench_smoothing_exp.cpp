@@ -66,8 +66,11 @@ void smooth_one_row(const float* vertices, int32_t numVerts, const int32_t* nbor
   const float c = 0.5f / s;
   for (int32_t i = 0; i < numVerts; ++i) {
     float sum, wsum;
-    if (!weighted_sums<TryExp>(vertices, nbors, K, data, c, i, &sum, &wsum)) {
-      weighted_sums<always<Exp>>(vertices, nbors, K, data, c, i, &sum, &wsum);
+    const bool done = weighted_sums<TryExp>(vertices, nbors, K, data, c, i, &sum, &wsum);
+    // Where TryExp never declines, the second loop is not compiled, as the compiler may not
+    // otherwise see that it never runs.
+    if constexpr (TryExp != always<Exp>) {
+      if (!done) weighted_sums<always<Exp>>(vertices, nbors, K, data, c, i, &sum, &wsum);
     }
     out[i] = sum / wsum;
   }
