@@ -38,7 +38,7 @@ bool try_each_weighted_neighbour(const float* vertices, int32_t numVerts, const 
 
 // Calls visit(n, w) for each listed neighbour n of vertex i, in list order, with its weight
 // rounded_expf(c * -d2). The loop runs first with no call in it, so that the caller's sums
-// stay in registers; where a weight needs rounded_expf's out-of-line code (about 1 in 2^16),
+// stay in registers; where a weight needs rounded_expf's out-of-line code (about 1 in 2^13),
 // restart() resets the caller's sums and the vertex runs again, calling rounded_expf.
 template <class Restart, class Visit>
 void for_each_weighted_neighbour(const float* vertices, int32_t numVerts, const int32_t* column,

@@ -117,9 +117,9 @@ constexpr DoubleDouble kInverseFactorial[kSeriesDegree + 1] = {
     {0x1.ae64567f544e4p-26, -0x1.c062e06d1f209p-80},
 };
 
-// Distance from one half below which a subnormal result goes to the exact path: 2^-16 of the
+// Distance from one half below which a subnormal result goes to the exact path: 2^-13 of the
 // spacing of subnormal floats, more than 8 times the error of approximate_exp there.
-constexpr double kSubnormalMargin = 0x1p-16;
+constexpr double kSubnormalMargin = 0x1p-13;
 constexpr double kSmallestNormalFloat = 0x1p-126;
 constexpr double kSubnormalSpacing = 0x1p-149;
 
@@ -166,7 +166,7 @@ DoubleDouble dd_mul(DoubleDouble a, DoubleDouble b) {
   return fast_two_sum(p.hi, p.lo + (a.hi * b.lo + a.lo * b.hi));
 }
 
-// Whether e^x exceeds mid, a double close to it (within a relative 2^-15, the widest margin
+// Whether e^x exceeds mid, a double close to it (within a relative 2^-12, the widest margin
 // of the callers, where the result is subnormal). Works in double-double to about 2^-100, far below
 // the distance at which e^x of any float x passes a midpoint between floats.
 bool exceeds(double x, double mid) {
