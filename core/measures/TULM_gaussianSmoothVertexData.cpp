@@ -9,11 +9,13 @@
 namespace tulm {
 namespace {
 
-// Calls visit(n, w) for each listed neighbour n of vertex i, in list order, with its weight.
-template <class Visit>
-void for_each_weighted_neighbour(const float* vertices, int32_t numVerts, const int32_t* column,
+// Calls visit(n, w) for each listed neighbour n of vertex i, in list order, with its weight
+// from weight(c * -d2, &w), d2 the squared distance; stops and returns false where weight
+// returns false.
+template <class Weight, class Visit>
+bool try_each_weighted_neighbour(const float* vertices, int32_t numVerts, const int32_t* column,
                                  int32_t maxNeighbors, int32_t i, bool gaussian, float c,
-                                 Visit&& visit) {
+                                 Weight&& weight, Visit&& visit) {
   const float* xi = vertices + 3 * i;
   for (int32_t j = 0; j < maxNeighbors; ++j) {
     if (column[j] < 1) break;  // the list ends at the first value below 1
@@ -27,10 +29,32 @@ void for_each_weighted_neighbour(const float* vertices, int32_t numVerts, const 
         const float delta = xi[k] - xn[k];
         d2 = d2 + delta * delta;
       }
-      w = rounded_expf(c * (-d2));
+      if (!weight(c * (-d2), &w)) return false;
     }
     visit(n, w);
   }
+  return true;
+}
+
+// Calls visit(n, w) for each listed neighbour n of vertex i, in list order, with its weight
+// rounded_expf(c * -d2). The loop runs first with no call in it, so that the caller's sums
+// stay in registers; where a weight needs rounded_expf's out-of-line code (about 1 in 2^13),
+// restart() resets the caller's sums and the vertex runs again, calling rounded_expf.
+template <class Restart, class Visit>
+void for_each_weighted_neighbour(const float* vertices, int32_t numVerts, const int32_t* column,
+                                 int32_t maxNeighbors, int32_t i, bool gaussian, float c,
+                                 Restart&& restart, Visit&& visit) {
+  const auto inlineOnly = [](float x, float* w) { return try_rounded_expf(x, w); };
+  if (try_each_weighted_neighbour(vertices, numVerts, column, maxNeighbors, i, gaussian, c,
+                                  inlineOnly, visit)) {
+    return;
+  }
+  restart();
+  const auto any = [](float x, float* w) {
+    *w = rounded_expf(x);
+    return true;
+  };
+  try_each_weighted_neighbour(vertices, numVerts, column, maxNeighbors, i, gaussian, c, any, visit);
 }
 
 }  // namespace
@@ -51,21 +75,31 @@ void TULM_gaussianSmoothVertexData(const float* vertices, int32_t numVerts,
     if (D == 1) {
       // One row: the sum stays in a register instead of going through acc at every neighbour.
       float sum = own[0];
-      for_each_weighted_neighbour(vertices, numVerts, column, K, i, gaussian, c,
-                                  [&](int32_t n, float w) {
-                                    sum = w * data[n] + sum;
-                                    wsum = wsum + w;
-                                  });
+      for_each_weighted_neighbour(
+          vertices, numVerts, column, K, i, gaussian, c,
+          [&] {
+            sum = own[0];
+            wsum = 1.0f;
+          },
+          [&](int32_t n, float w) {
+            sum = w * data[n] + sum;
+            wsum = wsum + w;
+          });
       out[0] = sum / wsum;
       continue;
     }
     for (int32_t k = 0; k < D; ++k) acc[k] = own[k];
-    for_each_weighted_neighbour(vertices, numVerts, column, K, i, gaussian, c,
-                                [&](int32_t n, float w) {
-                                  const float* theirs = data + index_2D_array(0, n, D);
-                                  for (int32_t k = 0; k < D; ++k) acc[k] = w * theirs[k] + acc[k];
-                                  wsum = wsum + w;
-                                });
+    for_each_weighted_neighbour(
+        vertices, numVerts, column, K, i, gaussian, c,
+        [&] {
+          for (int32_t k = 0; k < D; ++k) acc[k] = own[k];
+          wsum = 1.0f;
+        },
+        [&](int32_t n, float w) {
+          const float* theirs = data + index_2D_array(0, n, D);
+          for (int32_t k = 0; k < D; ++k) acc[k] = w * theirs[k] + acc[k];
+          wsum = wsum + w;
+        });
     for (int32_t k = 0; k < D; ++k) out[k] = acc[k] / wsum;
   }
 }

@@ -1,5 +1,6 @@
 #include "core/measures/rounded_exp.h"
 
+#include <cassert>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -7,8 +8,15 @@
 namespace tulm {
 namespace {
 
-// e^x = 2^(k/64) e^r with k the integer nearest x * 64/ln2 and |r| <= ln2/128 (a hair more
-// where the rounding of x * 64/ln2 ties). 2^(k/64) = 2^m 2^(j/64), j = k mod 64.
+using detail::approximate_exp;
+using detail::exp_bits_of;
+using detail::exp_from_bits;
+using detail::kExpDroppedBits;
+using detail::kExpDroppedBitsAtMidpoint;
+using detail::kExpRoundToInteger;
+
+// The exact path: e^x = 2^(k/64) e^r with k the integer nearest x * 64/ln2 and |r| <= ln2/128
+// (a hair more where the rounding of x * 64/ln2 ties). 2^(k/64) = 2^m 2^(j/64), j = k mod 64.
 constexpr int kTableBits = 6;
 constexpr int kTableSize = 1 << kTableBits;
 constexpr double kSixtyFourOverLn2 = 0x1.71547652b82fep+6;
@@ -17,8 +25,6 @@ constexpr double kSixtyFourOverLn2 = 0x1.71547652b82fep+6;
 constexpr double kLn2Over64Hi = 0x1.62e42fefa0000p-7;
 constexpr double kLn2Over64Mid = 0x1.cf79abc9e3b3ap-46;
 constexpr double kLn2Over64Lo = -0x1.ff0342542fc33p-100;
-// Adding and subtracting 1.5 * 2^52 rounds a double below 2^51 to an integer.
-constexpr double kRoundToInteger = 0x1.8p52;
 
 struct DoubleDouble {
   double hi;
@@ -111,48 +117,14 @@ constexpr DoubleDouble kInverseFactorial[kSeriesDegree + 1] = {
     {0x1.ae64567f544e4p-26, -0x1.c062e06d1f209p-80},
 };
 
-// The fast value of e^r: the Taylor polynomial of degree 5, whose truncation error is below
-// 2^-54 for |r| <= ln2/128; with the roundings of the evaluation and of the table entry,
-// the fast value of e^x is within 2^-50 of it, relatively.
-constexpr double kInverse3Factorial = 0x1.5555555555555p-3;
-constexpr double kInverse4Factorial = 0x1.5555555555555p-5;
-constexpr double kInverse5Factorial = 0x1.1111111111111p-7;
-
-// How close, in units of the last place of the fast double value, that value may come to the
-// midpoint between two floats before the exact path decides: 2^-50 relative is at most 8
-// units; this leaves a margin of 8 times.
-constexpr uint64_t kMidpointMargin = 64;
-// The 29 low bits of a double's significand, dropped when it is rounded to a float, and
-// their value at the midpoint between two floats.
-constexpr uint64_t kDroppedBits = (uint64_t{1} << 29) - 1;
-constexpr uint64_t kDroppedBitsAtMidpoint = uint64_t{1} << 28;
-// Distance from one half below which a subnormal result goes to the exact path: 2^-20 of the
-// spacing of subnormal floats, far above the fast value's error there (below 2^-27 of it).
-constexpr double kSubnormalMargin = 0x1p-20;
+// Distance from one half below which a subnormal result goes to the exact path: 2^-13 of the
+// spacing of subnormal floats, more than 8 times the error of approximate_exp there.
+constexpr double kSubnormalMargin = 0x1p-13;
 constexpr double kSmallestNormalFloat = 0x1p-126;
 constexpr double kSubnormalSpacing = 0x1p-149;
 
-// Outside these bounds the result is +Inf or +0 whatever the rounding: e^89 > 2^128 and
-// e^-104 < 2^-150.
-constexpr float kAboveOverflow = 89.0f;
-// Above this, e^x > 2^-126: the result is a normal float.
-constexpr float kSmallestNormalInput = -87.0f;
-constexpr float kBelowUnderflow = -104.0f;
-
-uint64_t bits_of(double value) {
-  uint64_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
-  return bits;
-}
-
-double from_bits(uint64_t bits) {
-  double value;
-  std::memcpy(&value, &bits, sizeof value);
-  return value;
-}
-
 // 2^m for a normal double exponent m.
-double two_to_the(int m) { return from_bits(static_cast<uint64_t>(m + 1023) << 52); }
+double two_to_the(int m) { return exp_from_bits(static_cast<uint64_t>(m + 1023) << 52); }
 
 // Error-free transformations, written so that no multiply-add can be fused (the build forbids
 // contraction, and nothing here relies on a fused one).
@@ -194,45 +166,13 @@ DoubleDouble dd_mul(DoubleDouble a, DoubleDouble b) {
   return fast_two_sum(p.hi, p.lo + (a.hi * b.lo + a.lo * b.hi));
 }
 
-// x = k ln2/64 + r, with k as a double (an integer) and as the low bits of a double whose
-// last place is 1, from which j = k mod 64 and 2^(k/64) are read without a conversion.
-struct Reduction {
-  double k;
-  uint64_t kBits;
-  double r;
-};
-
-Reduction reduce(double x) {
-  const double shifted = x * kSixtyFourOverLn2 + kRoundToInteger;
-  const double k = shifted - kRoundToInteger;
-  return {k, bits_of(shifted), (x - k * kLn2Over64Hi) - k * kLn2Over64Mid};
-}
-
-int table_index(const Reduction& reduced) {
-  return static_cast<int>(reduced.kBits & (kTableSize - 1));
-}
-
-// The fast value of e^x: 2^(k/64) e^r, 2^(k/64) by adding floor(k/64) to the exponent of
-// 2^(j/64) (the shifted k's bits above the table index, moved to the exponent field; the
-// shift constant's own bits leave the word). Normal double for every x handled.
-double approximate_exp(const Reduction& reduced) {
-  const double r = reduced.r;
-  // Estrin's order: two short chains instead of one long one; the rounding test's margin
-  // covers the error either way (make verify-expf checks every input).
-  const double r2 = r * r;
-  const double poly = ((1.0 + r) + r2 * (0.5 + r * kInverse3Factorial)) +
-                      (r2 * r2) * (kInverse4Factorial + r * kInverse5Factorial);
-  const uint64_t exponent = (reduced.kBits >> kTableBits) << 52;
-  const double scale = from_bits(bits_of(kTwoToTheJOver64[table_index(reduced)].hi) + exponent);
-  return scale * poly;
-}
-
-// Whether e^x exceeds mid, a double near it (within a few units of 2^-50 relatively). Works
-// in double-double to about 2^-100, far below the distance at which e^x of any float x
-// passes a midpoint between floats.
-bool exceeds(double x, const Reduction& reduced, double mid) {
-  const double k = reduced.k;
-  const int j = table_index(reduced);
+// Whether e^x exceeds mid, a double close to it (within a relative 2^-12, the widest margin
+// of the callers, where the result is subnormal). Works in double-double to about 2^-100, far below
+// the distance at which e^x of any float x passes a midpoint between floats.
+bool exceeds(double x, double mid) {
+  const double shifted = x * kSixtyFourOverLn2 + kExpRoundToInteger;
+  const double k = shifted - kExpRoundToInteger;
+  const int j = static_cast<int>(exp_bits_of(shifted) & (kTableSize - 1));
   const int m = (static_cast<int>(k) - j) / kTableSize;
   const DoubleDouble kMid = two_prod(k, kLn2Over64Mid);
   DoubleDouble r = two_sum(x - k * kLn2Over64Hi, -kMid.hi);
@@ -243,49 +183,44 @@ bool exceeds(double x, const Reduction& reduced, double mid) {
   }
   const DoubleDouble scaled = dd_mul(kTwoToTheJOver64[j], series);
   const double target = mid * two_to_the(-m);  // exact: a power of two
-  // The two values differ by a few units of 2^-50 at most, so this difference is exact.
+  // Within a factor 2 of each other, so this difference is exact (Sterbenz).
   const double difference = scaled.hi - target;
   return difference + scaled.lo > 0.0;
 }
 
-// NaN, +-Inf, overflow, underflow, and the inputs (below -87) whose results may be
-// subnormal floats, the multiples of 2^-149 there.
-float exp_outside_normal_range(float x) {
+// The float nearest e^x when y = approximate_exp(x), a normal double, is too close to the
+// midpoint between two floats for rounds_as_exp to tell.
+float exp_near_midpoint(float x, double y) {
+  const uint64_t below = exp_bits_of(y) & ~kExpDroppedBits;
+  const double mid = exp_from_bits(below | kExpDroppedBitsAtMidpoint);
+  // The next float above may be 2^128, which rounds to +Inf as it should.
+  const uint64_t chosen = exceeds(x, mid) ? below + kExpDroppedBits + 1 : below;
+  return static_cast<float>(exp_from_bits(chosen));
+}
+
+}  // namespace
+
+namespace detail {
+
+float exp_rare_cases(float x) {
+  assert(!(x <= kExpBelowUnderflow) && "try_rounded_expf answers those");
   if (x != x) return x + x;  // a quiet NaN
-  if (x >= kAboveOverflow) return std::numeric_limits<float>::infinity();
-  if (x <= kBelowUnderflow) return 0.0f;
-  const double xd = x;
-  const Reduction reduced = reduce(xd);
-  const double y = approximate_exp(reduced);
-  if (y >= kSmallestNormalFloat) return static_cast<float>(y);  // next to a float, not a midpoint
-  const double units = y / kSubnormalSpacing;                   // exact: a power of two
+  if (x >= kExpAboveOverflow) return std::numeric_limits<float>::infinity();
+  const double y = approximate_exp(x);
+  if (y >= kSmallestNormalFloat) {
+    return rounds_as_exp(y) ? static_cast<float>(y) : exp_near_midpoint(x, y);
+  }
+  // Subnormal: the multiples of 2^-149, whose midpoints the dropped bits no longer show.
+  const double units = y / kSubnormalSpacing;  // exact: a power of two
   const double whole = static_cast<double>(static_cast<int64_t>(units));
   const double fraction = units - whole;
   if (fraction < 0.5 - kSubnormalMargin || fraction > 0.5 + kSubnormalMargin) {
     return static_cast<float>(y);
   }
   const double mid = (whole + 0.5) * kSubnormalSpacing;
-  const double chosen = exceeds(xd, reduced, mid) ? whole + 1.0 : whole;
+  const double chosen = exceeds(x, mid) ? whole + 1.0 : whole;
   return static_cast<float>(chosen * kSubnormalSpacing);
 }
 
-}  // namespace
-
-float rounded_expf(float x) {
-  if (!(x > kSmallestNormalInput && x < kAboveOverflow)) return exp_outside_normal_range(x);
-  const double xd = x;
-  const Reduction reduced = reduce(xd);
-  const double y = approximate_exp(reduced);
-  const uint64_t bits = bits_of(y);
-  const uint64_t dropped = bits & kDroppedBits;
-  if (dropped - (kDroppedBitsAtMidpoint - kMidpointMargin) > 2 * kMidpointMargin) {
-    return static_cast<float>(y);
-  }
-  const uint64_t below = bits & ~kDroppedBits;
-  const double mid = from_bits(below | kDroppedBitsAtMidpoint);
-  // The next float above may be 2^128, which rounds to +Inf as it should.
-  const uint64_t chosen = exceeds(xd, reduced, mid) ? below + kDroppedBits + 1 : below;
-  return static_cast<float>(from_bits(chosen));
-}
-
+}  // namespace detail
 }  // namespace tulm

@@ -449,6 +449,25 @@ TEST(Smoothing, NoisySphereMatchesTheFormulaBitForBitForOneAndSeveralRows) {
   }
 }
 
+// Vertex 1's second weight, e^(-2^-25), lies just above a midpoint between floats and takes
+// the exponential's exact path; the vertex's sums must count its first neighbour once.
+TEST(Smoothing, WeightFromTheExactPathAfterAnotherMatchesTheFormula) {
+  float fast;
+  ASSERT_TRUE(tulm::try_rounded_expf(-0x1p-27f, &fast));
+  ASSERT_FALSE(tulm::try_rounded_expf(-0x1p-25f, &fast));
+  // Distances 0.5 and 1 from vertex 1; s = 2^24 makes the exponents -2^-27 and -2^-25.
+  const std::vector<float> x = {0, 0, 0, 0.5f, 0, 0, 1, 0, 0};
+  const std::vector<int32_t> nbors = {2, 3, 1, 0, 1, 0};
+  const float s = 0x1p24f;
+  for (int32_t D : {1, 3}) {
+    std::vector<float> data(3 * size_t(D));
+    for (size_t k = 0; k < data.size(); ++k) data[k] = static_cast<float>((k + 1) * (k + 1));
+    EXPECT_EQ(bits(smooth(x, {2, 3}, nbors, {size_t(D), 3}, data, mexhost::single_scalar(s))),
+              bits(reference_smooth(x, nbors, 2, data, D, s)))
+        << "D = " << D;
+  }
+}
+
 TEST(Smoothing, EveryRowGetsTheSameWeights) {
   const NoisySphere sphere = noisy_sphere(2, 9);
   const int32_t V = sphere.mesh.numVerts;
