@@ -31,11 +31,11 @@ int environment_thread_count() {
 // What the calling thread and its workers share while they run one parallel_for.
 class Pieces {
  public:
-  Pieces(int32_t n, int threads, detail::RangeBody run, void* body)
+  Pieces(int32_t n, int threads, int32_t maxPiece, detail::RangeBody run, void* body)
       : n_(n),
         // About eight pieces per thread: late or slow threads take fewer.
-        size_(std::max<int32_t>(
-            1, static_cast<int32_t>((int64_t{n} + 8 * threads - 1) / (int64_t{8} * threads)))),
+        size_(std::max<int32_t>(1, std::min<int64_t>(maxPiece, (int64_t{n} + 8 * threads - 1) /
+                                                                   (int64_t{8} * threads)))),
         count_(static_cast<int32_t>((int64_t{n} + size_ - 1) / size_)),
         run_(run),
         body_(body) {}
@@ -107,8 +107,8 @@ int threads_for(int32_t n, int32_t grain) {
   return std::min(thread_count(), chunks);
 }
 
-void run_in_pieces(int32_t n, int threads, RangeBody run, void* body) {
-  Pieces pieces(n, threads, run, body);
+void run_in_pieces(int32_t n, int threads, int32_t maxPiece, RangeBody run, void* body) {
+  Pieces pieces(n, threads, maxPiece, run, body);
   std::vector<std::thread> workers;
   workers.reserve(threads - 1);
   for (int t = 1; t < threads; ++t) {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <type_traits>
+#include <utility>
 
 namespace tulm {
 
@@ -37,8 +38,9 @@ using RangeBody = void (*)(void* body, int32_t begin, int32_t end);
 // thread_count() but no more than n / grain.
 int threads_for(int32_t n, int32_t grain);
 
-// Runs body on pieces of [0, n) with `threads` threads, the calling thread among them.
-void run_in_pieces(int32_t n, int threads, RangeBody run, void* body);
+// Runs body on pieces of [0, n), of at most maxPiece elements, with `threads` threads, the
+// calling thread among them.
+void run_in_pieces(int32_t n, int threads, int32_t maxPiece, RangeBody run, void* body);
 
 }  // namespace detail
 
@@ -49,9 +51,10 @@ void run_in_pieces(int32_t n, int threads, RangeBody run, void* body);
 // take in increasing order as each finishes the last, so a thread that starts late costs
 // little. When a piece throws, no new piece starts; after every running piece ends, the
 // exception of the lowest piece that threw is rethrown on the calling thread: the one a
-// single thread would have met first.
+// single thread would have met first. maxPiece bounds the pieces, for bodies that hand their
+// results on in order (one range's results wait for the ranges before it).
 template <class Body>
-void parallel_for(int32_t n, int32_t grain, Body&& body) {
+void parallel_for(int32_t n, int32_t grain, int32_t maxPiece, Body&& body) {
   if (n <= 0) return;
   const int threads = detail::threads_for(n, grain);
   if (threads <= 1) {
@@ -62,7 +65,13 @@ void parallel_for(int32_t n, int32_t grain, Body&& body) {
   const detail::RangeBody run = [](void* b, int32_t begin, int32_t end) {
     (*static_cast<BodyType*>(b))(begin, end);
   };
-  detail::run_in_pieces(n, threads, run, const_cast<void*>(static_cast<const void*>(&body)));
+  detail::run_in_pieces(n, threads, maxPiece, run,
+                        const_cast<void*>(static_cast<const void*>(&body)));
+}
+
+template <class Body>
+void parallel_for(int32_t n, int32_t grain, Body&& body) {
+  parallel_for(n, grain, INT32_MAX, std::forward<Body>(body));
 }
 
 }  // namespace tulm

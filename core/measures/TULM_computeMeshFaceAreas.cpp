@@ -9,7 +9,7 @@ namespace tulm {
 namespace {
 
 // Faces whose areas take about as long as starting a thread.
-constexpr int32_t kFaceGrain = 16384;
+constexpr int32_t kFaceGrain = 32768;
 
 }  // namespace
 

@@ -8,7 +8,7 @@ namespace tulm {
 namespace {
 
 // Vertices whose distances take about as long as starting a thread.
-constexpr int32_t kVertexGrain = 8192;
+constexpr int32_t kVertexGrain = 16384;
 
 }  // namespace
 

@@ -11,7 +11,7 @@ namespace tulm {
 namespace {
 
 // Vertices whose smoothing takes about as long as starting a thread.
-constexpr int32_t kVertexGrain = 4096;
+constexpr int32_t kVertexGrain = 8192;
 
 // Calls visit(n, w) for each listed neighbour n of vertex i, in list order, with its weight
 // from weight(c * -d2, &w), d2 the squared distance; stops and returns false where weight
