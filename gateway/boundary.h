@@ -5,6 +5,8 @@
 // escapes mexFunction crashes MATLAB. So a gateway's body runs inside run_gateway: whatever
 // the body throws is caught here, every local object of the body is destroyed, the text is
 // copied to a fixed buffer, and only then is the host's error raised.
+//
+// It also tells the core routines how many threads the host allows (core/parallel.h).
 #ifndef TULM_GATEWAY_BOUNDARY_H
 #define TULM_GATEWAY_BOUNDARY_H
 
@@ -15,8 +17,25 @@
 #include <new>
 
 #include "core/errors.h"
+#include "core/parallel.h"
 
 namespace tulm {
+
+#if defined(MATLAB_MEX_FILE)
+// MATLAB's maxNumCompThreads (1 in a parallel pool's workers), asked for on the calling
+// thread; 0, no limit, when MATLAB cannot tell.
+inline int matlab_thread_limit() {
+  mxArray* limit = nullptr;
+  mxArray* failure = mexCallMATLABWithTrap(1, &limit, 0, nullptr, "maxNumCompThreads");
+  if (failure != nullptr) {
+    mxDestroyArray(failure);
+    return 0;
+  }
+  const double value = mxGetScalar(limit);
+  mxDestroyArray(limit);
+  return value >= 1 && value <= kMaxThreadCount ? static_cast<int>(value) : 0;
+}
+#endif
 
 // Runs body(); ends the call with the text of anything it throws. std::bad_alloc becomes
 // the deliverable's own out-of-memory text.
@@ -27,6 +46,9 @@ void run_gateway(const char* out_of_memory_message, Body&& body) {
     std::strncpy(message, text, sizeof message - 1);
     message[sizeof message - 1] = '\0';
   };
+#if defined(MATLAB_MEX_FILE)
+  set_host_thread_limit(&matlab_thread_limit);
+#endif
   try {
     body();
     return;

@@ -19,7 +19,9 @@ namespace tulm {
 //   single except the root and the halving, which are taken in double.
 // Known quirks:
 //   A face whose squared area rounds below 0 (cancellation on nearly degenerate faces) counts
-//   0, never NaN; a NaN stays NaN. Ends the call on a corner outside 1..V.
+//   0, never NaN; a NaN stays NaN. Ends the call on the first corner outside 1..V, in face
+//   order. Large calls make the areas on several threads and add them in face order all the
+//   same, so the total has the same bits at any thread count.
 float TULM_calculateSurfaceArea(const float* vertices, int32_t numVerts, const int32_t* faces,
                                 int32_t numFaces);
 

@@ -16,8 +16,8 @@ namespace tulm {
 // Output:
 //   areas     F singles, face order: 0.5 * sqrt(|c|^2), the root and the halving in double.
 // Known quirks:
-//   No clamp: |c|^2 is a sum of squares. Ends the call on a corner outside 1..V; the areas
-//   of the faces before it are written by then.
+//   No clamp: |c|^2 is a sum of squares. Ends the call on the first corner outside 1..V (in
+//   face order, whatever the thread count). Large calls share the faces among threads.
 void TULM_computeMeshFaceAreas(int32_t numFaces, const int32_t* faces, const float* vertices,
                                int32_t numVerts, float* areas);
 

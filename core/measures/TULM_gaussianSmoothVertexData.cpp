@@ -5,9 +5,13 @@
 #include "core/errors.h"
 #include "core/measures/rounded_exp.h"
 #include "core/mesh_arrays.h"
+#include "core/parallel.h"
 
 namespace tulm {
 namespace {
+
+// Vertices whose smoothing takes about as long as starting a thread.
+constexpr int32_t kVertexGrain = 8192;
 
 // Calls visit(n, w) for each listed neighbour n of vertex i, in list order, with its weight
 // from weight(c * -d2, &w), d2 the squared distance; stops and returns false where weight
@@ -65,43 +69,45 @@ void TULM_gaussianSmoothVertexData(const float* vertices, int32_t numVerts,
   const int32_t K = maxNeighbors, D = numData;
   const bool gaussian = s > 0.0f;
   const float c = gaussian ? 0.5f / s : 0.0f;
-  std::vector<float> acc(D > 0 ? D : 0);
-
-  for (int32_t i = 0; i < numVerts; ++i) {
-    const int32_t* column = vertexNbors + index_2D_array(0, i, K);
-    const float* own = data + index_2D_array(0, i, D);
-    float* out = smoothed + index_2D_array(0, i, D);
-    float wsum = 1.0f;
-    if (D == 1) {
-      // One row: the sum stays in a register instead of going through acc at every neighbour.
-      float sum = own[0];
+  parallel_for(numVerts, kVertexGrain, [=](int32_t begin, int32_t end) {
+    std::vector<float> acc(D > 0 ? D : 0);
+    for (int32_t i = begin; i < end; ++i) {
+      const int32_t* column = vertexNbors + index_2D_array(0, i, K);
+      const float* own = data + index_2D_array(0, i, D);
+      float* out = smoothed + index_2D_array(0, i, D);
+      float wsum = 1.0f;
+      if (D == 1) {
+        // One row: the sum stays in a register instead of going through acc at every
+        // neighbour.
+        float sum = own[0];
+        for_each_weighted_neighbour(
+            vertices, numVerts, column, K, i, gaussian, c,
+            [&] {
+              sum = own[0];
+              wsum = 1.0f;
+            },
+            [&](int32_t n, float w) {
+              sum = w * data[n] + sum;
+              wsum = wsum + w;
+            });
+        out[0] = sum / wsum;
+        continue;
+      }
+      for (int32_t k = 0; k < D; ++k) acc[k] = own[k];
       for_each_weighted_neighbour(
           vertices, numVerts, column, K, i, gaussian, c,
           [&] {
-            sum = own[0];
+            for (int32_t k = 0; k < D; ++k) acc[k] = own[k];
             wsum = 1.0f;
           },
           [&](int32_t n, float w) {
-            sum = w * data[n] + sum;
+            const float* theirs = data + index_2D_array(0, n, D);
+            for (int32_t k = 0; k < D; ++k) acc[k] = w * theirs[k] + acc[k];
             wsum = wsum + w;
           });
-      out[0] = sum / wsum;
-      continue;
+      for (int32_t k = 0; k < D; ++k) out[k] = acc[k] / wsum;
     }
-    for (int32_t k = 0; k < D; ++k) acc[k] = own[k];
-    for_each_weighted_neighbour(
-        vertices, numVerts, column, K, i, gaussian, c,
-        [&] {
-          for (int32_t k = 0; k < D; ++k) acc[k] = own[k];
-          wsum = 1.0f;
-        },
-        [&](int32_t n, float w) {
-          const float* theirs = data + index_2D_array(0, n, D);
-          for (int32_t k = 0; k < D; ++k) acc[k] = w * theirs[k] + acc[k];
-          wsum = wsum + w;
-        });
-    for (int32_t k = 0; k < D; ++k) out[k] = acc[k] / wsum;
-  }
+  });
 }
 
 }  // namespace tulm

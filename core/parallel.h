@@ -1,0 +1,79 @@
+// The threads of one call: how many it may use, and a loop that shares [0, n) among them.
+//
+// Only the calling thread reads the settings, calls the host's limit and creates or joins
+// threads; the loop's body runs on every thread and so must not call the host (no mx*, no
+// mex*) nor write anything another range writes. Outputs then depend only on each range's
+// own work, never on the thread count or on which thread ran a range.
+#ifndef TULM_CORE_PARALLEL_H
+#define TULM_CORE_PARALLEL_H
+
+#include <cstdint>
+#include <type_traits>
+#include <utility>
+
+namespace tulm {
+
+// The threads a large call may use, at least 1: the count given to set_thread_count when it
+// is positive, else TULM_NUM_THREADS when it holds a positive integer (at most
+// kMaxThreadCount counts), else the host's limit when the gateway registered one and it is
+// positive, else the processor count.
+int thread_count();
+
+constexpr int kMaxThreadCount = 256;
+
+// Every later call uses `count` threads, whatever the environment and the host say; 0 goes
+// back to the rules of thread_count. For tests and benchmarks.
+void set_thread_count(int count);
+
+// The host's thread limit, asked for on the calling thread only when a call is large enough
+// to use threads; a value below 1 means no limit. The gateway registers it (MATLAB's
+// maxNumCompThreads); null forgets it.
+void set_host_thread_limit(int (*limit)());
+
+namespace detail {
+
+using RangeBody = void (*)(void* body, int32_t begin, int32_t end);
+
+// The threads parallel_for starts for n elements: 1 when n is below two grains, else
+// thread_count() but no more than n / grain.
+int threads_for(int32_t n, int32_t grain);
+
+// Runs body on pieces of [0, n), of at most maxPiece elements, with `threads` threads, the
+// calling thread among them.
+void run_in_pieces(int32_t n, int threads, int32_t maxPiece, RangeBody run, void* body);
+
+}  // namespace detail
+
+// Calls body(begin, end) on contiguous ranges that together cover [0, n) once each; nothing
+// when n <= 0. `grain` is the least count of elements whose work pays for starting one more
+// thread: below two grains the whole range runs at once on the calling thread. Otherwise the
+// range is cut into pieces, about eight per thread, that the calling thread and its workers
+// take in increasing order as each finishes the last, so a thread that starts late costs
+// little. When a piece throws, no new piece starts; after every running piece ends, the
+// exception of the lowest piece that threw is rethrown on the calling thread: the one a
+// single thread would have met first. maxPiece bounds the pieces, for bodies that hand their
+// results on in order (one range's results wait for the ranges before it).
+template <class Body>
+void parallel_for(int32_t n, int32_t grain, int32_t maxPiece, Body&& body) {
+  if (n <= 0) return;
+  const int threads = detail::threads_for(n, grain);
+  if (threads <= 1) {
+    body(int32_t{0}, n);
+    return;
+  }
+  using BodyType = std::remove_reference_t<Body>;
+  const detail::RangeBody run = [](void* b, int32_t begin, int32_t end) {
+    (*static_cast<BodyType*>(b))(begin, end);
+  };
+  detail::run_in_pieces(n, threads, maxPiece, run,
+                        const_cast<void*>(static_cast<const void*>(&body)));
+}
+
+template <class Body>
+void parallel_for(int32_t n, int32_t grain, Body&& body) {
+  parallel_for(n, grain, INT32_MAX, std::forward<Body>(body));
+}
+
+}  // namespace tulm
+
+#endif  // TULM_CORE_PARALLEL_H
