@@ -160,6 +160,8 @@ int32_t checked_product(int32_t a, int32_t b, int32_t c, const char* what) {
 mxArray* Outputs::store(int slot, mxArray* array) {
   if (!has(slot)) throw std::logic_error("output slot does not exist");
   if (array == nullptr) throw std::bad_alloc();
+  if (stored_[static_cast<size_t>(slot)]) mxDestroyArray(plhs_[slot]);
+  stored_[static_cast<size_t>(slot)] = true;
   plhs_[slot] = array;
   return array;
 }
