@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "core/connectivity/face_corners.h"
+#include "core/connectivity/table_layout.h"
 #include "core/errors.h"
 #include "core/mesh_arrays.h"
 
@@ -68,39 +69,42 @@ int32_t AddNeighbors(int32_t p, int32_t q, NeighborRows& rows) {
   return rowP[0] > rowQ[0] ? rowP[0] : rowQ[0];
 }
 
-// Enters the undirected pair (p, q) of 0-based vertices straight into the column-major table,
-// fill[v] being the entries of row v so far, unless row p holds it already (both directions
-// are entered together, so searching row p is enough). Returns false, entering nothing, when
-// one of the rows is full.
-bool add_neighbour_pair(int32_t p, int32_t q, int32_t numRows, int32_t K, int32_t* table,
-                        int32_t* fill) {
+// Enters the undirected pair (p, q) of 0-based vertices into a table of K slots per row held
+// row by row, unless row p holds it already (both directions are entered together, so
+// searching row p is enough). A row's entries come first, zeros after, so the search also
+// finds where the entry goes. Returns false, entering nothing, when one of the rows is full.
+bool add_neighbour_pair(int32_t p, int32_t q, int32_t K, int32_t* table) {
   if (p == q) return true;
-  for (int32_t k = 0; k < fill[p]; ++k) {
-    if (table[index_2D_array(p, k, numRows)] == q + 1) return true;
+  int32_t* rowP = table + int64_t{p} * K;
+  int32_t fillP = 0;
+  for (; fillP < K && rowP[fillP] != 0; ++fillP) {
+    if (rowP[fillP] == q + 1) return true;
   }
-  if (fill[p] == K || fill[q] == K) return false;
-  table[index_2D_array(p, fill[p]++, numRows)] = q + 1;
-  table[index_2D_array(q, fill[q]++, numRows)] = p + 1;
+  int32_t* rowQ = table + int64_t{q} * K;
+  int32_t fillQ = 0;
+  while (fillQ < K && rowQ[fillQ] != 0) ++fillQ;
+  if (fillP == K || fillQ == K) return false;
+  rowP[fillP] = q + 1;
+  rowQ[fillQ] = p + 1;
   return true;
 }
 
-// Builds the table straight into its output, K being the largest face-corner count, which is
-// every closed mesh's largest degree; counts turns into the rows' fill. Returns false when a
-// vertex has more neighbours than K, leaving the table half built.
+// Builds the table in its zero-filled output, K being the largest face-corner count, which
+// is every closed mesh's largest degree: row by row, where a vertex's neighbours share a cache
+// line, then rearranged into the output's column-major layout. Returns false when a vertex has
+// more neighbours than K, leaving the table half built.
 bool fill_table_in_place(const int32_t* faces, int32_t numFaces, int32_t numRows, int32_t K,
-                         int32_t* table, ZeroedArray<int32_t>& counts) {
-  for (int32_t i = 0; i < 3 * numFaces; ++i) counts[faces[i] - 1] = 0;
-  int32_t* fill = counts.data();
+                         int32_t* table) {
   for (int32_t i = 0; i < numFaces; ++i) {
     const int32_t a = faces[index_2D_array(i, 0, numFaces)] - 1;
     const int32_t b = faces[index_2D_array(i, 1, numFaces)] - 1;
     const int32_t c = faces[index_2D_array(i, 2, numFaces)] - 1;
-    if (!add_neighbour_pair(a, b, numRows, K, table, fill) ||
-        !add_neighbour_pair(a, c, numRows, K, table, fill) ||
-        !add_neighbour_pair(b, c, numRows, K, table, fill)) {
+    if (!add_neighbour_pair(a, b, K, table) || !add_neighbour_pair(a, c, K, table) ||
+        !add_neighbour_pair(b, c, K, table)) {
       return false;
     }
   }
+  rows_to_columns_in_place(table, numRows, K);
   return true;
 }
 
@@ -108,15 +112,15 @@ bool fill_table_in_place(const int32_t* faces, int32_t numFaces, int32_t numRows
 
 void TULM_convertFaces2VertNbors(const int32_t* faces, int32_t numFaces, int32_t numVerts,
                                  const std::function<int32_t*(int32_t K)>& createTable) {
-  FaceCornerCounts counts = face_corner_counts(faces, numFaces, numVerts);
-  const int32_t numRows = static_cast<int32_t>(counts.count.size());
+  const int32_t numRows = numVerts > 0 ? numVerts : 0;
   // The output is the only large memory the usual call touches; the rows below are the way
   // for meshes with a vertex whose neighbours outnumber the largest corner count.
-  if (int64_t{numRows} * counts.largest <= INT32_MAX) {
-    int32_t* table = createTable(counts.largest);
-    if (fill_table_in_place(faces, numFaces, numRows, counts.largest, table, counts.count)) return;
-    counts = face_corner_counts(faces, numFaces, numVerts);
+  const int32_t largest = face_corner_counts(faces, numFaces, numVerts).largest;
+  if (int64_t{numRows} * largest <= INT32_MAX &&
+      fill_table_in_place(faces, numFaces, numRows, largest, createTable(largest))) {
+    return;
   }
+  const FaceCornerCounts counts = face_corner_counts(faces, numFaces, numVerts);
   NeighborRows rows(faces, numFaces, counts);
 
   int32_t K = counts.largest;
