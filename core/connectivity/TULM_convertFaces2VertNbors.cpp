@@ -115,12 +115,15 @@ void TULM_convertFaces2VertNbors(const int32_t* faces, int32_t numFaces, int32_t
   const int32_t numRows = numVerts > 0 ? numVerts : 0;
   // The output is the only large memory the usual call touches; the rows below are the way
   // for meshes with a vertex whose neighbours outnumber the largest corner count.
-  const int32_t largest = face_corner_counts(faces, numFaces, numVerts).largest;
+  const CornerCounts<uint8_t> narrow = face_corner_counts<uint8_t>(faces, numFaces, numVerts);
+  const int32_t largest = narrow.wrapped
+                              ? face_corner_counts<int32_t>(faces, numFaces, numVerts).largest
+                              : narrow.largest;
   if (int64_t{numRows} * largest <= INT32_MAX &&
       fill_table_in_place(faces, numFaces, numRows, largest, createTable(largest))) {
     return;
   }
-  const FaceCornerCounts counts = face_corner_counts(faces, numFaces, numVerts);
+  const FaceCornerCounts counts = face_corner_counts<int32_t>(faces, numFaces, numVerts);
   NeighborRows rows(faces, numFaces, counts);
 
   int32_t K = counts.largest;
