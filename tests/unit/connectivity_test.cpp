@@ -5,7 +5,7 @@
 #include <random>
 #include <set>
 
-#include "core/connectivity/table_layout.h"
+#include "core/connectivity/TULM_convertFaces2VertNbors.h"
 #include "harness.h"
 #include "icosphere.h"
 
