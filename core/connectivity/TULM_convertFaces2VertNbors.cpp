@@ -1,6 +1,5 @@
 #include "core/connectivity/TULM_convertFaces2VertNbors.h"
 
-#include <cstring>
 #include <vector>
 
 #include "core/connectivity/face_corners.h"
@@ -69,115 +68,64 @@ int32_t AddNeighbors(int32_t p, int32_t q, NeighborRows& rows) {
   return rowP[0] > rowQ[0] ? rowP[0] : rowQ[0];
 }
 
-// Enters the undirected pair (p, q) of 0-based vertices into a table of K slots per row held
-// row by row, unless row p holds it already (both directions are entered together, so
-// searching row p is enough). A row's entries come first, zeros after, so the search also
-// finds where the entry goes. Returns false, entering nothing, when one of the rows is full.
-bool add_neighbour_pair(int32_t p, int32_t q, int32_t K, int32_t* table) {
+// Enters the undirected pair (p, q) of 0-based vertices straight into the column-major table,
+// fill[v] being the entries of row v so far, unless row p holds it already (both directions
+// are entered together, so searching row p is enough). Returns false, entering nothing, when
+// one of the rows is full.
+template <class Count>
+bool add_neighbour_pair(int32_t p, int32_t q, int32_t numRows, int32_t K, int32_t* table,
+                        Count* fill) {
   if (p == q) return true;
-  int32_t* rowP = table + int64_t{p} * K;
-  int32_t fillP = 0;
-  for (; fillP < K && rowP[fillP] != 0; ++fillP) {
-    if (rowP[fillP] == q + 1) return true;
+  for (int32_t k = 0; k < fill[p]; ++k) {
+    if (table[index_2D_array(p, k, numRows)] == q + 1) return true;
   }
-  int32_t* rowQ = table + int64_t{q} * K;
-  int32_t fillQ = 0;
-  while (fillQ < K && rowQ[fillQ] != 0) ++fillQ;
-  if (fillP == K || fillQ == K) return false;
-  rowP[fillP] = q + 1;
-  rowQ[fillQ] = p + 1;
+  if (fill[p] == K || fill[q] == K) return false;
+  table[index_2D_array(p, fill[p]++, numRows)] = q + 1;
+  table[index_2D_array(q, fill[q]++, numRows)] = p + 1;
   return true;
 }
 
-// Builds the table in its zero-filled output, K being the largest face-corner count, which
-// is every closed mesh's largest degree: row by row, where a vertex's neighbours share a cache
-// line, then rearranged into the output's column-major layout. Returns false when a vertex has
-// more neighbours than K, leaving the table half built.
-bool fill_table_in_place(const int32_t* faces, int32_t numFaces, int32_t numRows, int32_t K,
-                         int32_t* table) {
+// Builds the table straight into its output, K being the largest face-corner count, which is
+// every closed mesh's largest degree; the counts turn into the rows' fill. Returns false when
+// V*K does not fit or a vertex has more neighbours than K, the table then unmade or half built.
+template <class Count>
+bool build_in_output(const int32_t* faces, int32_t numFaces, CornerCounts<Count>& counts,
+                     const std::function<int32_t*(int32_t K)>& createTable) {
+  const int32_t numRows = static_cast<int32_t>(counts.count.size());
+  const int32_t K = counts.largest;
+  if (int64_t{numRows} * K > INT32_MAX) return false;
+  int32_t* table = createTable(K);
+  for (int32_t i = 0; i < 3 * numFaces; ++i) counts.count[faces[i] - 1] = 0;
+  Count* fill = counts.count.data();
   for (int32_t i = 0; i < numFaces; ++i) {
     const int32_t a = faces[index_2D_array(i, 0, numFaces)] - 1;
     const int32_t b = faces[index_2D_array(i, 1, numFaces)] - 1;
     const int32_t c = faces[index_2D_array(i, 2, numFaces)] - 1;
-    if (!add_neighbour_pair(a, b, K, table) || !add_neighbour_pair(a, c, K, table) ||
-        !add_neighbour_pair(b, c, K, table)) {
+    if (!add_neighbour_pair(a, b, numRows, K, table, fill) ||
+        !add_neighbour_pair(a, c, numRows, K, table, fill) ||
+        !add_neighbour_pair(b, c, numRows, K, table, fill)) {
       return false;
     }
   }
-  rows_to_columns_in_place(table, numRows, K);
   return true;
 }
 
 }  // namespace
 
-void rows_to_columns_in_place(int32_t* table, int32_t numRows, int32_t K) {
-  if (numRows <= 1 || K <= 1) return;  // both layouts are the same
-  // The table is cut into blocks of B whole rows (B*K entries: small enough to stay in the
-  // cache, large enough to move as one tile per column) and a tail of fewer than B rows.
-  constexpr int64_t kBlockEntries = 16384;
-  const int64_t B = kBlockEntries / K > 0 ? kBlockEntries / K : 1;
-  const int64_t numBlocks = numRows / B;
-  const int64_t blockRows = numBlocks * B;
-  const int64_t tailRows = numRows - blockRows;
-  const std::vector<int32_t> tail(table + blockRows * K, table + int64_t{numRows} * K);
-
-  // Within each block, rows to K tiles of B entries, tile k holding column k of the block.
-  std::vector<int32_t> block(static_cast<size_t>(B * K));
-  for (int64_t b = 0; b < numBlocks; ++b) {
-    int32_t* base = table + b * B * K;
-    std::memcpy(block.data(), base, block.size() * sizeof(int32_t));
-    for (int64_t v = 0; v < B; ++v) {
-      for (int64_t k = 0; k < K; ++k) base[k * B + v] = block[v * K + k];
-    }
-  }
-
-  // Tile k of block b moves from tile position b*K + k to k*numBlocks + b, each cycle of the
-  // permutation followed once, one tile held aside.
-  const int64_t numTiles = numBlocks * K;
-  const size_t tileBytes = static_cast<size_t>(B) * sizeof(int32_t);
-  std::vector<char> placed(static_cast<size_t>(numTiles), 0);
-  std::vector<int32_t> held(static_cast<size_t>(B));
-  const auto tile = [&](int64_t position) { return table + position * B; };
-  for (int64_t start = 0; start < numTiles; ++start) {
-    if (placed[start]) continue;
-    std::memcpy(held.data(), tile(start), tileBytes);
-    for (int64_t position = start;;) {
-      placed[position] = 1;
-      const int64_t source = (position % numBlocks) * K + position / numBlocks;
-      if (source == start) {
-        std::memcpy(tile(position), held.data(), tileBytes);
-        break;
-      }
-      std::memcpy(tile(position), tile(source), tileBytes);
-      position = source;
-    }
-  }
-
-  // Columns now lie blockRows apart; each moves up to its place numRows apart, the last
-  // first, so that none is overwritten before it moves. The tail rows fill the column ends.
-  for (int64_t k = K - 1; k > 0; --k) {
-    std::memmove(table + k * numRows, table + k * blockRows,
-                 static_cast<size_t>(blockRows) * sizeof(int32_t));
-  }
-  for (int64_t v = 0; v < tailRows; ++v) {
-    for (int64_t k = 0; k < K; ++k) table[k * numRows + blockRows + v] = tail[v * K + k];
-  }
-}
-
 void TULM_convertFaces2VertNbors(const int32_t* faces, int32_t numFaces, int32_t numVerts,
                                  const std::function<int32_t*(int32_t K)>& createTable) {
-  const int32_t numRows = numVerts > 0 ? numVerts : 0;
   // The output is the only large memory the usual call touches; the rows below are the way
   // for meshes with a vertex whose neighbours outnumber the largest corner count.
-  const CornerCounts<uint8_t> narrow = face_corner_counts<uint8_t>(faces, numFaces, numVerts);
-  const int32_t largest = narrow.wrapped
-                              ? face_corner_counts<int32_t>(faces, numFaces, numVerts).largest
-                              : narrow.largest;
-  if (int64_t{numRows} * largest <= INT32_MAX &&
-      fill_table_in_place(faces, numFaces, numRows, largest, createTable(largest))) {
-    return;
+  CornerCounts<uint8_t> narrow = face_corner_counts<uint8_t>(faces, numFaces, numVerts);
+  if (!narrow.wrapped) {
+    if (build_in_output(faces, numFaces, narrow, createTable)) return;
+  } else {
+    narrow = CornerCounts<uint8_t>();
+    FaceCornerCounts wide = face_corner_counts<int32_t>(faces, numFaces, numVerts);
+    if (build_in_output(faces, numFaces, wide, createTable)) return;
   }
   const FaceCornerCounts counts = face_corner_counts<int32_t>(faces, numFaces, numVerts);
+  const int32_t numRows = static_cast<int32_t>(counts.count.size());
   NeighborRows rows(faces, numFaces, counts);
 
   int32_t K = counts.largest;

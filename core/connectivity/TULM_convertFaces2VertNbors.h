@@ -28,12 +28,6 @@ namespace tulm {
 void TULM_convertFaces2VertNbors(const int32_t* faces, int32_t numFaces, int32_t numVerts,
                                  const std::function<int32_t*(int32_t K)>& createTable);
 
-// Rearranges a numRows x K int32 table held row by row (entry k of row v at v*K + k) into the
-// column-major layout (at v + k*numRows), in place. A row's entries share a cache line while
-// the table is built; the rearranging reads and writes the table about three times over,
-// sequentially or in large tiles, with scratch of a few hundred KiB at most.
-void rows_to_columns_in_place(int32_t* table, int32_t numRows, int32_t K);
-
 }  // namespace tulm
 
 #endif  // TULM_CORE_CONNECTIVITY_TULM_CONVERTFACES2VERTNBORS_H

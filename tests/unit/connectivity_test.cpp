@@ -5,7 +5,6 @@
 #include <random>
 #include <set>
 
-#include "core/connectivity/TULM_convertFaces2VertNbors.h"
 #include "harness.h"
 #include "icosphere.h"
 
@@ -256,28 +255,9 @@ std::vector<int32_t> reference_neighbours(const std::vector<int32_t>& rowFaces, 
   return table;
 }
 
-// The builders fill a table row by row and rearrange it in place; the rearranging cuts the
-// rows into blocks of 16384 / K rows and a shorter tail, so the cases cover no whole block,
-// exactly whole blocks, blocks and a tail, many tile cycles, and K of one row per block.
-TEST(TableLayout, RowsToColumnsInPlaceMatchesTheTranspose) {
-  const int32_t cases[][2] = {{0, 6},     {1, 6},      {5, 1},     {7, 3},     {2730, 6}, {5460, 6},
-                              {10242, 6}, {163842, 6}, {40000, 7}, {3, 20000}, {4, 16384}};
-  for (const auto& c : cases) {
-    const int32_t numRows = c[0], K = c[1];
-    std::vector<int32_t> table(static_cast<size_t>(numRows) * K);
-    for (size_t i = 0; i < table.size(); ++i) table[i] = static_cast<int32_t>(i + 1);
-    std::vector<int32_t> expected(table.size());
-    for (int64_t v = 0; v < numRows; ++v) {
-      for (int64_t k = 0; k < K; ++k) expected[v + k * numRows] = table[v * K + k];
-    }
-    tulm::rows_to_columns_in_place(table.data(), numRows, K);
-    EXPECT_EQ(table, expected) << numRows << " x " << K;
-  }
-}
-
 class TableBuilderOracle : public testing::TestWithParam<int> {};
 
-// Level 3 keeps every row in the tail of the builders' rearranging, level 5 spans blocks.
+// A small mesh, and one whose tables outgrow the fastest caches.
 INSTANTIATE_TEST_SUITE_P(Icospheres, TableBuilderOracle, testing::Values(3, 5));
 
 TEST_P(TableBuilderOracle, ShuffledIcosphereMatchesTheSlowTablesAndAdjacencySets) {
