@@ -60,6 +60,39 @@ std::vector<mwSize> host_dims(std::initializer_list<int32_t> dims) {
   return shape;
 }
 
+// A zero-filled real array. Octave copies an array made by mxCreateNumericArray into one of
+// its own when the call returns, so a large output would touch twice its memory; an array
+// Octave makes itself, through zeros, goes back as it is. Small ones are not worth the call
+// into the interpreter.
+mxArray* zeros_array(const std::vector<mwSize>& shape, mxClassID id, const char* className,
+                     size_t elementSize) {
+#if defined(HAVE_OCTAVE)
+  constexpr double kThroughInterpreterFrom = 1 << 20;  // bytes
+  double bytes = static_cast<double>(elementSize);
+  for (mwSize d : shape) bytes *= static_cast<double>(d);
+  if (bytes >= kThroughInterpreterFrom) {
+    // zeros(n) would be n x n: a single dimension gets its trailing 1, as the host adds it.
+    mxArray* size = mxCreateDoubleMatrix(1, shape.size() < 2 ? 2 : shape.size(), mxREAL);
+    mxGetPr(size)[1] = 1;
+    for (size_t k = 0; k < shape.size(); ++k) mxGetPr(size)[k] = static_cast<double>(shape[k]);
+    mxArray* args[2] = {size, mxCreateString(className)};
+    mxArray* zeros = nullptr;
+    mxArray* failure = mexCallMATLABWithTrap(1, &zeros, 2, args, "zeros");
+    mxDestroyArray(args[0]);
+    mxDestroyArray(args[1]);
+    if (failure != nullptr) {
+      mxDestroyArray(failure);
+      throw std::bad_alloc();
+    }
+    return zeros;
+  }
+#else
+  (void)className;
+  (void)elementSize;
+#endif
+  return mxCreateNumericArray(shape.size(), shape.data(), id, mxREAL);
+}
+
 }  // namespace
 
 const char* class_name(const mxArray* array) { return class_id_name(mxGetClassID(array)); }
@@ -160,27 +193,29 @@ int32_t checked_product(int32_t a, int32_t b, int32_t c, const char* what) {
 mxArray* Outputs::store(int slot, mxArray* array) {
   if (!has(slot)) throw std::logic_error("output slot does not exist");
   if (array == nullptr) throw std::bad_alloc();
+  if (stored_[static_cast<size_t>(slot)]) mxDestroyArray(plhs_[slot]);
+  stored_[static_cast<size_t>(slot)] = true;
   plhs_[slot] = array;
   return array;
 }
 
 int32_t* Outputs::int32_array(int slot, std::initializer_list<int32_t> dims) {
   const std::vector<mwSize> shape = host_dims(dims);
-  mxArray* array = mxCreateNumericArray(shape.size(), shape.data(), mxINT32_CLASS, mxREAL);
+  mxArray* array = zeros_array(shape, mxINT32_CLASS, "int32", sizeof(int32_t));
   store(slot, array);
   return mxIsEmpty(array) ? nullptr : static_cast<int32_t*>(mxGetData(array));
 }
 
 float* Outputs::single_array(int slot, std::initializer_list<int32_t> dims) {
   const std::vector<mwSize> shape = host_dims(dims);
-  mxArray* array = mxCreateNumericArray(shape.size(), shape.data(), mxSINGLE_CLASS, mxREAL);
+  mxArray* array = zeros_array(shape, mxSINGLE_CLASS, "single", sizeof(float));
   store(slot, array);
   return mxIsEmpty(array) ? nullptr : static_cast<float*>(mxGetData(array));
 }
 
 double* Outputs::double_matrix(int slot, int32_t rows, int32_t cols) {
   const std::vector<mwSize> shape = host_dims({rows, cols});
-  mxArray* array = mxCreateDoubleMatrix(shape[0], shape[1], mxREAL);
+  mxArray* array = zeros_array(shape, mxDOUBLE_CLASS, "double", sizeof(double));
   store(slot, array);
   return mxIsEmpty(array) ? nullptr : mxGetPr(array);
 }

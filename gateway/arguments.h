@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <vector>
 
 #include "core/errors.h"
 
@@ -92,13 +93,15 @@ int32_t checked_product(int32_t a, int32_t b, int32_t c, const char* what);
 // corrupts the host's memory, so outputs are created only through here.
 class Outputs {
  public:
-  Outputs(int nlhs, mxArray** plhs) : count_(nlhs > 1 ? nlhs : 1), plhs_(plhs) {}
+  Outputs(int nlhs, mxArray** plhs)
+      : count_(nlhs > 1 ? nlhs : 1), plhs_(plhs), stored_(static_cast<size_t>(count_)) {}
 
   int count() const { return count_; }
   bool has(int slot) const { return slot < count_; }
 
   // Create a zero-filled array, store it in `slot` (which must exist) and return its
-  // storage (null when the array is empty).
+  // storage (null when the array is empty). An array created earlier into the same slot is
+  // freed: a routine that learns an output's size late may create it twice.
   int32_t* int32_array(int slot, std::initializer_list<int32_t> dims);
   float* single_array(int slot, std::initializer_list<int32_t> dims);
   double* double_matrix(int slot, int32_t rows, int32_t cols);
@@ -108,6 +111,7 @@ class Outputs {
 
   int count_;
   mxArray** plhs_;
+  std::vector<bool> stored_;  // the slots already holding an array created here
 };
 
 }  // namespace tulm

@@ -5,10 +5,11 @@
 #include "core/mesh_arrays.h"
 
 namespace tulm {
+namespace {
 
-void TULM_convertFaces2FacesOfVert(const int32_t* faces, int32_t numFaces, int32_t numVerts,
-                                   const std::function<int32_t*(int32_t K)>& createTable) {
-  const FaceCornerCounts counts = face_corner_counts(faces, numFaces, numVerts);
+template <class Count>
+void fill_faces_of_vertex(const int32_t* faces, int32_t numFaces, CornerCounts<Count>& counts,
+                          const std::function<int32_t*(int32_t K)>& createTable) {
   const int32_t numRows = static_cast<int32_t>(counts.count.size());
   const int32_t K = counts.largest;
   if (int64_t{numRows} * K > INT32_MAX) {
@@ -17,15 +18,26 @@ void TULM_convertFaces2FacesOfVert(const int32_t* faces, int32_t numFaces, int32
   }
   int32_t* table = createTable(K);
 
-  ZeroedArray<int32_t> fill(counts.count.size());
-  for (int32_t i = 0; i < numFaces; ++i) {
+  // Faces from the last down, each put in the last free slot of its corners' rows: every row
+  // ends up ascending, and the counts themselves track the free slots, so no second per-vertex
+  // array is touched.
+  for (int32_t i = numFaces - 1; i >= 0; --i) {
     for (int32_t j = 0; j < 3; ++j) {
       const int32_t v = faces[index_2D_array(i, j, numFaces)] - 1;
-      if (fill[v] >= K) throw Error("This should not happen!!");
-      table[index_2D_array(v, fill[v], numRows)] = i + 1;
-      ++fill[v];
+      table[index_2D_array(v, --counts.count[v], numRows)] = i + 1;
     }
   }
+}
+
+}  // namespace
+
+void TULM_convertFaces2FacesOfVert(const int32_t* faces, int32_t numFaces, int32_t numVerts,
+                                   const std::function<int32_t*(int32_t K)>& createTable) {
+  CornerCounts<uint8_t> narrow = face_corner_counts<uint8_t>(faces, numFaces, numVerts);
+  if (!narrow.wrapped) return fill_faces_of_vertex(faces, numFaces, narrow, createTable);
+  narrow = CornerCounts<uint8_t>();
+  FaceCornerCounts wide = face_corner_counts<int32_t>(faces, numFaces, numVerts);
+  fill_faces_of_vertex(faces, numFaces, wide, createTable);
 }
 
 }  // namespace tulm

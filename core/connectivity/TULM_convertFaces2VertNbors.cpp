@@ -68,11 +68,63 @@ int32_t AddNeighbors(int32_t p, int32_t q, NeighborRows& rows) {
   return rowP[0] > rowQ[0] ? rowP[0] : rowQ[0];
 }
 
+// Enters the undirected pair (p, q) of 0-based vertices straight into the column-major table,
+// fill[v] being the entries of row v so far, unless row p holds it already (both directions
+// are entered together, so searching row p is enough). Returns false, entering nothing, when
+// one of the rows is full.
+template <class Count>
+bool add_neighbour_pair(int32_t p, int32_t q, int32_t numRows, int32_t K, int32_t* table,
+                        Count* fill) {
+  if (p == q) return true;
+  for (int32_t k = 0; k < fill[p]; ++k) {
+    if (table[index_2D_array(p, k, numRows)] == q + 1) return true;
+  }
+  if (fill[p] == K || fill[q] == K) return false;
+  table[index_2D_array(p, fill[p]++, numRows)] = q + 1;
+  table[index_2D_array(q, fill[q]++, numRows)] = p + 1;
+  return true;
+}
+
+// Builds the table straight into its output, K being the largest face-corner count, which is
+// every closed mesh's largest degree; the counts turn into the rows' fill. Returns false when
+// V*K does not fit or a vertex has more neighbours than K, the table then unmade or half built.
+template <class Count>
+bool build_in_output(const int32_t* faces, int32_t numFaces, CornerCounts<Count>& counts,
+                     const std::function<int32_t*(int32_t K)>& createTable) {
+  const int32_t numRows = static_cast<int32_t>(counts.count.size());
+  const int32_t K = counts.largest;
+  if (int64_t{numRows} * K > INT32_MAX) return false;
+  int32_t* table = createTable(K);
+  for (int32_t i = 0; i < 3 * numFaces; ++i) counts.count[faces[i] - 1] = 0;
+  Count* fill = counts.count.data();
+  for (int32_t i = 0; i < numFaces; ++i) {
+    const int32_t a = faces[index_2D_array(i, 0, numFaces)] - 1;
+    const int32_t b = faces[index_2D_array(i, 1, numFaces)] - 1;
+    const int32_t c = faces[index_2D_array(i, 2, numFaces)] - 1;
+    if (!add_neighbour_pair(a, b, numRows, K, table, fill) ||
+        !add_neighbour_pair(a, c, numRows, K, table, fill) ||
+        !add_neighbour_pair(b, c, numRows, K, table, fill)) {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 void TULM_convertFaces2VertNbors(const int32_t* faces, int32_t numFaces, int32_t numVerts,
                                  const std::function<int32_t*(int32_t K)>& createTable) {
-  const FaceCornerCounts counts = face_corner_counts(faces, numFaces, numVerts);
+  // The output is the only large memory the usual call touches; the rows below are the way
+  // for meshes with a vertex whose neighbours outnumber the largest corner count.
+  CornerCounts<uint8_t> narrow = face_corner_counts<uint8_t>(faces, numFaces, numVerts);
+  if (!narrow.wrapped) {
+    if (build_in_output(faces, numFaces, narrow, createTable)) return;
+  } else {
+    narrow = CornerCounts<uint8_t>();
+    FaceCornerCounts wide = face_corner_counts<int32_t>(faces, numFaces, numVerts);
+    if (build_in_output(faces, numFaces, wide, createTable)) return;
+  }
+  const FaceCornerCounts counts = face_corner_counts<int32_t>(faces, numFaces, numVerts);
   const int32_t numRows = static_cast<int32_t>(counts.count.size());
   NeighborRows rows(faces, numFaces, counts);
 

@@ -12,7 +12,9 @@ namespace tulm {
 //   faces        F x 3 int32, row form, 1-based corners (only the first three columns are read)
 //   numFaces     F
 //   numVerts     V
-//   createTable  called once with K; returns zero-filled storage for V*K int32
+//   createTable  called with K; returns zero-filled storage for V*K int32. Called a second
+//                time, with a larger K, when a vertex has more neighbours than the first K;
+//                the first storage is then no longer used.
 // Output:
 //   the V x K table, column-major (slot k of vertex v at v + k*V), 1-based neighbours in the
 //   order their shared edge is first met (faces in order, corner pairs (0,1), (0,2), (1,2)

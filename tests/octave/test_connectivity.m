@@ -22,6 +22,26 @@
 %!test
 %! assert(size(TULM_convertFaces2VertNbors(zeros(0, 3, 'int32'), int32(5))), [0 1]);
 
+%!test
+%! % outputs of 1 MiB and more come from Octave's own zeros: each call gets an array of its own,
+%! % of the right class and size, also as ans, and a table built a second time (a vertex with
+%! % more neighbours than face corners) replaces the first
+%! n = 100000;
+%! expected = zeros(n, 3, 'int32');
+%! expected(1:4, :) = [1 1 1 2; 2 3 2 3; 3 4 4 4].';
+%! a = TULM_convertFaces2FacesOfVert(faces, int32(n));
+%! b = TULM_convertFaces2FacesOfVert(faces, int32(n));
+%! assert(a, expected(:));
+%! a(1) = 99;
+%! assert(b, expected(:));
+%! TULM_convertFaces2VertNbors(faces, int32(n));
+%! assert(ans(1:4), int32([2; 1; 1; 1]));
+%! fan = int32([1 2 3; 1 3 4; 1 4 5; 1 5 6]);
+%! nbrs = reshape(TULM_convertFaces2VertNbors(fan, int32(n)), n, []);
+%! assert(size(nbrs), [n 5]);
+%! assert(nbrs(1, :), int32(2:6));
+%! assert(nnz(nbrs), 18);
+
 %!error <TULM_convertFaces2VertNbors: Two inputs required. Face matrix and number of vertices, both assumed to be of type int32> TULM_convertFaces2VertNbors(faces)
 %!error <Too many output arguments> [a, b] = TULM_convertFaces2FacesOfVert(faces, V);
 %!error <faces must be an int32 matrix \(got double\)> TULM_convertFaces2VertNbors(double(faces), V)

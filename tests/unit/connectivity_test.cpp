@@ -182,6 +182,32 @@ TEST(NeighbourTable, BusyVertexGetsARowAsLongAsItsNeighbourList) {
   EXPECT_EQ(row(12), (std::vector<int32_t>{1, 11}));
 }
 
+// Corner counts are kept in one byte while every vertex has fewer than 256 face corners; a
+// closed fan of 301 faces around vertex 1 goes past that.
+TEST(TableBuilders, VertexInMoreThan255FacesKeepsEveryEntry) {
+  std::vector<std::vector<int32_t>> fan;
+  for (int32_t i = 2; i <= 301; ++i) fan.push_back({1, i, i + 1});
+  fan.push_back({1, 302, 2});
+  const auto firstRows = [&](const char* plugin) {
+    const auto result = call(plugin, 1, {faces_rows(fan), int32_scalar(302)});
+    EXPECT_FALSE(result.failed) << result.error;
+    const std::vector<int32_t> table = result.outputs[0].values<int32_t>();
+    EXPECT_EQ(table.size(), 302u * 301u) << plugin;
+    std::vector<std::vector<int32_t>> rows(2);
+    for (size_t k = 0; k < 301 && (k + 1) * 302 <= table.size(); ++k) {
+      for (size_t v = 0; v < 2; ++v) {
+        if (table[v + k * 302] != 0) rows[v].push_back(table[v + k * 302]);
+      }
+    }
+    return rows;
+  };
+  std::vector<int32_t> faceNumbers, neighbours;
+  for (int32_t i = 1; i <= 301; ++i) faceNumbers.push_back(i);
+  for (int32_t i = 2; i <= 302; ++i) neighbours.push_back(i);
+  EXPECT_EQ(firstRows(kFacesOfVert), (std::vector<std::vector<int32_t>>{faceNumbers, {1, 301}}));
+  EXPECT_EQ(firstRows(kNbors), (std::vector<std::vector<int32_t>>{neighbours, {1, 3, 302}}));
+}
+
 TEST(TableBuilders, FewFacesOnManyVerticesCostWhatTheFacesCost) {
   const int32_t V = 2000000;
   for (const char* plugin : {kNbors, kFacesOfVert}) {
@@ -229,8 +255,13 @@ std::vector<int32_t> reference_neighbours(const std::vector<int32_t>& rowFaces, 
   return table;
 }
 
-TEST(TableBuilderOracle, ShuffledIcosphereMatchesTheSlowTablesAndAdjacencySets) {
-  tulm_test::Mesh mesh = tulm_test::icosphere(3);
+class TableBuilderOracle : public testing::TestWithParam<int> {};
+
+// A small mesh, and one whose tables outgrow the fastest caches.
+INSTANTIATE_TEST_SUITE_P(Icospheres, TableBuilderOracle, testing::Values(3, 5));
+
+TEST_P(TableBuilderOracle, ShuffledIcosphereMatchesTheSlowTablesAndAdjacencySets) {
+  tulm_test::Mesh mesh = tulm_test::icosphere(GetParam());
   const int32_t F = mesh.numFaces, V = mesh.numVerts;
   std::mt19937 random(7);
   std::vector<int32_t> order(F);
