@@ -60,6 +60,23 @@ std::vector<mwSize> host_dims(std::initializer_list<int32_t> dims) {
   return shape;
 }
 
+#if defined(HAVE_OCTAVE)
+// Whether array is a full, real, numeric array of class id and exactly that shape.
+bool is_real_array_of(const mxArray* array, mxClassID id, const std::vector<mwSize>& shape) {
+  if (array == nullptr || mxGetClassID(array) != id || mxIsComplex(array) || mxIsSparse(array))
+    return false;
+  const mwSize ndim = mxGetNumberOfDimensions(array);
+  const mwSize* dims = mxGetDimensions(array);
+  const size_t expected = shape.size() < 2 ? 2 : shape.size();
+  if (static_cast<size_t>(ndim) != expected) return false;
+  for (size_t k = 0; k < expected; ++k) {
+    if (static_cast<size_t>(dims[k]) != (k < shape.size() ? static_cast<size_t>(shape[k]) : 1))
+      return false;
+  }
+  return true;
+}
+#endif
+
 // A zero-filled real array. Octave copies an array made by mxCreateNumericArray into one of
 // its own when the call returns, so a large output would touch twice its memory; an array
 // Octave makes itself, through zeros, goes back as it is. Small ones are not worth the call
@@ -75,16 +92,18 @@ mxArray* zeros_array(const std::vector<mwSize>& shape, mxClassID id, const char*
     mxArray* size = mxCreateDoubleMatrix(1, shape.size() < 2 ? 2 : shape.size(), mxREAL);
     mxGetPr(size)[1] = 1;
     for (size_t k = 0; k < shape.size(); ++k) mxGetPr(size)[k] = static_cast<double>(shape[k]);
-    mxArray* args[2] = {size, mxCreateString(className)};
+    // builtin("zeros", ...): Octave's own, never a zeros.m of the user's on the path.
+    mxArray* args[3] = {mxCreateString("zeros"), size, mxCreateString(className)};
     mxArray* zeros = nullptr;
-    mxArray* failure = mexCallMATLABWithTrap(1, &zeros, 2, args, "zeros");
-    mxDestroyArray(args[0]);
-    mxDestroyArray(args[1]);
+    mxArray* failure = mexCallMATLABWithTrap(1, &zeros, 3, args, "builtin");
+    for (mxArray* arg : args) mxDestroyArray(arg);
     if (failure != nullptr) {
       mxDestroyArray(failure);
       throw std::bad_alloc();
     }
-    return zeros;
+    // The plug-in writes only into an array of exactly the class and shape it asked for.
+    if (is_real_array_of(zeros, id, shape)) return zeros;
+    if (zeros != nullptr) mxDestroyArray(zeros);
   }
 #else
   (void)className;

@@ -42,6 +42,27 @@
 %! assert(nbrs(1, :), int32(2:6));
 %! assert(nnz(nbrs), 18);
 
+%!test
+%! % a zeros.m of the user's own on the path is never what a large output is made by
+%! n = 100000;
+%! folder = tempname();
+%! mkdir(folder);
+%! fid = fopen(fullfile(folder, 'zeros.m'), 'w');
+%! fprintf(fid, 'function z = zeros(varargin)\n  z = ones(2, 2, ''int32'');\nend\n');
+%! fclose(fid);
+%! warning('off', 'Octave:shadowed-function', 'local');
+%! addpath(folder);
+%! unwind_protect
+%!   a = TULM_convertFaces2FacesOfVert(faces, int32(n));
+%! unwind_protect_cleanup
+%!   rmpath(folder);
+%!   confirm_recursive_rmdir(false, 'local');
+%!   rmdir(folder, 's');
+%! end_unwind_protect
+%! expected = zeros(n, 3, 'int32');
+%! expected(1:4, :) = [1 1 1 2; 2 3 2 3; 3 4 4 4].';
+%! assert(a, expected(:));
+
 %!error <TULM_convertFaces2VertNbors: Two inputs required. Face matrix and number of vertices, both assumed to be of type int32> TULM_convertFaces2VertNbors(faces)
 %!error <Too many output arguments> [a, b] = TULM_convertFaces2FacesOfVert(faces, V);
 %!error <faces must be an int32 matrix \(got double\)> TULM_convertFaces2VertNbors(double(faces), V)
