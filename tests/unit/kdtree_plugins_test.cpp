@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/spatial_search/kdtree.h"
+#include "environment.h"
 #include "harness.h"
 #include "kdtree_oracle.h"
 
@@ -19,18 +20,9 @@ using mexhost::CallResult;
 using mexhost::double_array;
 using mexhost::double_scalar;
 using tulm_test::CloudCase;
+using tulm_test::set_environment;
 
 namespace {
-
-// Sets a variable of this process's environment, or removes it when value is empty; 0 on
-// success.
-int set_environment(const char* name, const std::string& value) {
-#if defined(_WIN32)
-  return _putenv_s(name, value.c_str());  // an empty value removes the variable
-#else
-  return value.empty() ? unsetenv(name) : setenv(name, value.c_str(), 1);
-#endif
-}
 
 const char* const kPoint = "nearestPointSearch";
 const char* const kIndex = "nearestIndexSearch";

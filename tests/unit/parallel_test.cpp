@@ -20,6 +20,7 @@
 #include "core/measures/TULM_computeMeshFaceAreas.h"
 #include "core/measures/TULM_computeVertexDistSq2Nbors.h"
 #include "core/measures/TULM_gaussianSmoothVertexData.h"
+#include "environment.h"
 #include "harness.h"
 #include "icosphere.h"
 
@@ -28,17 +29,9 @@ using mexhost::call;
 using mexhost::int32_array;
 using mexhost::int32_scalar;
 using mexhost::single_array;
+using tulm_test::set_environment;
 
 namespace {
-
-// Sets a variable of this process's environment, or removes it when value is empty.
-void set_environment(const char* name, const std::string& value) {
-#if defined(_WIN32)
-  ASSERT_EQ(_putenv_s(name, value.c_str()), 0);  // an empty value removes the variable
-#else
-  ASSERT_EQ(value.empty() ? unsetenv(name) : setenv(name, value.c_str(), 1), 0);
-#endif
-}
 
 // Leaves the thread settings as every other test expects them.
 class Threads : public testing::Test {
@@ -46,7 +39,7 @@ class Threads : public testing::Test {
   void TearDown() override {
     tulm::set_thread_count(0);
     tulm::set_host_thread_limit(nullptr);
-    set_environment("TULM_NUM_THREADS", "");
+    ASSERT_EQ(set_environment("TULM_NUM_THREADS", ""), 0);
   }
 };
 
@@ -73,7 +66,7 @@ TEST_F(Threads, CountFollowsTheOverrideThenTheEnvironmentThenTheHost) {
       {" 4", five, 5},
   };
   for (const Case& c : cases) {
-    set_environment("TULM_NUM_THREADS", c.environment);
+    ASSERT_EQ(set_environment("TULM_NUM_THREADS", c.environment), 0);
     tulm::set_host_thread_limit(c.host);
     EXPECT_EQ(tulm::thread_count(), c.expected) << "TULM_NUM_THREADS=\"" << c.environment << '"';
   }
@@ -301,7 +294,7 @@ TEST_F(Threads, BadIndexFoundByAWorkerEndsTheCallWithTheSingleThreadedMessage) {
   for (const BadIndexCase& c : kBadIndexCases) {
     const std::vector<Array> inputs = c.inputs(b);
     for (const char* threads : {"1", "2", "7"}) {
-      set_environment("TULM_NUM_THREADS", threads);
+      ASSERT_EQ(set_environment("TULM_NUM_THREADS", threads), 0);
       const auto result = call(c.plugin, 1, inputs);
       EXPECT_TRUE(result.failed) << c.plugin << " at " << threads << " threads";
       EXPECT_EQ(result.error, c.message(b)) << c.plugin << " at " << threads << " threads";
