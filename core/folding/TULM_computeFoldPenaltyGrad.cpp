@@ -11,9 +11,7 @@ void TULM_computeFoldPenaltyGrad(const FoldMesh& mesh, float offset, float* P, f
   }
   FlippedFaces flipped(mesh.numFaces);
   *P = flip_face_pass(mesh, offset, &flipped);
-  FlipGradients gradients(mesh, flipped, G);
-  for (int32_t v = 0; v < mesh.numVerts; ++v) gradients.add_column(v);
-  gradients.finish();
+  add_flip_gradients(mesh, flipped, G);
 }
 
 }  // namespace tulm

@@ -13,9 +13,9 @@ void TULM_computeLocalFoldPenaltyGrad(const FoldMesh& mesh, const int32_t* visit
       visit_and_list(mesh, visit, numVisits, offset, areas.data(),
                      G != nullptr ? &flipped : nullptr, P, G != nullptr, createList);
   if (G == nullptr) return;
-  FlipGradients gradients(mesh, flipped, G);
-  for (int32_t p : involved) gradients.add_column(p - 1);
-  gradients.finish();
+  add_flip_gradients(
+      mesh, flipped, static_cast<int32_t>(involved.size()),
+      [&involved](int32_t t) { return involved[t] - 1; }, G);
 }
 
 }  // namespace tulm

@@ -1,15 +1,16 @@
 #include "core/folding/fold_model.h"
 
 #include <cmath>
-
-#include "core/location/vector_geometry.h"
+#include <cstring>
 
 namespace tulm {
 namespace {
 
-// Faces or face-corner pairs handled per batch: enough stores between writing an edge and
-// crossVectors reading it back for the stores to have left the store buffer.
-constexpr int32_t kBatch = 32;
+// Faces or face-corner pairs handled per batch. A batch first gathers the corner positions
+// of its faces into one array per coordinate, then computes every face from those arrays in
+// a loop without branches that the compiler turns into vector instructions: the same
+// operations in the same order on each face, so the same bits.
+constexpr int32_t kBatch = 64;
 
 // The 0-based corner j of face f, checked where it is read.
 inline int32_t corner(const FoldMesh& mesh, int32_t f, int32_t j) {
@@ -18,17 +19,35 @@ inline int32_t corner(const FoldMesh& mesh, int32_t f, int32_t j) {
   return value - 1;
 }
 
-inline const float* position(const FoldMesh& mesh, int32_t v) {
-  return mesh.vertices + index_2D_array(0, v, 3);
-}
-
-inline void difference(const float* a, const float* b, float* out) {
-  out[0] = a[0] - b[0];
-  out[1] = a[1] - b[1];
-  out[2] = a[2] - b[2];
-}
-
 inline int32_t smaller(int32_t a, int32_t b) { return a < b ? a : b; }
+
+// keep ? value : 0.0f, written so that the compiler computes value on every lane and selects
+// by a mask: with a plain choice it moves a division into a branch and keeps the loop scalar.
+inline float kept_if(bool keep, float value) {
+  uint32_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  bits &= keep ? 0xFFFFFFFFu : 0u;
+  std::memcpy(&value, &bits, sizeof bits);
+  return value;
+}
+
+// A single area is at least kGradientAreaFloor exactly when it is at least kFlipThreshold: no
+// single lies between the two (the next single below kFlipThreshold is 2^-47 smaller). The
+// gradient compares in single, which vectorises with the single arithmetic around it.
+static_assert(static_cast<double>(kFlipThreshold) >= kGradientAreaFloor &&
+                  static_cast<double>(kFlipThreshold) - 0x1p-47 < kGradientAreaFloor,
+              "the gradient's area test in single is its test in double");
+
+// The positions of a batch, one array per coordinate.
+struct Points {
+  float x[kBatch], y[kBatch], z[kBatch];
+
+  void set(int32_t i, const float* p) {
+    x[i] = p[0];
+    y[i] = p[1];
+    z[i] = p[2];
+  }
+};
 
 }  // namespace
 
@@ -43,25 +62,27 @@ namespace {
 // signedFaceArea of the faces faceAt(0), ..., faceAt(count - 1) into areas[0..count-1].
 template <class FaceAt>
 void batched_signed_face_areas(const FoldMesh& mesh, int32_t count, FaceAt faceAt, float* areas) {
-  const float* p0[kBatch];
-  float e1[kBatch][3], e2[kBatch][3], n[kBatch][3];
+  Points p0, p1, p2;
   for (int32_t done = 0; done < count; done += kBatch) {
     const int32_t size = smaller(kBatch, count - done);
     for (int32_t i = 0; i < size; ++i) {
-      const int32_t f = faceAt(done + i);
-      p0[i] = position(mesh, corner(mesh, f, 0));
-      const float* p1 = position(mesh, corner(mesh, f, 1));
-      const float* p2 = position(mesh, corner(mesh, f, 2));
-      difference(p1, p0[i], e1[i]);
-      difference(p2, p0[i], e2[i]);
+      int32_t v0, v1, v2;
+      corners_of_face(mesh, faceAt(done + i), v0, v1, v2);
+      p0.set(i, vertex_position(mesh, v0));
+      p1.set(i, vertex_position(mesh, v1));
+      p2.set(i, vertex_position(mesh, v2));
     }
-    for (int32_t i = 0; i < size; ++i) crossVectors(e1[i], e2[i], n[i]);
+    float* out = areas + done;
     for (int32_t i = 0; i < size; ++i) {
-      const float* m = n[i];
-      const float* p = p0[i];
-      const float area = std::sqrt((m[0] * m[0] + m[1] * m[1]) + m[2] * m[2]) * 0.5f;
-      const float side = (m[0] * p[0] + m[1] * p[1]) + m[2] * p[2];
-      areas[done + i] = side > 0.0f ? area : -area;
+      // e1 = p1 - p0, e2 = p2 - p0, m = e1 x e2 (crossVectors).
+      const float e1x = p1.x[i] - p0.x[i], e1y = p1.y[i] - p0.y[i], e1z = p1.z[i] - p0.z[i];
+      const float e2x = p2.x[i] - p0.x[i], e2y = p2.y[i] - p0.y[i], e2z = p2.z[i] - p0.z[i];
+      const float mx = e1y * e2z - e1z * e2y;
+      const float my = e1z * e2x - e1x * e2z;
+      const float mz = e1x * e2y - e1y * e2x;
+      const float area = std::sqrt((mx * mx + my * my) + mz * mz) * 0.5f;
+      const float side = (mx * p0.x[i] + my * p0.y[i]) + mz * p0.z[i];
+      out[i] = side > 0.0f ? area : -area;
     }
   }
 }
@@ -91,45 +112,44 @@ void faceAreaGradient(const FoldMesh& mesh, int32_t f, int32_t w, float g[3]) {
   g[2] = out[0][2];
 }
 
+void area_gradients(const GradientCorners& c, int32_t count, float* gx, float* gy, float* gz) {
+  for (int32_t i = 0; i < count; ++i) {
+    const float Ax = c.ax[i], Ay = c.ay[i], Az = c.az[i];
+    const float Bx = c.bx[i], By = c.by[i], Bz = c.bz[i];
+    // d1 = P_b - P_a, d2 = P_w - P_a, m = d1 x d2 (crossVectors).
+    const float d1x = Bx - Ax, d1y = By - Ay, d1z = Bz - Az;
+    const float d2x = c.wx[i] - Ax, d2y = c.wy[i] - Ay, d2z = c.wz[i] - Az;
+    const float mx = d1y * d2z - d1z * d2y;
+    const float my = d1z * d2x - d1x * d2z;
+    const float mz = d1x * d2y - d1y * d2x;
+    const float squared = (mx * mx + my * my) + mz * mz;
+    // The area that scales the gradient is taken in double, then rounded once to single.
+    const float area = static_cast<float>(std::sqrt(static_cast<double>(squared)) * 0.5);
+    const float k = kept_if(area >= kFlipThreshold, 0.25f / area);
+    gx[i] = ((Bz - Az) * my + (Ay - By) * mz) * k;
+    gy[i] = ((Az - Bz) * mx + mz * (Bx - Ax)) * k;
+    gz[i] = (mx * (By - Ay) + my * (Ax - Bx)) * k;
+  }
+}
+
 void face_area_gradients(const FoldMesh& mesh, const FaceCorner* pairs, int32_t count,
                          float (*g)[3]) {
-  const float* pa[kBatch];
-  const float* pb[kBatch];
-  float d1[kBatch][3], d2[kBatch][3], n[kBatch][3];
-  for (int32_t done = 0; done < count; done += kBatch) {
-    const int32_t size = smaller(kBatch, count - done);
+  GradientCorners corners;
+  float gx[kGradientBatch], gy[kGradientBatch], gz[kGradientBatch];
+  for (int32_t done = 0; done < count; done += kGradientBatch) {
+    const int32_t size = smaller(kGradientBatch, count - done);
     for (int32_t i = 0; i < size; ++i) {
-      const int32_t f = pairs[done + i].face;
       const int32_t w = pairs[done + i].corner;
-      const int32_t v0 = corner(mesh, f, 0);
-      const int32_t v1 = corner(mesh, f, 1);
-      const int32_t v2 = corner(mesh, f, 2);
-      int32_t a, b;
-      if (v0 == w) {
-        a = v1;
-        b = v2;
-      } else {
-        a = v1 == w ? v0 : v1;
-        b = v2 == w ? v0 : v2;
-      }
-      pa[i] = position(mesh, a);
-      pb[i] = position(mesh, b);
-      difference(pb[i], pa[i], d1[i]);
-      difference(position(mesh, w), pa[i], d2[i]);
+      int32_t v0, v1, v2, a, b;
+      corners_of_face(mesh, pairs[done + i].face, v0, v1, v2);
+      other_corners(v0, v1, v2, w, a, b);
+      corners.set(i, vertex_position(mesh, a), vertex_position(mesh, b), vertex_position(mesh, w));
     }
-    for (int32_t i = 0; i < size; ++i) crossVectors(d1[i], d2[i], n[i]);
+    area_gradients(corners, size, gx, gy, gz);
     for (int32_t i = 0; i < size; ++i) {
-      const float* m = n[i];
-      const float* A = pa[i];
-      const float* B = pb[i];
-      const float squared = (m[0] * m[0] + m[1] * m[1]) + m[2] * m[2];
-      // The area that scales the gradient is taken in double, then rounded once to single.
-      const float area = static_cast<float>(std::sqrt(static_cast<double>(squared)) * 0.5);
-      const float k = static_cast<double>(area) >= kGradientAreaFloor ? 0.25f / area : 0.0f;
-      float* out = g[done + i];
-      out[0] = ((B[2] - A[2]) * m[1] + (A[1] - B[1]) * m[2]) * k;
-      out[1] = ((A[2] - B[2]) * m[0] + m[2] * (B[0] - A[0])) * k;
-      out[2] = (m[0] * (B[1] - A[1]) + m[1] * (A[0] - B[0])) * k;
+      g[done + i][0] = gx[i];
+      g[done + i][1] = gy[i];
+      g[done + i][2] = gz[i];
     }
   }
 }

@@ -69,10 +69,60 @@ struct FaceCorner {
 // v2 play a and b.
 void faceAreaGradient(const FoldMesh& mesh, int32_t f, int32_t w, float g[3]);
 
-// faceAreaGradient of count pairs into g[0..count-1], bit for bit, batched like
-// signed_face_areas.
+// faceAreaGradient of count pairs into g[0..count-1], bit for bit.
 void face_area_gradients(const FoldMesh& mesh, const FaceCorner* pairs, int32_t count,
                          float (*g)[3]);
+
+// The pairs whose gradients are computed at once.
+constexpr int32_t kGradientBatch = 64;
+
+// The positions a gradient reads, for a batch of pairs: one array per coordinate, so that the
+// arithmetic runs in vector instructions. a and b are the two other corners of the pair's
+// face, w the corner whose gradient is wanted (faceAreaGradient).
+struct GradientCorners {
+  float ax[kGradientBatch], ay[kGradientBatch], az[kGradientBatch];
+  float bx[kGradientBatch], by[kGradientBatch], bz[kGradientBatch];
+  float wx[kGradientBatch], wy[kGradientBatch], wz[kGradientBatch];
+
+  void set(int32_t i, const float* a, const float* b, const float* w) {
+    ax[i] = a[0], ay[i] = a[1], az[i] = a[2];
+    bx[i] = b[0], by[i] = b[1], bz[i] = b[2];
+    wx[i] = w[0], wy[i] = w[1], wz[i] = w[2];
+  }
+};
+
+// The gradients of the first count pairs of `corners`, bit for bit those of faceAreaGradient.
+void area_gradients(const GradientCorners& corners, int32_t count, float* gx, float* gy, float* gz);
+
+// The 0-based corners of face f (0-based); ends the call on the first corner outside 1..V, as
+// signedFaceArea would.
+inline void corners_of_face(const FoldMesh& mesh, int32_t f, int32_t& v0, int32_t& v1,
+                            int32_t& v2) {
+  const int32_t* stored = mesh.faces + index_2D_array(0, f, 3);
+  const uint32_t V = static_cast<uint32_t>(mesh.numVerts);
+  v0 = stored[0] - 1;
+  v1 = stored[1] - 1;
+  v2 = stored[2] - 1;
+  if ((static_cast<uint32_t>(v0) >= V) | (static_cast<uint32_t>(v1) >= V) |
+      (static_cast<uint32_t>(v2) >= V)) {
+    check_face_corners(mesh, f);
+  }
+}
+
+// The corners a and b of the face (v0, v1, v2) that faceAreaGradient takes with corner w.
+inline void other_corners(int32_t v0, int32_t v1, int32_t v2, int32_t w, int32_t& a, int32_t& b) {
+  if (v0 == w) {
+    a = v1;
+    b = v2;
+  } else {
+    a = v1 == w ? v0 : v1;
+    b = v2 == w ? v0 : v2;
+  }
+}
+
+inline const float* vertex_position(const FoldMesh& mesh, int32_t v) {
+  return mesh.vertices + index_2D_array(0, v, 3);
+}
 
 // Calls visit(f) for the 0-based faces that column v of VertexFaces lists, top to bottom,
 // up to the first entry below 1. An entry above F ends the call:

@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "core/folding/fold_model.h"
+#include "core/parallel.h"
+#include "core/portability.h"
 
 namespace tulm {
 
@@ -25,6 +27,7 @@ class FlippedFaces {
  public:
   explicit FlippedFaces(int32_t numFaces) : words_((static_cast<size_t>(numFaces) + 63) / 64) {}
 
+  // Threads may mark faces at once when no two of them mark faces of one word (64 faces).
   void mark(int32_t f) { words_[f >> 6] |= uint64_t{1} << (f & 63); }
   bool has(int32_t f) const { return (words_[f >> 6] >> (f & 63)) & 1u; }
 
@@ -32,73 +35,136 @@ class FlippedFaces {
   std::vector<uint64_t> words_;
 };
 
-// Evaluates every face in order and returns the penalty: the sum of (signed area + offset)
-// over the flipped faces, accumulated in single. Marks the flipped faces in `flipped` unless
-// it is null.
+// Evaluates every face and returns the penalty: the sum of (signed area + offset) over the
+// flipped faces, accumulated in single in face order. Marks the flipped faces in `flipped`
+// unless it is null. Large meshes are shared among threads, the sum still taken in face order;
+// a bad corner ends the call with the message of the first one in face order.
 float flip_face_pass(const FoldMesh& mesh, float offset, FlippedFaces* flipped);
 
-// Evaluates every face in order into areas[0..F-1] and returns the area change penalty: the
-// sum of (areas[f] - originalAreas[f])^2, accumulated in single in face order.
+// Evaluates every face into areas[0..F-1] (on several threads for large meshes) and returns the
+// area change penalty: the sum of (areas[f] - originalAreas[f])^2, accumulated in single in
+// face order.
 float area_change_face_pass(const FoldMesh& mesh, const float* originalAreas, float* areas);
 
-// Evaluates the area gradients of (face, corner) pairs in batches and hands each to
-// sink(pair, g) in the order the pairs were added. Call flush() after the last pair.
-template <class Sink>
-class GradientBatch {
+// Adds area gradients to columns of G (3 x V): for each column w given, the gradient g of each
+// face f that column w of VertexFaces lists and that accept(f) holds for, in list order, as
+// term(f, g, sum), which sets each sum[k] to its term plus sum[k] (sum being the column).
+// Gradients are evaluated in batches; the terms of one column that follow each other are
+// summed in registers and the column is stored once, so a sum never waits on the store of the
+// last. Call finish() after the last column.
+template <class Accept, class Term>
+class ColumnGradients {
  public:
-  GradientBatch(const FoldMesh& mesh, Sink sink) : mesh_(mesh), sink_(sink) {}
+  ColumnGradients(const FoldMesh& mesh, float* G, Accept accept, Term term)
+      : mesh_(mesh), G_(G), accept_(accept), term_(term) {}
 
-  void add(int32_t face, int32_t corner) {
-    pairs_[size_++] = {face, corner};
-    if (size_ == kSize) flush();
+  void add_column(int32_t w) {
+    const float* pw = vertex_position(mesh_, w);
+    for_each_face_of_vertex(mesh_, w, [&](int32_t f) {
+      if (!accept_(f)) return;
+      int32_t v0, v1, v2, a, b;
+      corners_of_face(mesh_, f, v0, v1, v2);
+      other_corners(v0, v1, v2, w, a, b);
+      corners_.set(size_, vertex_position(mesh_, a), vertex_position(mesh_, b), pw);
+      faces_[size_] = f;
+      columns_[size_] = w;
+      if (++size_ == kGradientBatch) flush();
+    });
   }
 
+  // Asks for the faces that add_column(w) will read: the faces of one vertex lie anywhere in
+  // the face matrix. Called a few columns ahead, the reads arrive in the meantime. Entries out
+  // of range are left to add_column.
+  void prefetch_column(int32_t w) const {
+    for (int32_t j = 0; j < mesh_.numRows; ++j) {
+      const int32_t entry = mesh_.vertexFaces[index_2D_array(j, w, mesh_.numRows)];
+      if (entry < 1 || entry > mesh_.numFaces) return;
+      if (accept_(entry - 1)) TULM_PREFETCH(mesh_.faces + index_2D_array(0, entry - 1, 3));
+    }
+  }
+
+  // add_column of columnAt(0), ..., columnAt(count - 1), then finish().
+  template <class ColumnAt>
+  void add_columns(int32_t count, ColumnAt columnAt) {
+    constexpr int32_t kAhead = 4;
+    for (int32_t t = 0; t < count && t < kAhead; ++t) prefetch_column(columnAt(t));
+    for (int32_t t = 0; t < count; ++t) {
+      if (t + kAhead < count) prefetch_column(columnAt(t + kAhead));
+      add_column(columnAt(t));
+    }
+    finish();
+  }
+
+  void finish() { flush(); }
+
+ private:
   void flush() {
-    face_area_gradients(mesh_, pairs_, size_, gradients_);
-    for (int32_t i = 0; i < size_; ++i) sink_(pairs_[i], gradients_[i]);
+    float g[3][kGradientBatch];
+    area_gradients(corners_, size_, g[0], g[1], g[2]);
+    for (int32_t i = 0; i < size_;) {
+      const int32_t w = columns_[i];
+      float* column = G_ + index_2D_array(0, w, 3);
+      float sum[3] = {column[0], column[1], column[2]};
+      for (; i < size_ && columns_[i] == w; ++i) {
+        const float term[3] = {g[0][i], g[1][i], g[2][i]};
+        term_(faces_[i], term, sum);
+      }
+      column[0] = sum[0];
+      column[1] = sum[1];
+      column[2] = sum[2];
+    }
     size_ = 0;
   }
 
- private:
-  static constexpr int32_t kSize = 64;
   const FoldMesh& mesh_;
-  Sink sink_;
-  FaceCorner pairs_[kSize];
-  float gradients_[kSize][3];
+  float* G_;
+  Accept accept_;
+  Term term_;
+  GradientCorners corners_;
+  int32_t faces_[kGradientBatch];
+  int32_t columns_[kGradientBatch];
   int32_t size_ = 0;
 };
 
-// Adds to column w of G (3 x V) the area gradients of the faces that column w of VertexFaces
-// lists and that were found flipped, each as g + G in list order. A face listed twice adds
-// twice; a face never evaluated adds nothing.
-class FlipGradients {
- public:
-  FlipGradients(const FoldMesh& mesh, const FlippedFaces& flipped, float* G)
-      : mesh_(mesh), flipped_(flipped), batch_(mesh, Accumulate{G}) {}
-
-  void add_column(int32_t w) {
-    for_each_face_of_vertex(mesh_, w, [&](int32_t f) {
-      if (flipped_.has(f)) batch_.add(f, w);
-    });
+// g + sum, the term of the fold penalties' gradients.
+struct AddGradient {
+  void operator()(int32_t /*face*/, const float* g, float* sum) const {
+    sum[0] = g[0] + sum[0];
+    sum[1] = g[1] + sum[1];
+    sum[2] = g[2] + sum[2];
   }
-  // Call once after the last column.
-  void finish() { batch_.flush(); }
-
- private:
-  struct Accumulate {
-    float* G;
-    void operator()(const FaceCorner& pair, const float* g) const {
-      float* column = G + index_2D_array(0, pair.corner, 3);
-      column[0] = g[0] + column[0];
-      column[1] = g[1] + column[1];
-      column[2] = g[2] + column[2];
-    }
-  };
-
-  const FoldMesh& mesh_;
-  const FlippedFaces& flipped_;
-  GradientBatch<Accumulate> batch_;
 };
+
+// Adds to each column w given of G (3 x V) the area gradients of the faces that column w of
+// VertexFaces lists and that were found flipped, each as g + G in list order. A face listed
+// twice adds twice; a face never evaluated adds nothing.
+template <class ColumnAt>
+void add_flip_gradients(const FoldMesh& mesh, const FlippedFaces& flipped, int32_t count,
+                        ColumnAt columnAt, float* G) {
+  const auto accept = [&flipped](int32_t f) { return flipped.has(f); };
+  ColumnGradients<decltype(accept), AddGradient> gradients(mesh, G, accept, AddGradient{});
+  gradients.add_columns(count, columnAt);
+}
+
+// Vertices whose gradient columns take about as long as starting a thread.
+constexpr int32_t kColumnGrain = 16384;
+
+// ColumnGradients over every column of G, in vertex ranges shared among threads for large
+// meshes. A bad VertexFaces entry ends the call with the message of the first one in column
+// order.
+template <class Accept, class Term>
+void add_every_column(const FoldMesh& mesh, Accept accept, Term term, float* G) {
+  parallel_for(mesh.numVerts, kColumnGrain, [&](int32_t begin, int32_t end) {
+    ColumnGradients<Accept, Term> gradients(mesh, G, accept, term);
+    gradients.add_columns(end - begin, [begin](int32_t t) { return begin + t; });
+  });
+}
+
+// add_flip_gradients of every column, in vertex ranges shared among threads for large meshes.
+inline void add_flip_gradients(const FoldMesh& mesh, const FlippedFaces& flipped, float* G) {
+  add_every_column(
+      mesh, [&flipped](int32_t f) { return flipped.has(f); }, AddGradient{}, G);
+}
 
 // The corners of flipped faces, each at most once, in order of discovery (1-based).
 class InvolvedVertices {
