@@ -1,13 +1,21 @@
 #include "core/location/TULM_findFaceAux.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
 #include <vector>
 
 #include "core/errors.h"
 #include "core/location/nearest_neighbour.h"
 #include "core/location/vector_geometry.h"
 #include "core/mesh_arrays.h"
+#include "core/parallel.h"
 #include "core/portability.h"
+#include "core/zeroed_array.h"
 
 namespace tulm {
 namespace {
@@ -19,13 +27,13 @@ constexpr float kLoosening = 10.0f;
 constexpr int32_t kVisitLimit = 100000;
 
 // The mesh, the point being located and the walk's scratch tables. The tables are sized once
-// per call and cleared through the entered and tested lists, so a point costs time in
-// proportion to the part of the mesh it touched.
+// per walk and cleared through the entered and tested lists, so a point costs time in
+// proportion to the part of the mesh it touched; they come zero-filled from calloc, so their
+// pages cost nothing until a walk reaches them.
 class Walk {
  public:
   Walk(const float* vertices, int32_t V, const int32_t* faces, int32_t F,
-       const int32_t* vertexNbors, int32_t Kn, const int32_t* VertexFaces, int32_t Kf,
-       Diagnostics& diagnostics)
+       const int32_t* vertexNbors, int32_t Kn, const int32_t* VertexFaces, int32_t Kf)
       : vertices_(vertices),
         V_(V),
         faces_(faces),
@@ -34,12 +42,14 @@ class Walk {
         Kn_(Kn),
         VertexFaces_(VertexFaces),
         Kf_(Kf),
-        diagnostics_(diagnostics),
-        vertexMark_(V, 0),
-        faceMark_(F, 0),
-        parent_(V, -1),
+        vertexMark_(V),
+        faceMark_(F),
+        parentPlusOne_(V),
         entered_(V),
         tested_(F) {}
+
+  // Where the warnings of the points located next go.
+  void set_diagnostics(Diagnostics* diagnostics) { diagnostics_ = diagnostics; }
 
   const float* vertex(int32_t v) const { return vertices_ + 3 * v; }
 
@@ -84,13 +94,13 @@ class Walk {
   }
 
   int32_t num_entered() const { return numEntered_; }
-  int32_t parent(int32_t v) const { return parent_[v]; }
-  void set_parent(int32_t v, int32_t from) { parent_[v] = from; }
+  int32_t parent(int32_t v) const { return parentPlusOne_[v] - 1; }
+  void set_parent(int32_t v, int32_t from) { parentPlusOne_[v] = from + 1; }
 
   void clear() {
     for (int32_t k = 0; k < numEntered_; ++k) {
       vertexMark_[entered_[k]] = 0;
-      parent_[entered_[k]] = -1;
+      parentPlusOne_[entered_[k]] = 0;
     }
     for (int32_t k = 0; k < numTested_; ++k) faceMark_[tested_[k]] = 0;
     numEntered_ = 0;
@@ -122,7 +132,7 @@ class Walk {
       const float* B = vertex(b - 1);
       const float* C = vertex(c - 1);
       float q[3];
-      projectPoint(p, A, B, C, q, diagnostics_);
+      projectPoint(p, A, B, C, q, *diagnostics_);
       if (isOnSameSide(q, A, B, C, tolerance) && isOnSameSide(q, B, C, A, tolerance) &&
           isOnSameSide(q, C, A, B, tolerance)) {
         corners[0] = i0, corners[1] = i1, corners[2] = i2;
@@ -152,12 +162,12 @@ class Walk {
   int32_t Kn_;
   const int32_t* VertexFaces_;
   int32_t Kf_;
-  Diagnostics& diagnostics_;
-  std::vector<uint8_t> vertexMark_;
-  std::vector<uint8_t> faceMark_;
-  std::vector<int32_t> parent_;
-  std::vector<int32_t> entered_;
-  std::vector<int32_t> tested_;
+  Diagnostics* diagnostics_ = nullptr;
+  ZeroedArray<uint8_t> vertexMark_;
+  ZeroedArray<uint8_t> faceMark_;
+  ZeroedArray<int32_t> parentPlusOne_;  // 0: no parent
+  ZeroedArray<int32_t> entered_;
+  ZeroedArray<int32_t> tested_;
   int32_t numEntered_ = 0;
   int32_t numTested_ = 0;
 };
@@ -178,27 +188,69 @@ int32_t nearest_corner(const float* p, const Walk& walk, const int32_t corners[3
   return result;
 }
 
-}  // namespace
+// The radius of the ball the walks stay in (R/4 * (163842/V)^(1/4)) and its square, as the
+// walk compares them.
+struct SearchBall {
+  double radius;
+  double squaredRadius;
+};
 
-FindFacesReport TULM_findFaces(const float* points, int32_t N, const float* vertices, int32_t V,
-                               const int32_t* faces, int32_t F, const int32_t* vertexNbors,
-                               int32_t Kn, const int32_t* VertexFaces, int32_t Kf,
-                               const int32_t* seedVertices, int32_t* faceOut, int32_t* vertexOut,
-                               Diagnostics& diagnostics) {
-  FindFacesReport report;
-  const float R = V > 0 ? magnitudeVector(vertices) : 0.0f;
-  const float h = 0.25f * R;
-  const double s = std::sqrt(kReferenceVertexCount / static_cast<double>(V));
-  const double searchRadius = std::sqrt(s) * static_cast<double>(h);
-  const float hh = h * h;
-  const double squaredSearchRadius = s * static_cast<double>(hh);
+// What workers print and warn, kept with the point that gave rise to it until the calling
+// thread hands it to the host in point order.
+class PointMessages : public Diagnostics {
+ public:
+  struct Message {
+    int32_t point;
+    bool warning;
+    std::string text;
+  };
 
-  Walk walk(vertices, V, faces, F, vertexNbors, Kn, VertexFaces, Kf, diagnostics);
+  void print(const std::string& text) override { keep(false, text); }
+  void warn(const std::string& text) override { keep(true, text); }
+
+  // Appends this worker's messages to `all`, in the order they came.
+  void hand_on(std::vector<Message>& all, std::mutex& mutex) {
+    if (messages_.empty()) return;
+    const std::lock_guard<std::mutex> lock(mutex);
+    all.insert(all.end(), messages_.begin(), messages_.end());
+  }
+
+  int32_t point = 0;  // the point being located
+
+ private:
+  void keep(bool warning, const std::string& text) { messages_.push_back({point, warning, text}); }
+
+  std::vector<Message> messages_;
+};
+
+// The messages of the points up to `last`, in point order, as one thread would have given them.
+void replay(std::vector<PointMessages::Message>& all, int32_t last, Diagnostics& diagnostics) {
+  std::stable_sort(all.begin(), all.end(),
+                   [](const PointMessages::Message& a, const PointMessages::Message& b) {
+                     return a.point < b.point;
+                   });
+  for (const PointMessages::Message& message : all) {
+    if (message.point > last) break;
+    if (message.warning) {
+      diagnostics.warn(message.text);
+    } else {
+      diagnostics.print(message.text);
+    }
+  }
+}
+
+// Locates points begin .. end - 1 (see TULM_findFaces), adding to report.
+void locate_points(Walk& walk, const float* points, int32_t begin, int32_t end, int32_t V,
+                   const int32_t* seedVertices, const SearchBall& ball, int32_t* faceOut,
+                   int32_t* vertexOut, PointMessages& messages, FindFacesReport& report) {
+  const double searchRadius = ball.radius;
+  const double squaredSearchRadius = ball.squaredRadius;
   constexpr int32_t kAhead = 8;  // points between the stages of prefetching
-  for (int32_t i = 0; i < N; ++i) {
-    if (i + 3 * kAhead < N) walk.prefetch_column(seedVertices[i + 3 * kAhead]);
-    if (i + 2 * kAhead < N) walk.prefetch_faces(seedVertices[i + 2 * kAhead]);
-    if (i + kAhead < N) walk.prefetch_corners(seedVertices[i + kAhead]);
+  for (int32_t i = begin; i < end; ++i) {
+    messages.point = i;
+    if (i + 3 * kAhead < end) walk.prefetch_column(seedVertices[i + 3 * kAhead]);
+    if (i + 2 * kAhead < end) walk.prefetch_faces(seedVertices[i + 2 * kAhead]);
+    if (i + kAhead < end) walk.prefetch_corners(seedVertices[i + kAhead]);
     const float* p = points + 3 * i;
     check_index("seedVertices", seedVertices[i], 0, i, 1, V);
     const int32_t seed = seedVertices[i] - 1;
@@ -268,6 +320,101 @@ FindFacesReport TULM_findFaces(const float* points, int32_t N, const float* vert
     report.entries += visits;
     if (report.restarts > restartsBefore) ++report.restartedPoints;
   }
+}
+
+// The walks of one call: each piece of points borrows one, so a call makes no more walks than
+// it has threads, and a thread's scratch pages are touched once.
+class WalkPool {
+ public:
+  // The first walk is made at once, on the calling thread, whatever the number of points: a
+  // mesh too large for the scratch tables ends the call even when it has no points to locate.
+  explicit WalkPool(std::function<std::unique_ptr<Walk>()> make) : make_(std::move(make)) {
+    free_.reserve(kMaxThreadCount);
+    free_.push_back(make_());
+  }
+
+  std::unique_ptr<Walk> take() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      if (!free_.empty()) {
+        std::unique_ptr<Walk> walk = std::move(free_.back());
+        free_.pop_back();
+        return walk;
+      }
+    }
+    return make_();
+  }
+
+  void give_back(std::unique_ptr<Walk> walk) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (free_.size() < free_.capacity()) free_.push_back(std::move(walk));
+  }
+
+ private:
+  std::function<std::unique_ptr<Walk>()> make_;
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<Walk>> free_;
+};
+
+// Points whose location takes about as long as starting a thread.
+constexpr int32_t kPointGrain = 1024;
+
+}  // namespace
+
+FindFacesReport TULM_findFaces(const float* points, int32_t N, const float* vertices, int32_t V,
+                               const int32_t* faces, int32_t F, const int32_t* vertexNbors,
+                               int32_t Kn, const int32_t* VertexFaces, int32_t Kf,
+                               const int32_t* seedVertices, int32_t* faceOut, int32_t* vertexOut,
+                               Diagnostics& diagnostics) {
+  const float R = V > 0 ? magnitudeVector(vertices) : 0.0f;
+  const float h = 0.25f * R;
+  const double s = std::sqrt(kReferenceVertexCount / static_cast<double>(V));
+  const double searchRadius = std::sqrt(s) * static_cast<double>(h);
+  const float hh = h * h;
+  const SearchBall ball{searchRadius, s * static_cast<double>(hh)};
+
+  // Points are shared among threads in ranges; no worker calls the host: their messages wait,
+  // with their points, for the calling thread. A worker that meets a bad entry ends the call
+  // with its message once the messages of the points before it are out.
+  WalkPool walks([=] {
+    return std::make_unique<Walk>(vertices, V, faces, F, vertexNbors, Kn, VertexFaces, Kf);
+  });
+  FindFacesReport report;
+  std::vector<PointMessages::Message> messages;
+  std::mutex mutex;
+  std::atomic<int32_t> failedPoint{N};
+  try {
+    parallel_for(N, kPointGrain, [&](int32_t begin, int32_t end) {
+      std::unique_ptr<Walk> walk = walks.take();
+      PointMessages pieceMessages;
+      walk->set_diagnostics(&pieceMessages);
+      FindFacesReport piece;
+      try {
+        locate_points(*walk, points, begin, end, V, seedVertices, ball, faceOut, vertexOut,
+                      pieceMessages, piece);
+      } catch (...) {
+        int32_t failed = failedPoint.load();
+        while (pieceMessages.point < failed &&
+               !failedPoint.compare_exchange_weak(failed, pieceMessages.point)) {
+        }
+        pieceMessages.hand_on(messages, mutex);
+        walk->clear();
+        walks.give_back(std::move(walk));
+        throw;
+      }
+      pieceMessages.hand_on(messages, mutex);
+      walks.give_back(std::move(walk));
+      const std::lock_guard<std::mutex> lock(mutex);
+      report.failedPoints += piece.failedPoints;
+      report.restartedPoints += piece.restartedPoints;
+      report.restarts += piece.restarts;
+      report.entries += piece.entries;
+    });
+  } catch (...) {
+    replay(messages, failedPoint.load(), diagnostics);
+    throw;
+  }
+  replay(messages, N, diagnostics);
   if (report.failedPoints > 0) {
     diagnostics.print(
         format("%i number of vertices exceed the max number of trials\n", report.failedPoints));
