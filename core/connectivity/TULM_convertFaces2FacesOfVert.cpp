@@ -20,13 +20,20 @@ void fill_faces_of_vertex(const int32_t* faces, int32_t numFaces, CornerCounts<C
 
   // Faces from the last down, each put in the last free slot of its corners' rows: every row
   // ends up ascending, and the counts themselves track the free slots, so no second per-vertex
-  // array is touched.
-  for (int32_t i = numFaces - 1; i >= 0; --i) {
-    for (int32_t j = 0; j < 3; ++j) {
-      const int32_t v = faces[index_2D_array(i, j, numFaces)] - 1;
-      table[index_2D_array(v, --counts.count[v], numRows)] = i + 1;
+  // array is touched. Corners of other threads' rows go to `elsewhere`, without a branch.
+  Count* count = counts.count.data();
+  for_each_vertex_range(numRows, 3 * int64_t{numFaces}, [&](VertexRange range) {
+    Count elsewhereCount = 0;
+    int32_t elsewhere = 0;
+    for (int32_t i = numFaces - 1; i >= 0; --i) {
+      for (int32_t j = 0; j < 3; ++j) {
+        const int32_t v = faces[index_2D_array(i, j, numFaces)] - 1;
+        const bool own = range.holds(v);
+        const Count slot = --(own ? count[v] : elsewhereCount);
+        *(own ? &table[index_2D_array(v, slot, numRows)] : &elsewhere) = i + 1;
+      }
     }
-  }
+  });
 }
 
 }  // namespace

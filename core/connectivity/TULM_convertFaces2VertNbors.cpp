@@ -1,5 +1,6 @@
 #include "core/connectivity/TULM_convertFaces2VertNbors.h"
 
+#include <atomic>
 #include <vector>
 
 #include "core/connectivity/face_corners.h"
@@ -69,25 +70,31 @@ int32_t AddNeighbors(int32_t p, int32_t q, NeighborRows& rows) {
 }
 
 // Enters the undirected pair (p, q) of 0-based vertices straight into the column-major table,
-// fill[v] being the entries of row v so far, unless row p holds it already (both directions
-// are entered together, so searching row p is enough). Returns false, entering nothing, when
-// one of the rows is full.
+// fill[v] being the entries of row v so far, unless p == q or the pair is there already; only
+// the rows this thread owns (ownP, ownQ) are read or written. Both directions are always
+// entered together, so row p lacks q exactly when row q lacks p: one row owned is enough to
+// decide, and each row ends up in the order the pairs come, whoever owns the other. Returns
+// false when an owned row that the pair would enter is full (a row owned by no one else is
+// then left unchanged).
 template <class Count>
-bool add_neighbour_pair(int32_t p, int32_t q, int32_t numRows, int32_t K, int32_t* table,
-                        Count* fill) {
-  if (p == q) return true;
-  for (int32_t k = 0; k < fill[p]; ++k) {
-    if (table[index_2D_array(p, k, numRows)] == q + 1) return true;
+bool add_neighbour_pair(int32_t p, int32_t q, bool ownP, bool ownQ, int32_t numRows, int32_t K,
+                        int32_t* table, Count* fill) {
+  if (p == q || !(ownP || ownQ)) return true;
+  const int32_t searched = ownP ? p : q;
+  const int32_t sought = ownP ? q : p;
+  for (int32_t k = 0; k < fill[searched]; ++k) {
+    if (table[index_2D_array(searched, k, numRows)] == sought + 1) return true;
   }
-  if (fill[p] == K || fill[q] == K) return false;
-  table[index_2D_array(p, fill[p]++, numRows)] = q + 1;
-  table[index_2D_array(q, fill[q]++, numRows)] = p + 1;
+  if ((ownP && fill[p] == K) || (ownQ && fill[q] == K)) return false;
+  if (ownP) table[index_2D_array(p, fill[p]++, numRows)] = q + 1;
+  if (ownQ) table[index_2D_array(q, fill[q]++, numRows)] = p + 1;
   return true;
 }
 
 // Builds the table straight into its output, K being the largest face-corner count, which is
-// every closed mesh's largest degree; the counts turn into the rows' fill. Returns false when
-// V*K does not fit or a vertex has more neighbours than K, the table then unmade or half built.
+// every closed mesh's largest degree; the counts turn into the rows' fill. Large meshes are
+// built by several threads, each owning the rows of a vertex range. Returns false when V*K does
+// not fit or a vertex has more neighbours than K, the table then unmade or half built.
 template <class Count>
 bool build_in_output(const int32_t* faces, int32_t numFaces, CornerCounts<Count>& counts,
                      const std::function<int32_t*(int32_t K)>& createTable) {
@@ -95,19 +102,27 @@ bool build_in_output(const int32_t* faces, int32_t numFaces, CornerCounts<Count>
   const int32_t K = counts.largest;
   if (int64_t{numRows} * K > INT32_MAX) return false;
   int32_t* table = createTable(K);
-  for (int32_t i = 0; i < 3 * numFaces; ++i) counts.count[faces[i] - 1] = 0;
   Count* fill = counts.count.data();
-  for (int32_t i = 0; i < numFaces; ++i) {
-    const int32_t a = faces[index_2D_array(i, 0, numFaces)] - 1;
-    const int32_t b = faces[index_2D_array(i, 1, numFaces)] - 1;
-    const int32_t c = faces[index_2D_array(i, 2, numFaces)] - 1;
-    if (!add_neighbour_pair(a, b, numRows, K, table, fill) ||
-        !add_neighbour_pair(a, c, numRows, K, table, fill) ||
-        !add_neighbour_pair(b, c, numRows, K, table, fill)) {
-      return false;
+  std::atomic<bool> full{false};
+  for_each_vertex_range(numRows, 3 * int64_t{numFaces}, [&](VertexRange range) {
+    for (int32_t i = 0; i < 3 * numFaces; ++i) {
+      if (range.holds(faces[i] - 1)) fill[faces[i] - 1] = 0;
     }
-  }
-  return true;
+    for (int32_t i = 0; i < numFaces; ++i) {
+      const int32_t a = faces[index_2D_array(i, 0, numFaces)] - 1;
+      const int32_t b = faces[index_2D_array(i, 1, numFaces)] - 1;
+      const int32_t c = faces[index_2D_array(i, 2, numFaces)] - 1;
+      const bool ownA = range.holds(a), ownB = range.holds(b), ownC = range.holds(c);
+      if (!add_neighbour_pair(a, b, ownA, ownB, numRows, K, table, fill) ||
+          !add_neighbour_pair(a, c, ownA, ownC, numRows, K, table, fill) ||
+          !add_neighbour_pair(b, c, ownB, ownC, numRows, K, table, fill)) {
+        full.store(true, std::memory_order_relaxed);
+        return;
+      }
+      if ((i & 4095) == 0 && full.load(std::memory_order_relaxed)) return;
+    }
+  });
+  return !full.load();
 }
 
 }  // namespace

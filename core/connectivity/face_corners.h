@@ -2,11 +2,49 @@
 #ifndef TULM_CORE_CONNECTIVITY_FACE_CORNERS_H
 #define TULM_CORE_CONNECTIVITY_FACE_CORNERS_H
 
+#include <algorithm>
 #include <cstdint>
 
+#include "core/parallel.h"
 #include "core/zeroed_array.h"
 
 namespace tulm {
+
+// Face corners whose reading takes about as long as starting a thread.
+constexpr int64_t kCornerGrain = 131072;
+
+// The vertices [begin, end) whose rows of a table one thread builds. Every thread reads all
+// faces and writes only the rows of its own vertices, in the order one thread would write them,
+// so a table is the same at any thread count.
+struct VertexRange {
+  int32_t begin;
+  int32_t end;
+
+  bool holds(int32_t v) const {
+    return static_cast<uint32_t>(v - begin) < static_cast<uint32_t>(end - begin);
+  }
+};
+
+// Calls body(range) for consecutive ranges covering [0, numVerts), one per thread; one range
+// for small meshes (fewer than two grains of `corners`). Rethrows the exception of the lowest
+// range that threw.
+template <class Body>
+void for_each_vertex_range(int32_t numVerts, int64_t corners, Body body) {
+  const int32_t ranges = corners < 2 * kCornerGrain
+                             ? 1
+                             : static_cast<int32_t>(std::min<int64_t>(
+                                   {thread_count(), corners / kCornerGrain, numVerts}));
+  if (ranges <= 1) {
+    body(VertexRange{0, numVerts});
+    return;
+  }
+  parallel_for(ranges, 1, [&](int32_t first, int32_t last) {
+    for (int32_t r = first; r < last; ++r) {
+      body(VertexRange{static_cast<int32_t>(int64_t{numVerts} * r / ranges),
+                       static_cast<int32_t>(int64_t{numVerts} * (r + 1) / ranges)});
+    }
+  });
+}
 
 template <class Count>
 struct CornerCounts {
@@ -18,9 +56,10 @@ struct CornerCounts {
 using FaceCornerCounts = CornerCounts<int32_t>;
 
 // Counts, for every vertex, the face corners that name it (a face naming a vertex twice
-// counts twice). The work follows the faces, not numVerts: the counters of vertices no face
-// names are never touched. Count is int32_t, or uint8_t for a quarter of the fresh memory
-// when no vertex is named more than 255 times (wrapped tells).
+// counts twice), in vertex ranges on several threads for large meshes. The work follows the
+// faces, not numVerts: the counters of vertices no face names are never touched. Count is int32_t,
+// or uint8_t for a quarter of the fresh memory when no vertex is named more than 255 times (wrapped
+// tells).
 //
 // Inputs:
 //   faces     F x 3 int32, row form, 1-based corners (only the first three columns are read)
