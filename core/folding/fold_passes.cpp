@@ -1,9 +1,7 @@
 #include "core/folding/fold_passes.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
-#include <thread>
 
 #include "core/parallel.h"
 
@@ -19,63 +17,48 @@ constexpr int32_t kBlockGrain = 32;
 
 int32_t block_count(int32_t numFaces) { return (numFaces + kFacesPerBlock - 1) / kFacesPerBlock; }
 
-// A single sum taken block by block in face order, whichever thread evaluated which block:
-// a block's terms are added only once every block before it is in the sum.
-class OrderedSum {
- public:
-  // Waits until the blocks before `block` are in the sum; false when a block before it has
-  // thrown, so that they never will be.
-  bool wait_for(int32_t block) const {
-    while (added_.load(std::memory_order_acquire) != block) {
-      if (abandoned_.load(std::memory_order_relaxed)) return false;
-      std::this_thread::yield();
-    }
-    return true;
+// Evaluates the faces of `block`, marks the flipped ones unless `flipped` is null, and hands
+// each flipped face's term (signed area + offset) to add(term), in face order.
+template <class Add>
+void flip_block(const FoldMesh& mesh, int32_t block, float offset, FlippedFaces* flipped, Add add) {
+  float areas[kFacesPerBlock];
+  const int32_t first = block * kFacesPerBlock;
+  const int32_t count = std::min(mesh.numFaces - first, kFacesPerBlock);
+  signed_face_areas(mesh, first, count, areas);
+  for (int32_t i = 0; i < count; ++i) {
+    if (!isFlipped(areas[i])) continue;
+    add(areas[i] + offset);
+    if (flipped != nullptr) flipped->mark(first + i);
   }
-  // The sum so far, then the sum with `block` in it; wait_for(block) returned true.
-  float sum() const { return sum_; }
-  void set(int32_t block, float sum) {
-    sum_ = sum;
-    added_.store(block + 1, std::memory_order_release);
-  }
-  void abandon() { abandoned_.store(true, std::memory_order_relaxed); }
-
- private:
-  std::atomic<int32_t> added_{0};
-  std::atomic<bool> abandoned_{false};
-  float sum_ = 0.0f;
-};
+}
 
 }  // namespace
 
 float flip_face_pass(const FoldMesh& mesh, float offset, FlippedFaces* flipped) {
-  OrderedSum penalty;
-  // One block per piece: the sum waits on no more than one block of another thread.
-  parallel_for(block_count(mesh.numFaces), kBlockGrain, 1, [&](int32_t begin, int32_t end) {
-    float areas[kFacesPerBlock];
+  const int32_t numBlocks = block_count(mesh.numFaces);
+  float penalty = 0.0f;
+  if (numBlocks < 2 * kBlockGrain || thread_count() == 1) {
+    for (int32_t block = 0; block < numBlocks; ++block) {
+      flip_block(mesh, block, offset, flipped, [&](float term) { penalty = term + penalty; });
+    }
+    return penalty;
+  }
+  // Each block keeps its terms, so that no thread waits on another; the calling thread then
+  // adds them in face order. They are as many as the flipped faces, in small pieces that the
+  // allocator takes from memory it has in use.
+  std::vector<std::vector<float>> terms(numBlocks);
+  parallel_for(numBlocks, kBlockGrain, [&](int32_t begin, int32_t end) {
+    float blockTerms[kFacesPerBlock];
     for (int32_t block = begin; block < end; ++block) {
-      const int32_t first = block * kFacesPerBlock;
-      const int32_t count = std::min(mesh.numFaces - first, kFacesPerBlock);
-      try {
-        signed_face_areas(mesh, first, count, areas);
-      } catch (...) {
-        penalty.abandon();
-        throw;
-      }
-      if (flipped != nullptr) {
-        for (int32_t i = 0; i < count; ++i) {
-          if (isFlipped(areas[i])) flipped->mark(first + i);
-        }
-      }
-      if (!penalty.wait_for(block)) return;
-      float sum = penalty.sum();
-      for (int32_t i = 0; i < count; ++i) {
-        if (isFlipped(areas[i])) sum = (areas[i] + offset) + sum;
-      }
-      penalty.set(block, sum);
+      int32_t count = 0;
+      flip_block(mesh, block, offset, flipped, [&](float term) { blockTerms[count++] = term; });
+      terms[block].assign(blockTerms, blockTerms + count);
     }
   });
-  return penalty.sum();
+  for (const std::vector<float>& block : terms) {
+    for (float term : block) penalty = term + penalty;
+  }
+  return penalty;
 }
 
 float area_change_face_pass(const FoldMesh& mesh, const float* originalAreas, float* areas) {
