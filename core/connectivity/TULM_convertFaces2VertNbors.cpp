@@ -91,6 +91,31 @@ bool add_neighbour_pair(int32_t p, int32_t q, bool ownP, bool ownQ, int32_t numR
   return true;
 }
 
+// Enters the pairs of every face into the rows of `range`; false when one of them is full.
+// Stops early, returning true, once `full` says that another range found a full row. (The
+// arrays come as arguments, not through a lambda's captures: the one-byte fill counts could
+// alias those, and every store would reload them.)
+template <class Range, class Count>
+bool fill_rows(Range range, const int32_t* faces, int32_t numFaces, int32_t numRows, int32_t K,
+               int32_t* table, Count* fill, const std::atomic<bool>& full) {
+  for (int32_t i = 0; i < 3 * numFaces; ++i) {
+    if (range.holds(faces[i] - 1)) fill[faces[i] - 1] = 0;
+  }
+  for (int32_t i = 0; i < numFaces; ++i) {
+    const int32_t a = faces[index_2D_array(i, 0, numFaces)] - 1;
+    const int32_t b = faces[index_2D_array(i, 1, numFaces)] - 1;
+    const int32_t c = faces[index_2D_array(i, 2, numFaces)] - 1;
+    const bool ownA = range.holds(a), ownB = range.holds(b), ownC = range.holds(c);
+    if (!add_neighbour_pair(a, b, ownA, ownB, numRows, K, table, fill) ||
+        !add_neighbour_pair(a, c, ownA, ownC, numRows, K, table, fill) ||
+        !add_neighbour_pair(b, c, ownB, ownC, numRows, K, table, fill)) {
+      return false;
+    }
+    if ((i & 4095) == 0 && full.load(std::memory_order_relaxed)) return true;
+  }
+  return true;
+}
+
 // Builds the table straight into its output, K being the largest face-corner count, which is
 // every closed mesh's largest degree; the counts turn into the rows' fill. Large meshes are
 // built by several threads, each owning the rows of a vertex range. Returns false when V*K does
@@ -104,22 +129,9 @@ bool build_in_output(const int32_t* faces, int32_t numFaces, CornerCounts<Count>
   int32_t* table = createTable(K);
   Count* fill = counts.count.data();
   std::atomic<bool> full{false};
-  for_each_vertex_range(numRows, 3 * int64_t{numFaces}, [&](VertexRange range) {
-    for (int32_t i = 0; i < 3 * numFaces; ++i) {
-      if (range.holds(faces[i] - 1)) fill[faces[i] - 1] = 0;
-    }
-    for (int32_t i = 0; i < numFaces; ++i) {
-      const int32_t a = faces[index_2D_array(i, 0, numFaces)] - 1;
-      const int32_t b = faces[index_2D_array(i, 1, numFaces)] - 1;
-      const int32_t c = faces[index_2D_array(i, 2, numFaces)] - 1;
-      const bool ownA = range.holds(a), ownB = range.holds(b), ownC = range.holds(c);
-      if (!add_neighbour_pair(a, b, ownA, ownB, numRows, K, table, fill) ||
-          !add_neighbour_pair(a, c, ownA, ownC, numRows, K, table, fill) ||
-          !add_neighbour_pair(b, c, ownB, ownC, numRows, K, table, fill)) {
-        full.store(true, std::memory_order_relaxed);
-        return;
-      }
-      if ((i & 4095) == 0 && full.load(std::memory_order_relaxed)) return;
+  for_each_vertex_range(numRows, 3 * int64_t{numFaces}, [&](auto range) {
+    if (!fill_rows(range, faces, numFaces, numRows, K, table, fill, full)) {
+      full.store(true, std::memory_order_relaxed);
     }
   });
   return !full.load();

@@ -25,9 +25,14 @@ struct VertexRange {
   }
 };
 
-// Calls body(range) for consecutive ranges covering [0, numVerts), one per thread; one range
-// for small meshes (fewer than two grains of `corners`). Rethrows the exception of the lowest
-// range that threw.
+// Every vertex, when one thread builds the whole table: the tests of ownership vanish.
+struct AllVertices {
+  bool holds(int32_t /*v*/) const { return true; }
+};
+
+// Calls body(range) for consecutive ranges covering [0, numVerts), one per thread, or
+// body(AllVertices{}) on the calling thread for small meshes (fewer than two grains of
+// `corners`) or one thread. Rethrows the exception of the lowest range that threw.
 template <class Body>
 void for_each_vertex_range(int32_t numVerts, int64_t corners, Body body) {
   const int32_t ranges = corners < 2 * kCornerGrain
@@ -35,7 +40,7 @@ void for_each_vertex_range(int32_t numVerts, int64_t corners, Body body) {
                              : static_cast<int32_t>(std::min<int64_t>(
                                    {thread_count(), corners / kCornerGrain, numVerts}));
   if (ranges <= 1) {
-    body(VertexRange{0, numVerts});
+    body(AllVertices{});
     return;
   }
   parallel_for(ranges, 1, [&](int32_t first, int32_t last) {
