@@ -33,6 +33,13 @@
 #define TULM_PREFETCH(address) ((void)(address))
 #endif
 
+// Defined where the SSE2 intrinsics of <emmintrin.h> can be used (every x86-64 compiler, and
+// 32-bit x86 built for SSE2): lanes of IEEE single and double operations, each rounded as the
+// scalar operation is, so a routine may take them without changing a bit.
+#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+#define TULM_HAVE_SSE2 1
+#endif
+
 // Marks a function that a shared library exports (TULM_SHARED_EXPORT, while building the
 // library) or that its users import (TULM_SHARED_IMPORT). Windows DLLs export only what is
 // marked; elsewhere the library is compiled with hidden visibility and the mark makes the
