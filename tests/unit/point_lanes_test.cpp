@@ -1,7 +1,7 @@
-// The measures computed four values at a time in lanes and by their scalar code: the same
+// The measures computed several values at a time in lanes and by their scalar code: the same
 // bits on meshes with values that round, cancel, overflow and are not numbers, and the same
-// message at a bad index wherever it falls among four. Where the processor has no lanes both
-// runs take the scalar code.
+// message at a bad index wherever it falls among the lanes. Where the processor has no lanes
+// both runs take the scalar code.
 #include "core/measures/point_lanes.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <initializer_list>
 #include <limits>
 #include <random>
 #include <string>
@@ -84,6 +85,21 @@ HardMesh hard_mesh(int32_t V, int32_t F, int32_t K, unsigned seed) {
   return m;
 }
 
+// The smoothing of the first D rows of the data at each scale, one after another.
+std::vector<float> smooth(const HardMesh& m, int32_t D, std::initializer_list<float> scales) {
+  std::vector<float> out;
+  for (float s : scales) {
+    std::vector<float> rows(size_t(D) * m.V), smoothed(size_t(D) * m.V);
+    for (int32_t v = 0; v < m.V; ++v) {
+      for (int32_t d = 0; d < D; ++d) rows[d + size_t(D) * v] = m.data[d + 3 * size_t(v)];
+    }
+    tulm::TULM_gaussianSmoothVertexData(m.columnVertices.data(), m.V, m.nbors.data(), m.K,
+                                        rows.data(), D, s, smoothed.data());
+    out.insert(out.end(), smoothed.begin(), smoothed.end());
+  }
+  return out;
+}
+
 struct Measure {
   const char* name;
   std::function<std::vector<float>(const HardMesh&)> run;
@@ -109,6 +125,15 @@ const Measure kMeasures[] = {
                                             distSq.data());
        return distSq;
      }},
+    // Scales whose weights are mostly 1, spread, mostly 0 and all 0 (below e^-104).
+    {"smoothing D=1",
+     [](const HardMesh& m) {
+       return smooth(m, 1, {0.3f, 1e-3f, 1e-5f});
+     }},
+    {"smoothing D=3",
+     [](const HardMesh& m) {
+       return smooth(m, 3, {0.3f, 1e-2f, 1e-30f});
+     }},
 };
 
 std::vector<uint32_t> bits(const std::vector<float>& values) {
@@ -129,7 +154,8 @@ TEST_F(PointLanes, GiveTheScalarBitsOnHardValues) {
   // Sizes around multiples of four, and K below, at and above four.
   const struct {
     int32_t V, F, K;
-  } sizes[] = {{1, 1, 1}, {5, 3, 3}, {9, 7, 4}, {33, 66, 6}, {100, 201, 7}, {1000, 2003, 9}};
+  } sizes[] = {{1, 1, 1},     {5, 3, 3},       {9, 7, 4},        {33, 66, 6},
+               {100, 201, 7}, {1000, 2003, 9}, {300, 50, 1100}};
   for (const auto& size : sizes) {
     for (unsigned seed : {1u, 2u, 3u}) {
       const HardMesh m = hard_mesh(size.V, size.F, size.K, seed);
@@ -183,6 +209,30 @@ TEST_F(PointLanes, BadIndexAnywhereAmongFourEndsTheCallAsTheScalarCodeDoes) {
         EXPECT_EQ(message(call), scalar) << "bad entry " << bad << " at " << at;
         EXPECT_NE(scalar, "no error");
       }
+    }
+  }
+}
+
+// The smoothing reads a column up to its first entry below 1: a bad entry ends the call only
+// there, in vertex order, with many vertices before it made together.
+TEST_F(PointLanes, BadNeighbourOfTheSmoothingEndsTheCallAsTheScalarCodeDoes) {
+  HardMesh m = hard_mesh(2000, 1, 6, 9);
+  for (int32_t& n : m.nbors) n = n == 0 ? 1 : n;
+  std::vector<float> out(3 * size_t(m.V));
+  for (int32_t at : {0, 5, 6, 1500 * 6 + 3, 2000 * 6 - 1}) {
+    for (int32_t bad : {2001, 0}) {
+      std::vector<int32_t> nbors = m.nbors;
+      nbors[at] = bad;
+      nbors[at + 6 < 2000 * 6 ? at + 6 : 0] = 2002;  // a later bad entry, or an earlier one
+      const auto call = [&] {
+        tulm::TULM_gaussianSmoothVertexData(m.columnVertices.data(), m.V, nbors.data(), m.K,
+                                            m.data.data(), 3, 1e-3f, out.data());
+      };
+      tulm::set_point_lanes_enabled(false);
+      const std::string scalar = message(call);
+      tulm::set_point_lanes_enabled(true);
+      EXPECT_EQ(message(call), scalar) << "entry " << bad << " at " << at;
+      EXPECT_NE(scalar, "no error");
     }
   }
 }
