@@ -41,10 +41,11 @@
 #endif
 
 // Defined where a function can be compiled for AVX2 alone (TULM_TARGET_AVX2 before it) and
-// the processor asked whether it has AVX2 (TULM_PROCESSOR_HAS_AVX2()): GCC and Clang on x86.
-// Only AVX2 is named, never FMA, so such a function rounds every operation as written.
+// the processor asked whether it has AVX2 (TULM_PROCESSOR_HAS_AVX2()): GCC and Clang on x86,
+// but not for Windows, where GCC may keep 32-byte vectors on a stack aligned to 16 bytes. Only
+// AVX2 is named, never FMA, so such a function rounds every operation as written.
 #if defined(TULM_HAVE_SSE2) && (defined(__GNUC__) || defined(__clang__)) && \
-    (defined(__x86_64__) || defined(__i386__))
+    (defined(__x86_64__) || defined(__i386__)) && !defined(_WIN32)
 #define TULM_HAVE_AVX2_TARGET 1
 #define TULM_TARGET_AVX2 __attribute__((target("avx2")))
 #define TULM_PROCESSOR_HAS_AVX2() (__builtin_cpu_supports("avx2") != 0)

@@ -454,13 +454,13 @@ TULM_TARGET_AVX2 inline __m256 rounded_expf_avx2(__m256 x) {
       _mm256_and_ps(_mm256_set_m128(_mm256_cvtpd_ps(high), _mm256_cvtpd_ps(low)), normal);
   const int done = (_mm256_movemask_ps(normal) & rounded) | _mm256_movemask_ps(zero);
   if (done == 255) return results;
-  alignas(32) float in[8], out[8];
-  _mm256_store_ps(in, x);
-  _mm256_store_ps(out, results);
+  float in[8], out[8];
+  _mm256_storeu_ps(in, x);
+  _mm256_storeu_ps(out, results);
   for (int lane = 0; lane < 8; ++lane) {
     if (!(done & (1 << lane))) out[lane] = rounded_expf(in[lane]);
   }
-  return _mm256_load_ps(out);
+  return _mm256_loadu_ps(out);
 }
 #endif
 
