@@ -22,9 +22,10 @@ void set_point_lanes_enabled(bool enabled);
 #if defined(TULM_HAVE_SSE2)
 namespace lanes {
 
-// (x, y, z, 0) from the three floats at p, reading nothing after them.
+// (x, y, z, 0) from the three floats at p, reading nothing after them; p need not be aligned
+// to 8 bytes, which _mm_loadl_epi64 allows and _mm_load_sd does not.
 inline __m128 load_point(const float* p) {
-  const __m128 xy = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(p)));
+  const __m128 xy = _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
   return _mm_movelh_ps(xy, _mm_load_ss(p + 2));
 }
 
