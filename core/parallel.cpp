@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -31,11 +32,11 @@ int environment_thread_count() {
 // What the calling thread and its workers share while they run one parallel_for.
 class Pieces {
  public:
-  Pieces(int32_t n, int threads, int32_t maxPiece, detail::RangeBody run, void* body)
+  Pieces(int32_t n, int threads, detail::RangeBody run, void* body)
       : n_(n),
         // About eight pieces per thread: late or slow threads take fewer.
-        size_(std::max<int32_t>(1, std::min<int64_t>(maxPiece, (int64_t{n} + 8 * threads - 1) /
-                                                                   (int64_t{8} * threads)))),
+        size_(std::max<int32_t>(
+            1, static_cast<int32_t>((int64_t{n} + 8 * threads - 1) / (int64_t{8} * threads)))),
         count_(static_cast<int32_t>((int64_t{n} + size_ - 1) / size_)),
         run_(run),
         body_(body) {}
@@ -99,16 +100,16 @@ void set_thread_count(int count) { threadCountOverride.store(std::max(count, 0))
 
 void set_host_thread_limit(int (*limit)()) { hostThreadLimit.store(limit); }
 
-namespace detail {
-
 int threads_for(int32_t n, int32_t grain) {
   const int32_t chunks = n / std::max<int32_t>(grain, 1);
   if (chunks < 2) return 1;
   return std::min(thread_count(), chunks);
 }
 
-void run_in_pieces(int32_t n, int threads, int32_t maxPiece, RangeBody run, void* body) {
-  Pieces pieces(n, threads, maxPiece, run, body);
+namespace detail {
+
+void run_in_pieces(int32_t n, int threads, RangeBody run, void* body) {
+  Pieces pieces(n, threads, run, body);
   std::vector<std::thread> workers;
   workers.reserve(threads - 1);
   for (int t = 1; t < threads; ++t) {
@@ -121,6 +122,28 @@ void run_in_pieces(int32_t n, int threads, int32_t maxPiece, RangeBody run, void
   pieces.take();
   for (std::thread& worker : workers) worker.join();
   if (pieces.first_error()) std::rethrow_exception(pieces.first_error());
+}
+
+void run_beside(int helpers, LeadBody runLead, void* lead, HelpBody runHelp, void* help) {
+  std::atomic<bool> leadEnded{false};
+  std::vector<std::thread> workers;
+  workers.reserve(helpers > 0 ? helpers : 0);
+  for (int t = 0; t < helpers; ++t) {
+    try {
+      workers.emplace_back(runHelp, help, std::cref(leadEnded));
+    } catch (const std::system_error&) {
+      break;  // lead does the work alone
+    }
+  }
+  std::exception_ptr error;
+  try {
+    runLead(lead);
+  } catch (...) {
+    error = std::current_exception();
+  }
+  leadEnded.store(true, std::memory_order_release);
+  for (std::thread& worker : workers) worker.join();
+  if (error) std::rethrow_exception(error);
 }
 
 }  // namespace detail

@@ -7,6 +7,7 @@
 #ifndef TULM_CORE_PARALLEL_H
 #define TULM_CORE_PARALLEL_H
 
+#include <atomic>
 #include <cstdint>
 #include <type_traits>
 #include <utility>
@@ -30,17 +31,22 @@ void set_thread_count(int count);
 // maxNumCompThreads); null forgets it.
 void set_host_thread_limit(int (*limit)());
 
+// The threads a call of n elements uses, where `grain` elements pay for starting a thread: 1
+// when n is below two grains, else thread_count() but no more than n / grain.
+int threads_for(int32_t n, int32_t grain);
+
 namespace detail {
 
 using RangeBody = void (*)(void* body, int32_t begin, int32_t end);
 
-// The threads parallel_for starts for n elements: 1 when n is below two grains, else
-// thread_count() but no more than n / grain.
-int threads_for(int32_t n, int32_t grain);
+// Runs body on pieces of [0, n) with `threads` threads, the calling thread among them.
+void run_in_pieces(int32_t n, int threads, RangeBody run, void* body);
 
-// Runs body on pieces of [0, n), of at most maxPiece elements, with `threads` threads, the
-// calling thread among them.
-void run_in_pieces(int32_t n, int threads, int32_t maxPiece, RangeBody run, void* body);
+using LeadBody = void (*)(void* lead);
+using HelpBody = void (*)(void* help, const std::atomic<bool>& leadEnded);
+
+// Runs lead on the calling thread and help on up to `helpers` more threads.
+void run_beside(int helpers, LeadBody runLead, void* lead, HelpBody runHelp, void* help);
 
 }  // namespace detail
 
@@ -51,12 +57,11 @@ void run_in_pieces(int32_t n, int threads, int32_t maxPiece, RangeBody run, void
 // take in increasing order as each finishes the last, so a thread that starts late costs
 // little. When a piece throws, no new piece starts; after every running piece ends, the
 // exception of the lowest piece that threw is rethrown on the calling thread: the one a
-// single thread would have met first. maxPiece bounds the pieces, for bodies that hand their
-// results on in order (one range's results wait for the ranges before it).
+// single thread would have met first.
 template <class Body>
-void parallel_for(int32_t n, int32_t grain, int32_t maxPiece, Body&& body) {
+void parallel_for(int32_t n, int32_t grain, Body&& body) {
   if (n <= 0) return;
-  const int threads = detail::threads_for(n, grain);
+  const int threads = threads_for(n, grain);
   if (threads <= 1) {
     body(int32_t{0}, n);
     return;
@@ -65,13 +70,29 @@ void parallel_for(int32_t n, int32_t grain, int32_t maxPiece, Body&& body) {
   const detail::RangeBody run = [](void* b, int32_t begin, int32_t end) {
     (*static_cast<BodyType*>(b))(begin, end);
   };
-  detail::run_in_pieces(n, threads, maxPiece, run,
-                        const_cast<void*>(static_cast<const void*>(&body)));
+  detail::run_in_pieces(n, threads, run, const_cast<void*>(static_cast<const void*>(&body)));
 }
 
-template <class Body>
-void parallel_for(int32_t n, int32_t grain, Body&& body) {
-  parallel_for(n, grain, INT32_MAX, std::forward<Body>(body));
+// Calls lead() on the calling thread while help(leadEnded) runs on threads - 1 more threads (a
+// count from threads_for), and returns once every one has returned; lead's
+// exception, if it throws, is rethrown after that. For work that one thread must take in
+// order (an order-fixed sum) while the others prepare its parts: lead must finish the work
+// alone whatever the helpers do, so it never waits for one. help must not throw, must not call
+// the host, and must return soon after leadEnded turns true.
+template <class Lead, class Help>
+void run_beside(int threads, Lead&& lead, Help&& help) {
+  using LeadType = std::remove_reference_t<Lead>;
+  using HelpType = std::remove_reference_t<Help>;
+  const detail::LeadBody runLead = [](void* l) { (*static_cast<LeadType*>(l))(); };
+  const detail::HelpBody runHelp = [](void* h, const std::atomic<bool>& leadEnded) {
+    (*static_cast<HelpType*>(h))(leadEnded);
+  };
+  if (threads <= 1) {
+    lead();
+    return;
+  }
+  detail::run_beside(threads - 1, runLead, const_cast<void*>(static_cast<const void*>(&lead)),
+                     runHelp, const_cast<void*>(static_cast<const void*>(&help)));
 }
 
 }  // namespace tulm

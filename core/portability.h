@@ -33,6 +33,24 @@
 #define TULM_PREFETCH(address) ((void)(address))
 #endif
 
+// Defined where the SSE2 intrinsics of <emmintrin.h> can be used (every x86-64 compiler, and
+// 32-bit x86 built for SSE2): lanes of IEEE single and double operations, each rounded as the
+// scalar operation is, so a routine may take them without changing a bit.
+#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+#define TULM_HAVE_SSE2 1
+#endif
+
+// Defined where a function can be compiled for AVX2 alone (TULM_TARGET_AVX2 before it) and
+// the processor asked whether it has AVX2 (TULM_PROCESSOR_HAS_AVX2()): GCC and Clang on x86,
+// but not for Windows, where GCC may keep 32-byte vectors on a stack aligned to 16 bytes. Only
+// AVX2 is named, never FMA, so such a function rounds every operation as written.
+#if defined(TULM_HAVE_SSE2) && (defined(__GNUC__) || defined(__clang__)) && \
+    (defined(__x86_64__) || defined(__i386__)) && !defined(_WIN32)
+#define TULM_HAVE_AVX2_TARGET 1
+#define TULM_TARGET_AVX2 __attribute__((target("avx2")))
+#define TULM_PROCESSOR_HAS_AVX2() (__builtin_cpu_supports("avx2") != 0)
+#endif
+
 // Marks a function that a shared library exports (TULM_SHARED_EXPORT, while building the
 // library) or that its users import (TULM_SHARED_IMPORT). Windows DLLs export only what is
 // marked; elsewhere the library is compiled with hidden visibility and the mark makes the

@@ -4,8 +4,10 @@
 #include <atomic>
 #include <cmath>
 #include <thread>
+#include <vector>
 
 #include "core/errors.h"
+#include "core/measures/point_lanes.h"
 #include "core/mesh_arrays.h"
 #include "core/parallel.h"
 
@@ -14,9 +16,7 @@ namespace {
 
 // Faces whose areas take about as long as starting a thread.
 constexpr int32_t kFaceGrain = 32768;
-// Areas made at once before they are added to the total: a buffer that stays in the first
-// level cache, on the stack of the thread that makes them. A thread's range is one block, so
-// that the next thread's areas are ready when the total reaches them.
+// Faces whose areas a helper hands over at once: a slot of 4 KiB.
 constexpr int32_t kAreasPerBlock = 1024;
 
 // Corner j of face i, 0-based, checked against the vertex count.
@@ -47,57 +47,147 @@ float triangle_area(const float* vertices, const int32_t* faces, int32_t i, int3
   return static_cast<float>(0.5 * std::sqrt(static_cast<double>(d)));
 }
 
-// The total in face order, whichever thread makes which areas: a block's areas are added only
-// once every face before the block is in the total, by the thread that made them.
-class OrderedTotal {
- public:
-  // Waits until the faces before `first` are in the total; false when a block before it has
-  // thrown, so that it never will be.
-  bool wait_for(int32_t first) const {
-    while (added_.load(std::memory_order_acquire) != first) {
-      if (abandoned_.load(std::memory_order_relaxed)) return false;
-      std::this_thread::yield();
+// The areas of faces first .. first + count - 1, and the total they make added in face order
+// to `total`; areas goes unwritten when null. Ends the call at the first bad corner.
+float add_areas(const float* vertices, int32_t numVerts, const int32_t* faces, int32_t numFaces,
+                int32_t first, int32_t count, float total, float* areas) {
+  const int32_t end = first + count;
+  int32_t i = first;
+#if defined(TULM_HAVE_SSE2)
+  if (point_lanes_enabled()) {
+    const float* x = vertices;
+    const float* y = vertices + index_2D_array(0, 1, numVerts);
+    const float* z = vertices + index_2D_array(0, 2, numVerts);
+    const int32_t* f0 = faces;
+    const int32_t* f1 = faces + index_2D_array(0, 1, numFaces);
+    const int32_t* f2 = faces + index_2D_array(0, 2, numFaces);
+    for (; i + 4 <= end; i += 4) {
+      if (lanes::any_outside(_mm_loadu_si128(reinterpret_cast<const __m128i*>(f0 + i)), 1,
+                             numVerts) ||
+          lanes::any_outside(_mm_loadu_si128(reinterpret_cast<const __m128i*>(f1 + i)), 1,
+                             numVerts) ||
+          lanes::any_outside(_mm_loadu_si128(reinterpret_cast<const __m128i*>(f2 + i)), 1,
+                             numVerts)) {
+        break;  // the scalar code below ends the call at the bad corner
+      }
+      const auto gather = [i](const float* c, const int32_t* f) {
+        return _mm_setr_ps(c[f[i] - 1], c[f[i + 1] - 1], c[f[i + 2] - 1], c[f[i + 3] - 1]);
+      };
+      const __m128 x0 = gather(x, f0), y0 = gather(y, f0), z0 = gather(z, f0);
+      const __m128 ux = _mm_sub_ps(gather(x, f1), x0), uy = _mm_sub_ps(gather(y, f1), y0),
+                   uz = _mm_sub_ps(gather(z, f1), z0);
+      const __m128 wx = _mm_sub_ps(gather(x, f2), x0), wy = _mm_sub_ps(gather(y, f2), y0),
+                   wz = _mm_sub_ps(gather(z, f2), z0);
+      const __m128 dot =
+          _mm_add_ps(_mm_add_ps(_mm_mul_ps(ux, wx), _mm_mul_ps(uy, wy)), _mm_mul_ps(uz, wz));
+      const __m128 uu =
+          _mm_add_ps(_mm_add_ps(_mm_mul_ps(ux, ux), _mm_mul_ps(uy, uy)), _mm_mul_ps(uz, uz));
+      const __m128 ww =
+          _mm_add_ps(_mm_add_ps(_mm_mul_ps(wx, wx), _mm_mul_ps(wy, wy)), _mm_mul_ps(wz, wz));
+      // max(0, d) is d for d >= 0, -0 and NaN, and 0 below: the scalar code's clamp.
+      const __m128 d =
+          _mm_max_ps(_mm_setzero_ps(), _mm_sub_ps(_mm_mul_ps(uu, ww), _mm_mul_ps(dot, dot)));
+      const __m128 area = lanes::half_root_in_double(d);
+      if (areas != nullptr) _mm_storeu_ps(areas + (i - first), area);
+      float four[4];
+      _mm_storeu_ps(four, area);
+      total = total + four[0];
+      total = total + four[1];
+      total = total + four[2];
+      total = total + four[3];
     }
-    return true;
   }
-  // Adds the areas of faces first .. first + count - 1 in order; wait_for(first) returned true.
-  void add(const float* areas, int32_t first, int32_t count) {
-    float sum = total_;
-    for (int32_t k = 0; k < count; ++k) sum = sum + areas[k];
-    total_ = sum;
-    added_.store(first + count, std::memory_order_release);
+#endif
+  for (; i < end; ++i) {
+    const float area = triangle_area(vertices, faces, i, numFaces, numVerts);
+    total = total + area;
+    if (areas != nullptr) areas[i - first] = area;
   }
-  void abandon() { abandoned_.store(true, std::memory_order_relaxed); }
-  float total() const { return total_; }
+  return total;
+}
 
- private:
-  std::atomic<int32_t> added_{0};
-  std::atomic<bool> abandoned_{false};
-  float total_ = 0.0f;
-};
+// The state of one slot of areas that helpers fill for the calling thread, in block b's turn:
+// free for b, being written with b's areas, holding them.
+int64_t free_for(int64_t b) { return 3 * b; }
+int64_t writing(int64_t b) { return 3 * b + 1; }
+int64_t holding(int64_t b) { return 3 * b + 2; }
+bool is_writing(int64_t state) { return state % 3 == 1; }
 
 }  // namespace
 
 float TULM_calculateSurfaceArea(const float* vertices, int32_t numVerts, const int32_t* faces,
                                 int32_t numFaces) {
-  OrderedTotal total;
-  parallel_for(numFaces, kFaceGrain, kAreasPerBlock, [&](int32_t begin, int32_t end) {
-    float areas[kAreasPerBlock];
-    for (int32_t first = begin; first < end; first += kAreasPerBlock) {
-      const int32_t count = std::min(end - first, kAreasPerBlock);
-      try {
-        for (int32_t k = 0; k < count; ++k) {
-          areas[k] = triangle_area(vertices, faces, first + k, numFaces, numVerts);
+  const int threads = threads_for(numFaces, kFaceGrain);
+  if (threads <= 1)
+    return add_areas(vertices, numVerts, faces, numFaces, 0, numFaces, 0.0f, nullptr);
+
+  // Block b's areas go to slot b % slotCount. Helpers fill slots ahead of the calling thread,
+  // which adds every block to the total in face order: from its slot when a helper has filled
+  // it, else making the areas itself, never waiting. It then gives the slot to block
+  // b + slotCount, unless a helper is still writing there (for b, or for a block it has
+  // passed): that slot goes on once the helper is done.
+  const int32_t blocks = numFaces / kAreasPerBlock + (numFaces % kAreasPerBlock != 0);
+  const int32_t slotCount = 2 * threads + 2;
+  std::vector<float> slots(size_t(slotCount) * kAreasPerBlock);
+  std::vector<std::atomic<int64_t>> state(slotCount);
+  for (int32_t s = 0; s < slotCount; ++s) state[s].store(free_for(s));
+  std::atomic<int32_t> nextBlock{0};  // the next block a helper takes
+  std::atomic<int32_t> passed{0};     // the blocks in the total
+  const auto first_face = [](int32_t b) { return b * kAreasPerBlock; };
+  const auto block_size = [&](int32_t b) {
+    return std::min(kAreasPerBlock, numFaces - first_face(b));
+  };
+  const auto slot_areas = [&](int32_t b) {
+    return slots.data() + size_t(b % slotCount) * kAreasPerBlock;
+  };
+
+  float total = 0.0f;
+  const auto lead = [&] {
+    for (int32_t b = 0; b < blocks; passed.store(++b, std::memory_order_release)) {
+      std::atomic<int64_t>& slot = state[b % slotCount];
+      int64_t seen = slot.load(std::memory_order_acquire);
+      for (;;) {
+        if (seen == holding(b)) {
+          const float* areas = slot_areas(b);
+          for (int32_t k = 0; k < block_size(b); ++k) total = total + areas[k];
+          slot.store(free_for(b + slotCount), std::memory_order_release);
+          break;
         }
-      } catch (...) {
-        total.abandon();
-        throw;
+        if (is_writing(seen) ||
+            slot.compare_exchange_weak(seen, free_for(b + slotCount), std::memory_order_acq_rel)) {
+          total = add_areas(vertices, numVerts, faces, numFaces, first_face(b), block_size(b),
+                            total, nullptr);
+          break;
+        }
       }
-      if (!total.wait_for(first)) return;
-      total.add(areas, first, count);
     }
-  });
-  return total.total();
+  };
+  const auto help = [&](const std::atomic<bool>& leadEnded) {
+    for (;;) {
+      const int32_t b = nextBlock.fetch_add(1, std::memory_order_relaxed);
+      if (b >= blocks) return;
+      std::atomic<int64_t>& slot = state[b % slotCount];
+      int64_t seen = slot.load(std::memory_order_acquire);
+      while (seen < free_for(b) && passed.load(std::memory_order_relaxed) <= b &&
+             !leadEnded.load(std::memory_order_relaxed)) {
+        std::this_thread::yield();
+        seen = slot.load(std::memory_order_acquire);
+      }
+      if (seen != free_for(b) ||
+          !slot.compare_exchange_strong(seen, writing(b), std::memory_order_acq_rel)) {
+        continue;  // the calling thread has passed block b
+      }
+      try {
+        add_areas(vertices, numVerts, faces, numFaces, first_face(b), block_size(b), 0.0f,
+                  slot_areas(b));
+      } catch (...) {
+        return;  // the calling thread meets the bad corner itself, in face order
+      }
+      slot.store(holding(b), std::memory_order_release);
+    }
+  };
+  run_beside(threads, lead, help);
+  return total;
 }
 
 }  // namespace tulm

@@ -9,6 +9,12 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/portability.h"
+
+#if defined(TULM_HAVE_AVX2_TARGET)
+#include <immintrin.h>
+#endif
+
 namespace tulm {
 namespace detail {
 
@@ -384,6 +390,79 @@ inline float rounded_expf(float x) {
   if (try_rounded_expf(x, &result)) return result;
   return detail::exp_rare_cases(x);
 }
+
+#if defined(TULM_HAVE_AVX2_TARGET)
+namespace detail {
+
+// approximate_exp of four doubles, each lane through the same double operations.
+TULM_TARGET_AVX2 inline __m256d approximate_exp_avx2(__m256d x) {
+  const __m256d roundToInteger = _mm256_set1_pd(kExpRoundToInteger);
+  const __m256d z = _mm256_mul_pd(x, _mm256_set1_pd(kExpTableSizeOverLn2));
+  const __m256d shifted = _mm256_add_pd(z, roundToInteger);
+  const __m256d k = _mm256_sub_pd(shifted, roundToInteger);
+  const __m256d r = _mm256_sub_pd(z, k);
+  const __m256d poly = _mm256_add_pd(
+      _mm256_set1_pd(1.0),
+      _mm256_mul_pd(r, _mm256_add_pd(_mm256_set1_pd(kExpCoefficient1),
+                                     _mm256_mul_pd(r, _mm256_set1_pd(kExpCoefficient2)))));
+  const __m256i kBits = _mm256_castpd_si256(shifted);
+  const __m256i exponent = _mm256_slli_epi64(_mm256_srli_epi64(kBits, kExpTableBits), 52);
+  const __m128i lowBits = _mm256_castsi256_si128(kBits);
+  const __m128i highBits = _mm256_extracti128_si256(kBits, 1);
+  const __m128d lowEntries = _mm_loadh_pd(
+      _mm_load_sd(&kTwoToTheJOver1024[_mm_cvtsi128_si32(lowBits) & (kExpTableSize - 1)]),
+      &kTwoToTheJOver1024[_mm_extract_epi32(lowBits, 2) & (kExpTableSize - 1)]);
+  const __m128d highEntries = _mm_loadh_pd(
+      _mm_load_sd(&kTwoToTheJOver1024[_mm_cvtsi128_si32(highBits) & (kExpTableSize - 1)]),
+      &kTwoToTheJOver1024[_mm_extract_epi32(highBits, 2) & (kExpTableSize - 1)]);
+  const __m256d entry = _mm256_set_m128d(highEntries, lowEntries);
+  return _mm256_mul_pd(_mm256_castsi256_pd(_mm256_add_epi64(_mm256_castpd_si256(entry), exponent)),
+                       poly);
+}
+
+// rounds_as_exp of four doubles, as bits 0..3. The difference of the dropped bits (below 2^29)
+// with the midpoint's exceeds the margin, unsigned, when it is negative or above it, signed.
+TULM_TARGET_AVX2 inline int rounds_as_exp_avx2(__m256d y) {
+  const __m256i dropped = _mm256_and_si256(
+      _mm256_castpd_si256(y), _mm256_set1_epi64x(static_cast<int64_t>(kExpDroppedBits)));
+  const __m256i offset = _mm256_sub_epi64(
+      dropped,
+      _mm256_set1_epi64x(static_cast<int64_t>(kExpDroppedBitsAtMidpoint - kExpMidpointMargin)));
+  const __m256i far =
+      _mm256_or_si256(_mm256_cmpgt_epi64(offset, _mm256_set1_epi64x(2 * kExpMidpointMargin)),
+                      _mm256_cmpgt_epi64(_mm256_setzero_si256(), offset));
+  return _mm256_movemask_pd(_mm256_castsi256_pd(far));
+}
+
+}  // namespace detail
+
+// rounded_expf of each of eight floats: the lanes that try_rounded_expf takes without calling
+// go through its operations four at a time, the others through rounded_expf. For callers that
+// have checked TULM_PROCESSOR_HAS_AVX2().
+TULM_TARGET_AVX2 inline __m256 rounded_expf_avx2(__m256 x) {
+  const __m256 normal =
+      _mm256_and_ps(_mm256_cmp_ps(x, _mm256_set1_ps(detail::kExpSmallestNormalInput), _CMP_GT_OQ),
+                    _mm256_cmp_ps(x, _mm256_set1_ps(detail::kExpAboveOverflow), _CMP_LT_OQ));
+  const __m256 zero = _mm256_cmp_ps(x, _mm256_set1_ps(detail::kExpBelowUnderflow), _CMP_LE_OQ);
+  // Lanes outside the normal range go through with 0, and are replaced below.
+  const __m256 inputs = _mm256_and_ps(x, normal);
+  const __m256d low = detail::approximate_exp_avx2(_mm256_cvtps_pd(_mm256_castps256_ps128(inputs)));
+  const __m256d high =
+      detail::approximate_exp_avx2(_mm256_cvtps_pd(_mm256_extractf128_ps(inputs, 1)));
+  const int rounded = detail::rounds_as_exp_avx2(low) | (detail::rounds_as_exp_avx2(high) << 4);
+  const __m256 results =
+      _mm256_and_ps(_mm256_set_m128(_mm256_cvtpd_ps(high), _mm256_cvtpd_ps(low)), normal);
+  const int done = (_mm256_movemask_ps(normal) & rounded) | _mm256_movemask_ps(zero);
+  if (done == 255) return results;
+  float in[8], out[8];
+  _mm256_storeu_ps(in, x);
+  _mm256_storeu_ps(out, results);
+  for (int lane = 0; lane < 8; ++lane) {
+    if (!(done & (1 << lane))) out[lane] = rounded_expf(in[lane]);
+  }
+  return _mm256_loadu_ps(out);
+}
+#endif
 
 }  // namespace tulm
 

@@ -109,6 +109,35 @@ TEST_F(Threads, TheExceptionOfTheLowestFailingRangeEndsTheLoop) {
   }
 }
 
+TEST_F(Threads, RunBesideLeadsOnTheCallingThreadAndRethrowsOnceTheHelpersHaveEnded) {
+  for (int threads : {1, 2, 7}) {
+    std::atomic<int> helping{0}, helped{0};
+    std::thread::id leadThread;
+    const auto help = [&](const std::atomic<bool>& leadEnded) {
+      ++helping;
+      while (!leadEnded.load()) std::this_thread::yield();
+      ++helped;
+    };
+    tulm::run_beside(
+        threads, [&] { leadThread = std::this_thread::get_id(); }, help);
+    EXPECT_EQ(leadThread, std::this_thread::get_id());
+    EXPECT_EQ(helped.load(), threads - 1) << "every helper ended before the call returned";
+    try {
+      tulm::run_beside(
+          threads,
+          [&] {
+            while (helping.load() < 2 * (threads - 1)) std::this_thread::yield();
+            throw std::runtime_error("lead");
+          },
+          help);
+      ADD_FAILURE() << "nothing thrown at " << threads << " threads";
+    } catch (const std::runtime_error& error) {
+      EXPECT_STREQ(error.what(), "lead");
+      EXPECT_EQ(helped.load(), 2 * (threads - 1)) << threads << " threads";
+    }
+  }
+}
+
 // The icosphere subdivided 7 times, moved a little: every routine below has many grains of
 // work there, so 2 and 7 threads really share it.
 struct BigMesh {

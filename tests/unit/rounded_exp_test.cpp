@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <vector>
 
 namespace {
 
@@ -145,3 +146,43 @@ TEST(RoundedExpf, TableEntriesAreTheNearestDoubles) {
 }
 
 }  // namespace
+
+#if defined(TULM_HAVE_AVX2_TARGET)
+TULM_TARGET_AVX2 void rounded_expf_of_eight(const float* x, float* result) {
+  _mm256_storeu_ps(result, tulm::rounded_expf_avx2(_mm256_loadu_ps(x)));
+}
+
+// Every lane, whichever path it takes and whatever its neighbours take: the known values, the
+// edges of the ranges, inputs that need the exact path, and floats spread over every exponent.
+TEST(RoundedExpfAvx2, GivesTheBitsOfRoundedExpfInEveryLane) {
+  if (!TULM_PROCESSOR_HAS_AVX2()) GTEST_SKIP() << "no AVX2 on this processor";
+  std::vector<float> inputs = {std::numeric_limits<float>::quiet_NaN(),
+                               -std::numeric_limits<float>::quiet_NaN(),
+                               -0x1p-25f,
+                               -0x1p-27f,
+                               -87.0f,
+                               std::nextafter(-87.0f, 0.0f),
+                               -104.0f,
+                               std::nextafter(-104.0f, 0.0f),
+                               89.0f,
+                               std::nextafter(89.0f, 0.0f),
+                               std::numeric_limits<float>::denorm_min(),
+                               -std::numeric_limits<float>::denorm_min()};
+  for (const Known& known : kKnown) inputs.push_back(known.x);
+  for (uint64_t pattern = 0; pattern < (uint64_t{1} << 32); pattern += 4099) {
+    float x;
+    const uint32_t word = static_cast<uint32_t>(pattern);
+    std::memcpy(&x, &word, sizeof x);
+    inputs.push_back(x);
+  }
+  while (inputs.size() % 8 != 0) inputs.push_back(0.0f);
+  for (size_t i = 0; i < inputs.size(); i += 8) {
+    float lanes[8];
+    rounded_expf_of_eight(&inputs[i], lanes);
+    for (size_t k = 0; k < 8; ++k) {
+      ASSERT_EQ(bits_of(lanes[k]), bits_of(rounded_expf(inputs[i + k])))
+          << "x = " << inputs[i + k] << " (bits " << std::hex << bits_of(inputs[i + k]) << ")";
+    }
+  }
+}
+#endif

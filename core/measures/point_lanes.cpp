@@ -1,0 +1,18 @@
+#include "core/measures/point_lanes.h"
+
+#include <atomic>
+
+namespace tulm {
+namespace {
+
+std::atomic<bool> pointLanesEnabled{true};
+
+}  // namespace
+
+bool point_lanes_enabled() { return pointLanesEnabled.load(std::memory_order_relaxed); }
+
+void set_point_lanes_enabled(bool enabled) {
+  pointLanesEnabled.store(enabled, std::memory_order_relaxed);
+}
+
+}  // namespace tulm

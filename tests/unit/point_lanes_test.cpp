@@ -1,0 +1,240 @@
+// The measures computed several values at a time in lanes and by their scalar code: the same
+// bits on meshes with values that round, cancel, overflow and are not numbers, and the same
+// message at a bad index wherever it falls among the lanes. Where the processor has no lanes
+// both runs take the scalar code.
+#include "core/measures/point_lanes.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <initializer_list>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/errors.h"
+#include "core/measures/TULM_calculateSurfaceArea.h"
+#include "core/measures/TULM_computeMeshFaceAreas.h"
+#include "core/measures/TULM_computeVertexDistSq2Nbors.h"
+#include "core/measures/TULM_gaussianSmoothVertexData.h"
+#include "core/parallel.h"
+
+namespace {
+
+class PointLanes : public testing::Test {
+ protected:
+  void SetUp() override { tulm::set_thread_count(1); }
+  void TearDown() override {
+    tulm::set_point_lanes_enabled(true);
+    tulm::set_thread_count(0);
+  }
+};
+
+// A random mesh on V vertices whose coordinates mix ordinary values with ones that overflow
+// when squared, vanish when squared, are infinite or NaN, and with repeated points (degenerate
+// faces, zero distances); F faces of random corners; a K x V table with empty slots anywhere.
+struct HardMesh {
+  int32_t V, F, K;
+  std::vector<float> columnVertices, rowVertices;  // 3 x V, V x 3
+  std::vector<int32_t> columnFaces, rowFaces;      // 3 x F, F x 3
+  std::vector<int32_t> nbors;                      // K x V
+  std::vector<float> data;                         // 3 x V
+};
+
+HardMesh hard_mesh(int32_t V, int32_t F, int32_t K, unsigned seed) {
+  std::mt19937 random(seed);
+  std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+  std::uniform_int_distribution<int> kind(0, 19);
+  const float inf = std::numeric_limits<float>::infinity();
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  HardMesh m{V, F, K, {}, {}, {}, {}, {}, {}};
+  m.columnVertices.resize(3 * size_t(V));
+  for (int32_t v = 0; v < V; ++v) {
+    for (int c = 0; c < 3; ++c) {
+      float x = unit(random);
+      switch (kind(random)) {
+        case 0: x *= 3e19f; break;   // squares overflow
+        case 1: x *= 1e-30f; break;  // squares vanish
+        case 2: x = inf; break;
+        case 3: x = -nan; break;
+        case 4: x = v > 0 ? m.columnVertices[3 * (v - 1) + c] : x; break;  // repeated
+        case 5: x = 1.0f + x * 1e-7f; break;                               // cancels
+        default: break;
+      }
+      m.columnVertices[3 * size_t(v) + c] = x;
+    }
+  }
+  std::uniform_int_distribution<int32_t> vertex(1, V);
+  m.columnFaces.resize(3 * size_t(F));
+  for (int32_t& corner : m.columnFaces) corner = vertex(random);
+  m.nbors.resize(size_t(K) * V);
+  for (int32_t& n : m.nbors) n = kind(random) < 3 ? 0 : vertex(random);
+  m.data.resize(3 * size_t(V));
+  for (float& x : m.data) x = unit(random);
+  m.rowVertices.resize(m.columnVertices.size());
+  m.rowFaces.resize(m.columnFaces.size());
+  for (int32_t v = 0; v < V; ++v) {
+    for (int c = 0; c < 3; ++c) m.rowVertices[v + c * size_t(V)] = m.columnVertices[3 * v + c];
+  }
+  for (int32_t i = 0; i < F; ++i) {
+    for (int c = 0; c < 3; ++c) m.rowFaces[i + c * size_t(F)] = m.columnFaces[3 * i + c];
+  }
+  return m;
+}
+
+// The smoothing of the first D rows of the data at each scale, one after another.
+std::vector<float> smooth(const HardMesh& m, int32_t D, std::initializer_list<float> scales) {
+  std::vector<float> out;
+  for (float s : scales) {
+    std::vector<float> rows(size_t(D) * m.V), smoothed(size_t(D) * m.V);
+    for (int32_t v = 0; v < m.V; ++v) {
+      for (int32_t d = 0; d < D; ++d) rows[d + size_t(D) * v] = m.data[d + 3 * size_t(v)];
+    }
+    tulm::TULM_gaussianSmoothVertexData(m.columnVertices.data(), m.V, m.nbors.data(), m.K,
+                                        rows.data(), D, s, smoothed.data());
+    out.insert(out.end(), smoothed.begin(), smoothed.end());
+  }
+  return out;
+}
+
+struct Measure {
+  const char* name;
+  std::function<std::vector<float>(const HardMesh&)> run;
+};
+
+const Measure kMeasures[] = {
+    {"face areas",
+     [](const HardMesh& m) {
+       std::vector<float> areas(m.F);
+       tulm::TULM_computeMeshFaceAreas(m.F, m.columnFaces.data(), m.columnVertices.data(), m.V,
+                                       areas.data());
+       return areas;
+     }},
+    {"total area",
+     [](const HardMesh& m) {
+       return std::vector<float>{
+           tulm::TULM_calculateSurfaceArea(m.rowVertices.data(), m.V, m.rowFaces.data(), m.F)};
+     }},
+    {"squared distances",
+     [](const HardMesh& m) {
+       std::vector<float> distSq(size_t(m.K) * m.V);
+       tulm::TULM_computeVertexDistSq2Nbors(m.K, m.V, m.nbors.data(), m.columnVertices.data(),
+                                            distSq.data());
+       return distSq;
+     }},
+    // Scales whose weights are mostly 1, spread, mostly 0 and all 0 (below e^-104).
+    {"smoothing D=1",
+     [](const HardMesh& m) {
+       return smooth(m, 1, {0.3f, 1e-3f, 1e-5f});
+     }},
+    {"smoothing D=3",
+     [](const HardMesh& m) {
+       return smooth(m, 3, {0.3f, 1e-2f, 1e-30f});
+     }},
+};
+
+std::vector<uint32_t> bits(const std::vector<float>& values) {
+  std::vector<uint32_t> out(values.size());
+  if (!values.empty()) std::memcpy(out.data(), values.data(), values.size() * sizeof(float));
+  return out;
+}
+
+std::vector<float> run_both_ways(const Measure& measure, const HardMesh& m,
+                                 std::vector<float>* scalar) {
+  tulm::set_point_lanes_enabled(false);
+  *scalar = measure.run(m);
+  tulm::set_point_lanes_enabled(true);
+  return measure.run(m);
+}
+
+TEST_F(PointLanes, GiveTheScalarBitsOnHardValues) {
+  // Sizes around multiples of four, and K below, at and above four.
+  const struct {
+    int32_t V, F, K;
+  } sizes[] = {{1, 1, 1},     {5, 3, 3},       {9, 7, 4},        {33, 66, 6},
+               {100, 201, 7}, {1000, 2003, 9}, {300, 50, 1100}};
+  for (const auto& size : sizes) {
+    for (unsigned seed : {1u, 2u, 3u}) {
+      const HardMesh m = hard_mesh(size.V, size.F, size.K, seed);
+      for (const Measure& measure : kMeasures) {
+        std::vector<float> scalar;
+        const std::vector<float> inLanes = run_both_ways(measure, m, &scalar);
+        EXPECT_EQ(bits(inLanes), bits(scalar))
+            << measure.name << ", V = " << size.V << ", F = " << size.F << ", K = " << size.K
+            << ", seed " << seed;
+      }
+    }
+  }
+}
+
+// The message of a call with one bad entry, with lanes or without.
+std::string message(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const tulm::Error& error) {
+    return error.what();
+  }
+  return "no error";
+}
+
+TEST_F(PointLanes, BadIndexAnywhereAmongFourEndsTheCallAsTheScalarCodeDoes) {
+  const HardMesh good = hard_mesh(50, 41, 5, 7);
+  for (int32_t at = 30; at < 41; ++at) {  // every place among four, and the faces after them
+    for (int32_t bad : {0, -3, 51}) {
+      HardMesh m = good;
+      m.columnFaces[3 * at + at % 3] = bad;
+      m.rowFaces[at + (at % 3) * size_t(m.F)] = bad;
+      m.nbors[at + 4] = bad == 0 ? -1 : bad;  // 0 is an empty slot there
+      std::vector<float> out(size_t(m.K) * m.V);
+      const std::function<void()> calls[] = {
+          [&] {
+            tulm::TULM_computeMeshFaceAreas(m.F, m.columnFaces.data(), m.columnVertices.data(), m.V,
+                                            out.data());
+          },
+          [&] {
+            tulm::TULM_calculateSurfaceArea(m.rowVertices.data(), m.V, m.rowFaces.data(), m.F);
+          },
+          [&] {
+            tulm::TULM_computeVertexDistSq2Nbors(m.K, m.V, m.nbors.data(), m.columnVertices.data(),
+                                                 out.data());
+          },
+      };
+      for (const auto& call : calls) {
+        tulm::set_point_lanes_enabled(false);
+        const std::string scalar = message(call);
+        tulm::set_point_lanes_enabled(true);
+        EXPECT_EQ(message(call), scalar) << "bad entry " << bad << " at " << at;
+        EXPECT_NE(scalar, "no error");
+      }
+    }
+  }
+}
+
+// The smoothing reads a column up to its first entry below 1: a bad entry ends the call only
+// there, in vertex order, with many vertices before it made together.
+TEST_F(PointLanes, BadNeighbourOfTheSmoothingEndsTheCallAsTheScalarCodeDoes) {
+  HardMesh m = hard_mesh(2000, 1, 6, 9);
+  for (int32_t& n : m.nbors) n = n == 0 ? 1 : n;
+  std::vector<float> out(3 * size_t(m.V));
+  for (int32_t at : {0, 5, 6, 1500 * 6 + 3, 2000 * 6 - 1}) {
+    for (int32_t bad : {2001, 0}) {
+      std::vector<int32_t> nbors = m.nbors;
+      nbors[at] = bad;
+      nbors[at + 6 < 2000 * 6 ? at + 6 : 0] = 2002;  // a later bad entry, or an earlier one
+      const auto call = [&] {
+        tulm::TULM_gaussianSmoothVertexData(m.columnVertices.data(), m.V, nbors.data(), m.K,
+                                            m.data.data(), 3, 1e-3f, out.data());
+      };
+      tulm::set_point_lanes_enabled(false);
+      const std::string scalar = message(call);
+      tulm::set_point_lanes_enabled(true);
+      EXPECT_EQ(message(call), scalar) << "entry " << bad << " at " << at;
+      EXPECT_NE(scalar, "no error");
+    }
+  }
+}
+
+}  // namespace
