@@ -118,8 +118,8 @@ void compare_3d() {
     builds.push_back(seconds([&] { tree = our_build(reference); }));
     tulm::CapturedDiagnostics diagnostics;
     queriesTime.push_back(seconds([&] {
-      tulm::run_queries(tree->root, queries.columns.data(), Q, 3, ourIndex.data(),
-                        ourDistance.data(), tulm::kIndexMode, diagnostics);
+      tulm::run_queries(*tree, queries.columns.data(), Q, ourIndex.data(), ourDistance.data(),
+                        tulm::kIndexMode, diagnostics);
     }));
     tulm::release_tree(tree);
   }

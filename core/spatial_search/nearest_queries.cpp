@@ -1,11 +1,15 @@
 #include "core/spatial_search/nearest_queries.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <new>
 #include <numeric>
 #include <utility>
 #include <vector>
+
+#include "core/parallel.h"
+#include "core/spatial_search/packed_tree.h"
 
 namespace tulm {
 
@@ -82,46 +86,120 @@ std::vector<int32_t> cache_friendly_order(const double* model, int32_t Q, int32_
   return order;
 }
 
+// The literal search for one row: the descent's candidate, then the last of the nearest
+// matches in pre-order of the radius search around it. Null when nothing matches.
+const node* literal_nearest(const node* root, const double* q, int32_t N, double& distance) {
+  const node* candidate = pointLocation(root, q, N);
+  const double r = calcdistance(candidate->value, q, N) + kSearchSlack;
+  // Walking the result list keeps a match when dist >= its distance, so the last of the
+  // nearest matches in pre-order wins. (Distances from q or to q are the same bits.)
+  const node* best = nullptr;
+  for_each_in_range(root, r, q, N, [&](const node* match, double d) {
+    if (best == nullptr || distance >= d) {
+      best = match;
+      distance = d;
+    }
+  });
+  return best;
+}
+
+void write_answer(double* out, int32_t i, int32_t Q, int32_t N, int16_t mode, uint32_t row,
+                  const double* value) {
+  if (mode == kIndexMode) {
+    out[i] = static_cast<double>(row);
+  } else {
+    for (int32_t k = 0; k < N; ++k) out[i + static_cast<int64_t>(k) * Q] = value[k];
+  }
+}
+
+void write_no_match(double* out, int32_t i, int32_t Q, int32_t N, int16_t mode) {
+  if (mode == kIndexMode) {
+    out[i] = -1;
+  } else {
+    for (int32_t k = 0; k < N; ++k) out[i + static_cast<int64_t>(k) * Q] = -1;
+  }
+}
+
+// Packing the tree costs about as much per point as a few queries save over the literal
+// search; fewer queries than count / kPointsPerQuery take the literal search.
+constexpr int64_t kPointsPerQuery = 64;
+
+// Queries whose work pays for starting a thread.
+constexpr int32_t kQueriesPerGrain = 1024;
+
+// Rows of at most this many coordinates keep their scratch on the stack.
+constexpr int32_t kStackCoordinates = 16;
+
 }  // namespace
 
-void run_queries(const node* root, const double* model, int32_t Q, int32_t N, double* out,
-                 double* dist, int16_t mode, Diagnostics& diagnostics) {
+// Why the packed search gives the literal answer, for a tree whose coordinates and a row whose
+// coordinates all lie within B = coordinate_bound(N) in magnitude (finite, no NaN):
+//
+// Every match of the radius search has r >= its distance, so none is nearer than the smallest
+// distance dmin over all points; the literal answer is the last match at the smallest distance
+// among the matches. It is therefore the packed search's answer once every point p at distance
+// dmin is a match. With s the split dimension of p or of any of its ancestors, p is tested and
+// matched when, in exact arithmetic, |q[s] - p[s]| <= r and r >= dmin: rounding is monotone, so
+// q[s] - r <= p[s] gives q[s] - r rounded <= p[s] (and so on for v - r, v + r, r + q[s]), and
+// an ancestor's split value v lies between p[s] and the side the search enters (the left side
+// holds p[s] <= v, the right side p[s] >= v). r >= dmin holds as r = dc + 0.001 rounded with
+// dc, the candidate's distance, at least dmin.
+//
+// For |q[s] - p[s]| <= r: with D the exact Euclidean distance of q and p and u = 2^-53, each
+// of the N differences, squares and sums and the root rounds with a relative error of at most
+// u (a subtraction that underflows is exact; squares that underflow lose less than 2^-1075
+// each), so dmin >= D (1 - (N + 4) u / 2) - 2^-520 and r >= (dmin + 0.001)(1 - u), hence
+// r - D >= 0.001 (1 - u) - D u (N + 8) / 2 - 2^-520. With D <= 2 B sqrt(N) and
+// B sqrt(N) (N + 8) = 1e12, the middle term is at most 1.2e-4: r > D >= |q[s] - p[s]|. The same
+// bound keeps every sum far from overflow, so no distance is infinite.
+void run_queries(const tree_header& tree, const double* model, int32_t Q, double* out, double* dist,
+                 int16_t mode, Diagnostics& diagnostics) {
+  if (Q <= 0) return;
+  const int32_t N = tree.ndim;
   const std::vector<int32_t> order = cache_friendly_order(model, Q, N);
-  std::vector<double> q(static_cast<size_t>(N));
-  for (int32_t n = 0; n < Q; ++n) {
-    const int32_t i = order.empty() ? n : order[n];
-    for (int32_t k = 0; k < N; ++k) q[k] = model[i + static_cast<int64_t>(k) * Q];
-    const node* candidate = pointLocation(root, q.data(), N);
-    const double r = calcdistance(candidate->value, q.data(), N) + kSearchSlack;
-
-    // Walking the result list keeps a match when dist >= its distance, so the last of the
-    // nearest matches in pre-order wins. (Distances from q or to q are the same bits.)
-    const node* best = nullptr;
-    double bestDistance = 0.0;
-    for_each_in_range(root, r, q.data(), N, [&](const node* match, double d) {
-      if (best == nullptr || bestDistance >= d) {
-        best = match;
-        bestDistance = d;
-      }
-    });
-
-    // Every row without a match prints the same line, so the order of rows is not seen.
-    if (best == nullptr) {
-      if (mode == kIndexMode) {
-        out[i] = -1;
-      } else {
-        for (int32_t k = 0; k < N; ++k) out[i + static_cast<int64_t>(k) * Q] = -1;
-      }
-      diagnostics.print("Null LL\n");
-      continue;
-    }
-    dist[i] = bestDistance;
-    if (mode == kIndexMode) {
-      out[i] = static_cast<double>(best->idx);
-    } else {
-      for (int32_t k = 0; k < N; ++k) out[i + static_cast<int64_t>(k) * Q] = best->value[k];
+  PackedTree packed;
+  if (static_cast<int64_t>(Q) * kPointsPerQuery >= tree.count) {
+    try {
+      packed.pack(tree);
+    } catch (const std::bad_alloc&) {
+      packed = PackedTree();
     }
   }
+
+  std::atomic<int64_t> unmatched{0};
+  parallel_for(Q, kQueriesPerGrain, [&](int32_t begin, int32_t end) {
+    double stackScratch[2 * kStackCoordinates];
+    std::vector<double> heapScratch;
+    double* q = stackScratch;
+    if (N > kStackCoordinates) {
+      heapScratch.resize(2 * static_cast<size_t>(N));
+      q = heapScratch.data();
+    }
+    double* offsets = q + N;
+    int64_t misses = 0;
+    for (int32_t n = begin; n < end; ++n) {
+      const int32_t i = order.empty() ? n : order[n];
+      for (int32_t k = 0; k < N; ++k) q[k] = model[i + static_cast<int64_t>(k) * Q];
+      if (!packed.empty() && packed.admits(q)) {
+        const NearestHit hit = packed.nearest(q, offsets);
+        dist[i] = hit.distance;
+        write_answer(out, i, Q, N, mode, packed.row(hit.position), packed.point(hit.position));
+        continue;
+      }
+      double distance = 0.0;
+      const node* best = literal_nearest(tree.root, q, N, distance);
+      if (best == nullptr) {
+        write_no_match(out, i, Q, N, mode);
+        ++misses;
+        continue;
+      }
+      dist[i] = distance;
+      write_answer(out, i, Q, N, mode, best->idx, best->value);
+    }
+    unmatched += misses;
+  });
+  // Every row without a match prints the same line, so the order of rows is not seen.
+  for (int64_t k = 0; k < unmatched; ++k) diagnostics.print("Null LL\n");
 }
 
 SearchedTree::~SearchedTree() {
