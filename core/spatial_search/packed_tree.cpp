@@ -19,20 +19,13 @@ inline double squared_sum(const double* q, const double* p, int32_t n) {
   return sum;
 }
 
-// The largest sum s for which std::sqrt(s) <= b, so that a sum compares with it as its
-// calcdistance compares with b: sqrt(s) <= b exactly when s <= sum_cut(b), as the rounded
-// square root is non-decreasing. b * b lands within a few doubles of the answer, which the
-// two loops then reach.
-double sum_cut(double b) {
-  if (!(b < INFINITY)) return INFINITY;
-  double s = b * b;
-  while (s > 0.0 && std::sqrt(s) > b) s = std::nextafter(s, 0.0);
-  for (;;) {
-    const double next = std::nextafter(s, INFINITY);
-    if (std::sqrt(next) > b) return s;
-    s = next;
-  }
-}
+// A sum above which the rounded square root is certainly above b: s > sum_cut(b) gives
+// std::sqrt(s) > b. With h half the gap from b to the next double (h <= b 2^-53 for normal b),
+// sqrt(s) rounds to at most b only when s < (b + h)^2 <= b^2 (1 + 2^-52 + 2^-106); b * b rounds
+// to at least b^2 (1 - 2^-53) when b^2 is normal, and the factor 1 + 2^-49 (rounded) lifts that
+// above b^2 (1 + 2^-50). Where b^2 is below 2^-1022, the added 2^-1000 alone exceeds (b + h)^2.
+// A sum at or below the cut may still round above b: its distance is then compared exactly.
+inline double sum_cut(double b) { return b * b * (1 + 0x1p-49) + 0x1p-1000; }
 
 // Branch and bound over the packed pre-order, with the tree's own shape: the subtree of n
 // points at position k holds positions k .. k+n-1, its node at k, its left subtree (n/2
@@ -43,7 +36,8 @@ double sum_cut(double b) {
 // occurs, by never dropping a point that could equal or beat the best so far:
 // - A point is measured by its sum s (calcdistance is std::sqrt(s)); it can only equal or
 //   beat the best distance b when s <= sum_cut(b), and then its distance is taken and
-//   compared exactly: smaller wins, equal wins when its position is later.
+//   compared exactly: smaller wins, equal wins when its position is later. (An infinite b,
+//   before the first point, gives an infinite cut.)
 // - A subtree is skipped only when a lower bound of the sums of all its points exceeds
 //   sum_cut(b): all of them are then strictly farther than b. The bound: offsets[k] holds,
 //   for the points of the subtree, a lower bound of their term (q[k] - p[k])^2 as calcdistance
@@ -60,8 +54,9 @@ class BranchAndBound {
   BranchAndBound(const double* points, int32_t ndim, const double* q, double* offsets)
       : points_(points), ndim_(kDims > 0 ? kDims : ndim), q_(q), offsets_(offsets) {}
 
-  NearestHit run(int32_t count) {
+  NearestHit run(int32_t count, int32_t hint) {
     for (int32_t k = 0; k < ndim_; ++k) offsets_[k] = 0.0;
+    if (hint >= 0 && hint < count) consider(hint, squared_sum(q_, point(hint), ndim_));
     descend(0, count, 0);
     return {best_, bestDistance_};
   }
@@ -85,8 +80,15 @@ class BranchAndBound {
 
   void descend(int32_t position, int32_t n, int32_t dim) {
     if (n <= kBucket) {
-      for (int32_t k = position; k < position + n; ++k) {
-        consider(k, squared_sum(q_, point(k), ndim_));
+      // Most buckets hold no contender: one test for the whole bucket then.
+      double sums[kBucket];
+      double least = INFINITY;
+      for (int32_t k = 0; k < n; ++k) {
+        sums[k] = squared_sum(q_, point(position + k), ndim_);
+        least = std::min(least, sums[k]);
+      }
+      if (least <= cut_) {
+        for (int32_t k = 0; k < n; ++k) consider(position + k, sums[k]);
       }
       return;
     }
@@ -193,13 +195,13 @@ bool PackedTree::admits(const double* q) const {
   return true;
 }
 
-NearestHit PackedTree::nearest(const double* q, double* offsets) const {
+NearestHit PackedTree::nearest(const double* q, double* offsets, int32_t hint) const {
   const int32_t count = static_cast<int32_t>(rows_.size());
   switch (ndim_) {
     case 1: return nearest_on_line(q[0]);
-    case 2: return BranchAndBound<2>(points_.data(), 2, q, offsets).run(count);
-    case 3: return BranchAndBound<3>(points_.data(), 3, q, offsets).run(count);
-    default: return BranchAndBound<0>(points_.data(), ndim_, q, offsets).run(count);
+    case 2: return BranchAndBound<2>(points_.data(), 2, q, offsets).run(count, hint);
+    case 3: return BranchAndBound<3>(points_.data(), 3, q, offsets).run(count, hint);
+    default: return BranchAndBound<0>(points_.data(), ndim_, q, offsets).run(count, hint);
   }
 }
 

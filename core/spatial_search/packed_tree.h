@@ -36,8 +36,10 @@ class PackedTree {
   bool admits(const double* q) const;
 
   // Among the points at the smallest calcdistance from q, the last in pre-order. q must be
-  // admitted; offsets is scratch of ndim doubles.
-  NearestHit nearest(const double* q, double* offsets) const;
+  // admitted; offsets is scratch of ndim doubles. hint, a position or -1, is where the search
+  // starts to look: the answer does not depend on it, its time does (the answer of a
+  // neighbouring query is a good hint).
+  NearestHit nearest(const double* q, double* offsets, int32_t hint) const;
 
   uint32_t row(int32_t position) const { return rows_[position]; }
   const double* point(int32_t position) const {
