@@ -109,8 +109,10 @@ std::vector<int32_t> cache_friendly_order(const double* model, int32_t Q, int32_
       uint32_t key = 0;
       for (int32_t k = 0; k < dims; ++k) {
         const double x = model[i + static_cast<int64_t>(k) * Q];
-        const uint32_t c =
-            static_cast<uint32_t>(std::isfinite(x) ? std::min((x - lo[k]) * scale[k], cells) : 0.0);
+        // NaN, infinities and a span beyond the largest double (where the cell is NaN) go
+        // to the ends or to cell 0, as they come.
+        const double cell = (x - lo[k]) * scale[k];
+        const uint32_t c = static_cast<uint32_t>(cell > cells ? cells : cell >= 0.0 ? cell : 0.0);
         key |= (dims == 3 ? spread_to_thirds(c) : dims == 2 ? spread_to_halves(c) : c) << k;
       }
       keyed[i] = static_cast<uint64_t>(key) << 32 | static_cast<uint32_t>(i);
@@ -161,8 +163,8 @@ void write_no_match(double* out, int32_t i, int32_t Q, int32_t N, int16_t mode) 
   }
 }
 
-// Packing the tree costs about as much per point as a few queries save over the literal
-// search; fewer queries than count / kPointsPerQuery take the literal search.
+// Packing the tree takes time in proportion to its points: with fewer queries than one per
+// kPointsPerQuery points, the literal search alone costs less.
 constexpr int64_t kPointsPerQuery = 64;
 
 // Queries whose work pays for starting a thread.

@@ -21,7 +21,7 @@ inline double squared_sum(const double* q, const double* p, int32_t n) {
 
 // A sum above which the rounded square root is certainly above b: s > sum_cut(b) gives
 // std::sqrt(s) > b. With h half the gap from b to the next double (h <= b 2^-53 for normal b),
-// sqrt(s) rounds to at most b only when s < (b + h)^2 <= b^2 (1 + 2^-52 + 2^-106); b * b rounds
+// sqrt(s) rounds to at most b only when s <= (b + h)^2 <= b^2 (1 + 2^-52 + 2^-106); b * b rounds
 // to at least b^2 (1 - 2^-53) when b^2 is normal, and the factor 1 + 2^-49 (rounded) lifts that
 // above b^2 (1 + 2^-50). Where b^2 is below 2^-1022, the added 2^-1000 alone exceeds (b + h)^2.
 // A sum at or below the cut may still round above b: its distance is then compared exactly.

@@ -191,7 +191,8 @@ Cloud line(int32_t M, int range, double scale, unsigned seed) {
 Cloud with_special_rows(Cloud model) {
   const double specials[][3] = {{NAN, 0, 0},         {0, 0, INFINITY},     {-INFINITY, 1, 1},
                                 {1e300, 0.5, 0.5},   {-1e300, -1e300, 0},  {1e11, 0, 0},
-                                {0.5, 1e-170, 0.25}, {1e-310, -1e-310, 0}, {-0.0, 0.0, -0.0}};
+                                {0.5, 1e-170, 0.25}, {1e-310, -1e-310, 0}, {-0.0, 0.0, -0.0},
+                                {1.5e308, 0, 0},     {-1.5e308, 0, 0}};
   int32_t i = 0;
   for (const auto& special : specials) {
     for (int32_t d = 0; d < model.N; ++d) model.xyz[i + d * model.M] = special[d];
@@ -292,7 +293,7 @@ INSTANTIATE_TEST_SUITE_P(
         QueryCase{"FourDimensionsWithTies", [] { return tulm_test::random_cloud(300, 4, 3, 16); },
                   [] { return quarter_steps(400, 4, 3, 17); }},
         QueryCase{"SpecialRows", [] { return grid(5, 3, 1.0, 18); },
-                  [] { return with_special_rows(quarter_steps(200, 3, 5, 19)); }},
+                  [] { return with_special_rows(quarter_steps(1200, 3, 5, 19)); }},
         QueryCase{"SpecialRowsOnALine", [] { return line(100, 20, 1.0, 20); },
                   [] {
                     Cloud model = line(60, 80, 0.25, 21);
