@@ -284,7 +284,7 @@ tree_header* build_tree(const double* data, int32_t stride, int32_t ndim, int32_
     diagnostics.print(kMemoryMessage);
     return nullptr;
   }
-  *tree = tree_header{nullptr, ndim};
+  *tree = tree_header{nullptr, ndim, n > 0 ? n : 0};
   if (n < 1) return tree.release();
 
   const size_t count = static_cast<size_t>(n);

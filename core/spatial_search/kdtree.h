@@ -47,6 +47,9 @@ struct tree_header {
   // each followed by its coordinates.
   node* root;
   int32_t ndim;
+  // The number of nodes, 0 when root is null; what a search needs to know the tree's shape
+  // from its root alone.
+  int32_t count;
 };
 
 // Builds the tree of rows idx[0..n-1] of the stride x ndim column-major matrix data

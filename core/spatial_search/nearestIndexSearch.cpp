@@ -13,7 +13,7 @@ void nearestIndexSearch(const tree_header& tree, const double* model, int32_t Q,
     scratchDistances.resize(static_cast<size_t>(Q));
     distances = scratchDistances.data();
   }
-  run_queries(tree.root, model, Q, tree.ndim, rows, distances, kIndexMode, diagnostics);
+  run_queries(tree, model, Q, rows, distances, kIndexMode, diagnostics);
   // 0-based rows become 1-based, and a row without match goes from -1 to 0.
   for (int32_t i = 0; i < Q; ++i) rows[i] += 1.0;
 }

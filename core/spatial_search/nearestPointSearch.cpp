@@ -13,7 +13,7 @@ void nearestPointSearch(const tree_header& tree, const double* model, int32_t Q,
     scratchDistances.resize(static_cast<size_t>(Q));
     distances = scratchDistances.data();
   }
-  run_queries(tree.root, model, Q, tree.ndim, points, distances, kPointMode, diagnostics);
+  run_queries(tree, model, Q, points, distances, kPointMode, diagnostics);
 }
 
 }  // namespace tulm

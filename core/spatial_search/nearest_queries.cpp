@@ -1,11 +1,17 @@
 #include "core/spatial_search/nearest_queries.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <memory>
 #include <new>
 #include <numeric>
 #include <utility>
 #include <vector>
+
+#include "core/parallel.h"
+#include "core/portability.h"
+#include "core/spatial_search/packed_tree.h"
 
 namespace tulm {
 
@@ -36,92 +42,217 @@ namespace {
 // search collects every point that could be nearer.
 constexpr double kSearchSlack = 0.001;
 
-// x's low 21 bits spread to every third bit.
-uint64_t spread_bits(uint64_t x) {
-  x &= 0x1fffff;
-  x = (x | x << 32) & 0x1f00000000ffffull;
-  x = (x | x << 16) & 0x1f0000ff0000ffull;
-  x = (x | x << 8) & 0x100f00f00f00f00full;
-  x = (x | x << 4) & 0x10c30c30c30c30c3ull;
-  x = (x | x << 2) & 0x1249249249249249ull;
+// x's low 10 bits spread to every third bit.
+uint32_t spread_to_thirds(uint32_t x) {
+  x &= 0x3ff;
+  x = (x | x << 16) & 0x30000ff;
+  x = (x | x << 8) & 0x300f00f;
+  x = (x | x << 4) & 0x30c30c3;
+  x = (x | x << 2) & 0x9249249;
   return x;
 }
 
-// The model rows along a Morton curve of their first three coordinates, so that consecutive
-// queries walk the same nodes while those are still in cache. Empty when the order is not
-// worth making or there is no memory for it; each row's answer is the same in any order.
+// x's low 15 bits spread to every second bit.
+uint32_t spread_to_halves(uint32_t x) {
+  x &= 0x7fff;
+  x = (x | x << 8) & 0x00ff00ff;
+  x = (x | x << 4) & 0x0f0f0f0f;
+  x = (x | x << 2) & 0x33333333;
+  x = (x | x << 1) & 0x55555555;
+  return x;
+}
+
+// Sorts (key << 32 | row) entries by their 30-bit keys, ties in the order given: an LSD radix
+// sort over three 10-bit digits. spare holds as many entries.
+void sort_by_key(uint64_t* keyed, uint64_t* spare, size_t n) {
+  constexpr int kDigitBits = 10;
+  constexpr uint64_t kDigitMask = (1u << kDigitBits) - 1;
+  for (int shift = 32; shift < 32 + 3 * kDigitBits; shift += kDigitBits) {
+    size_t start[kDigitMask + 2] = {};
+    for (size_t e = 0; e < n; ++e) ++start[((keyed[e] >> shift) & kDigitMask) + 1];
+    for (uint64_t digit = 0; digit <= kDigitMask; ++digit) start[digit + 1] += start[digit];
+    for (size_t e = 0; e < n; ++e) spare[start[(keyed[e] >> shift) & kDigitMask]++] = keyed[e];
+    std::swap(keyed, spare);
+  }
+}
+
+// The model rows along a Morton curve of their first three coordinates (30 bits in all), so
+// that consecutive queries walk the same nodes while those are still in cache and each query's
+// search starts from the answer of the one before. Empty when the order is not worth making
+// or there is no memory for it; each row's answer is the same in any order.
 std::vector<int32_t> cache_friendly_order(const double* model, int32_t Q, int32_t N) {
   constexpr int32_t kWorthSorting = 1024;
-  std::vector<int32_t> order;
-  if (Q < kWorthSorting) return order;
+  if (Q < kWorthSorting) return {};
   try {
-    std::vector<std::pair<uint64_t, int32_t>> keyed(static_cast<size_t>(Q));
-    for (int32_t i = 0; i < Q; ++i) keyed[i] = {0, i};
-    for (int32_t k = 0; k < N && k < 3; ++k) {
+    const int32_t dims = std::min(N, 3);
+    const int32_t bits = 30 / dims;
+    const double cells = static_cast<double>((1u << bits) - 1);
+    double lo[3];
+    double scale[3];
+    for (int32_t k = 0; k < dims; ++k) {
       const double* column = model + static_cast<int64_t>(k) * Q;
-      double lo = INFINITY;
-      double hi = -INFINITY;
+      double low = INFINITY;
+      double high = -INFINITY;
       for (int32_t i = 0; i < Q; ++i) {
         if (std::isfinite(column[i])) {
-          lo = std::min(lo, column[i]);
-          hi = std::max(hi, column[i]);
+          low = std::min(low, column[i]);
+          high = std::max(high, column[i]);
         }
       }
-      const double scale = hi > lo ? 2097151.0 / (hi - lo) : 0.0;
-      for (int32_t i = 0; i < Q; ++i) {
-        const double cell = std::isfinite(column[i]) ? (column[i] - lo) * scale : 0.0;
-        keyed[i].first |= spread_bits(static_cast<uint64_t>(cell)) << k;
-      }
+      lo[k] = low;
+      scale[k] = high > low ? cells / (high - low) : 0.0;
     }
-    std::sort(keyed.begin(), keyed.end());
-    order.resize(static_cast<size_t>(Q));
-    for (int32_t i = 0; i < Q; ++i) order[i] = keyed[i].second;
+    // Filled before read, so left uninitialised: the call pays for no clearing.
+    std::unique_ptr<uint64_t[]> keyed(new uint64_t[Q]);
+    std::unique_ptr<uint64_t[]> spare(new uint64_t[Q]);
+    for (int32_t i = 0; i < Q; ++i) {
+      uint32_t key = 0;
+      for (int32_t k = 0; k < dims; ++k) {
+        const double x = model[i + static_cast<int64_t>(k) * Q];
+        // NaN, infinities and a span beyond the largest double (where the cell is NaN) go
+        // to the ends or to cell 0, as they come.
+        const double cell = (x - lo[k]) * scale[k];
+        const uint32_t c = static_cast<uint32_t>(cell > cells ? cells : cell >= 0.0 ? cell : 0.0);
+        key |= (dims == 3 ? spread_to_thirds(c) : dims == 2 ? spread_to_halves(c) : c) << k;
+      }
+      keyed[i] = static_cast<uint64_t>(key) << 32 | static_cast<uint32_t>(i);
+    }
+    sort_by_key(keyed.get(), spare.get(), static_cast<size_t>(Q));
+    // Three passes leave the sorted entries in spare's first buffer, now keyed's partner.
+    const uint64_t* sorted = spare.get();
+    std::vector<int32_t> order;
+    order.reserve(static_cast<size_t>(Q));
+    for (int32_t i = 0; i < Q; ++i) order.push_back(static_cast<int32_t>(sorted[i] & 0xffffffffu));
+    return order;
   } catch (const std::bad_alloc&) {
-    order.clear();
+    return {};
   }
-  return order;
 }
+
+// The literal search for one row: the descent's candidate, then the last of the nearest
+// matches in pre-order of the radius search around it. Null when nothing matches.
+const node* literal_nearest(const node* root, const double* q, int32_t N, double& distance) {
+  const node* candidate = pointLocation(root, q, N);
+  const double r = calcdistance(candidate->value, q, N) + kSearchSlack;
+  // Walking the result list keeps a match when dist >= its distance, so the last of the
+  // nearest matches in pre-order wins. (Distances from q or to q are the same bits.)
+  const node* best = nullptr;
+  for_each_in_range(root, r, q, N, [&](const node* match, double d) {
+    if (best == nullptr || distance >= d) {
+      best = match;
+      distance = d;
+    }
+  });
+  return best;
+}
+
+void write_answer(double* out, int32_t i, int32_t Q, int32_t N, int16_t mode, uint32_t row,
+                  const double* value) {
+  if (mode == kIndexMode) {
+    out[i] = static_cast<double>(row);
+  } else {
+    for (int32_t k = 0; k < N; ++k) out[i + static_cast<int64_t>(k) * Q] = value[k];
+  }
+}
+
+void write_no_match(double* out, int32_t i, int32_t Q, int32_t N, int16_t mode) {
+  if (mode == kIndexMode) {
+    out[i] = -1;
+  } else {
+    for (int32_t k = 0; k < N; ++k) out[i + static_cast<int64_t>(k) * Q] = -1;
+  }
+}
+
+// Packing the tree takes time in proportion to its points: with fewer queries than one per
+// kPointsPerQuery points, the literal search alone costs less.
+constexpr int64_t kPointsPerQuery = 64;
+
+// Queries whose work pays for starting a thread.
+constexpr int32_t kQueriesPerGrain = 1024;
+
+// How many rows ahead the coordinates of a row are fetched.
+constexpr int32_t kPrefetchDistance = 8;
+
+// Rows of at most this many coordinates keep their scratch on the stack.
+constexpr int32_t kStackCoordinates = 16;
 
 }  // namespace
 
-void run_queries(const node* root, const double* model, int32_t Q, int32_t N, double* out,
-                 double* dist, int16_t mode, Diagnostics& diagnostics) {
+// Why the packed search gives the literal answer, for a tree whose coordinates and a row whose
+// coordinates all lie within B = coordinate_bound(N) in magnitude (finite, no NaN):
+//
+// Every match of the radius search has r >= its distance, so none is nearer than the smallest
+// distance dmin over all points; the literal answer is the last match at the smallest distance
+// among the matches. It is therefore the packed search's answer once every point p at distance
+// dmin is a match. With s the split dimension of p or of any of its ancestors, p is tested and
+// matched when, in exact arithmetic, |q[s] - p[s]| <= r and r >= dmin: rounding is monotone, so
+// q[s] - r <= p[s] gives q[s] - r rounded <= p[s] (and so on for v - r, v + r, r + q[s]), and
+// an ancestor's split value v lies between p[s] and the side the search enters (the left side
+// holds p[s] <= v, the right side p[s] >= v). r >= dmin holds as r = dc + 0.001 rounded with
+// dc, the candidate's distance, at least dmin.
+//
+// For |q[s] - p[s]| <= r: with D the exact Euclidean distance of q and p and u = 2^-53, each
+// of the N differences, squares and sums and the root rounds with a relative error of at most
+// u (a subtraction that underflows is exact; squares that underflow lose less than 2^-1075
+// each), so dmin >= D (1 - (N + 4) u / 2) - 2^-520 and r >= (dmin + 0.001)(1 - u), hence
+// r - D >= 0.001 (1 - u) - D u (N + 8) / 2 - 2^-520. With D <= 2 B sqrt(N) and
+// B sqrt(N) (N + 8) = 1e12, the middle term is at most 1.2e-4: r > D >= |q[s] - p[s]|. The same
+// bound keeps every sum far from overflow, so no distance is infinite.
+void run_queries(const tree_header& tree, const double* model, int32_t Q, double* out, double* dist,
+                 int16_t mode, Diagnostics& diagnostics) {
+  if (Q <= 0) return;
+  const int32_t N = tree.ndim;
   const std::vector<int32_t> order = cache_friendly_order(model, Q, N);
-  std::vector<double> q(static_cast<size_t>(N));
-  for (int32_t n = 0; n < Q; ++n) {
-    const int32_t i = order.empty() ? n : order[n];
-    for (int32_t k = 0; k < N; ++k) q[k] = model[i + static_cast<int64_t>(k) * Q];
-    const node* candidate = pointLocation(root, q.data(), N);
-    const double r = calcdistance(candidate->value, q.data(), N) + kSearchSlack;
-
-    // Walking the result list keeps a match when dist >= its distance, so the last of the
-    // nearest matches in pre-order wins. (Distances from q or to q are the same bits.)
-    const node* best = nullptr;
-    double bestDistance = 0.0;
-    for_each_in_range(root, r, q.data(), N, [&](const node* match, double d) {
-      if (best == nullptr || bestDistance >= d) {
-        best = match;
-        bestDistance = d;
-      }
-    });
-
-    // Every row without a match prints the same line, so the order of rows is not seen.
-    if (best == nullptr) {
-      if (mode == kIndexMode) {
-        out[i] = -1;
-      } else {
-        for (int32_t k = 0; k < N; ++k) out[i + static_cast<int64_t>(k) * Q] = -1;
-      }
-      diagnostics.print("Null LL\n");
-      continue;
-    }
-    dist[i] = bestDistance;
-    if (mode == kIndexMode) {
-      out[i] = static_cast<double>(best->idx);
-    } else {
-      for (int32_t k = 0; k < N; ++k) out[i + static_cast<int64_t>(k) * Q] = best->value[k];
+  PackedTree packed;
+  if (static_cast<int64_t>(Q) * kPointsPerQuery >= tree.count) {
+    try {
+      packed.pack(tree);
+    } catch (const std::bad_alloc&) {
+      packed = PackedTree();
     }
   }
+
+  std::atomic<int64_t> unmatched{0};
+  parallel_for(Q, kQueriesPerGrain, [&](int32_t begin, int32_t end) {
+    double stackScratch[2 * kStackCoordinates];
+    std::vector<double> heapScratch;
+    double* q = stackScratch;
+    if (N > kStackCoordinates) {
+      heapScratch.resize(2 * static_cast<size_t>(N));
+      q = heapScratch.data();
+    }
+    double* offsets = q + N;
+    int64_t misses = 0;
+    int32_t hint = -1;
+    for (int32_t n = begin; n < end; ++n) {
+      const int32_t i = order.empty() ? n : order[n];
+      if (!order.empty() && n + kPrefetchDistance < end) {
+        // Rows in Morton order are scattered in memory: fetch a later row's coordinates now.
+        const int32_t later = order[n + kPrefetchDistance];
+        for (int32_t k = 0; k < N; ++k) TULM_PREFETCH(&model[later + static_cast<int64_t>(k) * Q]);
+      }
+      for (int32_t k = 0; k < N; ++k) q[k] = model[i + static_cast<int64_t>(k) * Q];
+      if (!packed.empty() && packed.admits(q)) {
+        const NearestHit hit = packed.nearest(q, offsets, hint);
+        hint = hit.position;
+        dist[i] = hit.distance;
+        write_answer(out, i, Q, N, mode, packed.row(hit.position), packed.point(hit.position));
+        continue;
+      }
+      double distance = 0.0;
+      const node* best = literal_nearest(tree.root, q, N, distance);
+      if (best == nullptr) {
+        write_no_match(out, i, Q, N, mode);
+        ++misses;
+        continue;
+      }
+      dist[i] = distance;
+      write_answer(out, i, Q, N, mode, best->idx, best->value);
+    }
+    unmatched += misses;
+  });
+  // Every row without a match prints the same line, so the order of rows is not seen.
+  for (int64_t k = 0; k < unmatched; ++k) diagnostics.print("Null LL\n");
 }
 
 SearchedTree::~SearchedTree() {

@@ -20,17 +20,26 @@ constexpr int16_t kIndexMode = 102;
 // result dropped (equal distances keep the right side's). Not necessarily the nearest point.
 const node* pointLocation(const node* root, const double* q, int32_t n);
 
-// For every row i of the Q x N column-major model: the nearest point of the tree and its
-// distance, written to out (index mode: out[i] = 0-based row; point mode: out[i + k*Q] =
-// coordinate k) and dist[i].
+// For every row i of the Q x N column-major model (N = tree.ndim): the nearest point of the
+// tree and its distance, written to out (index mode: out[i] = 0-based row; point mode:
+// out[i + k*Q] = coordinate k) and dist[i].
 //
-// Ties: among the points at the smallest distance, the last one in the pre-order of the
-// radius search wins (for equal points, the one nearer the tree's right). The distance is
-// exact: the radius search scans every point within the descent's candidate distance plus a
-// slack of 0.001 coordinate units, and the slack only widens that set. A row without any
-// match (a NaN in the row) prints "Null LL\n", gets -1 in out and leaves dist[i] as it was.
-void run_queries(const node* root, const double* model, int32_t Q, int32_t N, double* out,
-                 double* dist, int16_t mode, Diagnostics& diagnostics);
+// The answer is the one of the literal search: a descent (pointLocation) to a candidate, then
+// the radius search (for_each_in_range) of every point within the candidate's distance plus a
+// slack of 0.001 coordinate units, keeping the last of its nearest matches in pre-order. Where
+// the tree and the row are finite and of moderate size (PackedTree::coordinate_bound) that is
+// the last in pre-order among all points at the smallest calcdistance (for equal points, the
+// one nearer the tree's right), and a branch-and-bound search over a packed copy of the tree
+// finds it; every other row takes the literal search itself. A row without any match (a NaN
+// in the row) gets -1 in out and leaves dist[i] as it was; after all rows, the calling thread
+// prints "Null LL\n" once for each such row.
+//
+// Large calls share their rows among threads (parallel_for); the results are the same at any
+// thread count. Memory for the packed copy is optional: without it every row takes the literal
+// search. Throws std::bad_alloc only when the scratch of more than 16 coordinates per row
+// cannot be had.
+void run_queries(const tree_header& tree, const double* model, int32_t Q, double* out, double* dist,
+                 int16_t mode, Diagnostics& diagnostics);
 
 // The tree that one nearestPointSearch or nearestIndexSearch call searches: built in the call
 // from its reference matrix, or the kept tree its handle names.

@@ -258,7 +258,7 @@ TEST(TreeHandle, ForgedRegistryAndMadeUpHandlesAreRefused) {
   const Array handle = keep_six_points();
   double value[] = {7, 2};
   tulm::node root{value, 0, 5, nullptr, nullptr};
-  tulm::tree_header lookalike{&root, 2};
+  tulm::tree_header lookalike{&root, 2, 1};
   const Array madeUp = double_scalar(static_cast<double>(reinterpret_cast<intptr_t>(&lookalike)));
 
   const std::string forged = std::to_string(getpid()) + ":1000";

@@ -183,7 +183,7 @@ TEST(RunQueries, NanRowPrintsNullAndGetsMinusOne) {
   double out[4] = {};
   double dist[2] = {};
   tulm::CapturedDiagnostics diagnostics;
-  tulm::run_queries(tree->root, model, 2, 2, out, dist, tulm::kPointMode, diagnostics);
+  tulm::run_queries(*tree, model, 2, out, dist, tulm::kPointMode, diagnostics);
   EXPECT_EQ(diagnostics.printed, "Null LL\n");
   EXPECT_EQ(std::vector<double>(out, out + 4), (std::vector<double>{5, -1, 4, -1}));
   EXPECT_EQ(dist[0], std::sqrt(2.0));
@@ -220,10 +220,10 @@ TEST_P(RandomClouds, NearestAndRadiusMatchBruteForce) {
   }
   std::vector<double> index(Q), point(static_cast<size_t>(Q) * c.N), dist(Q), dist2(Q);
   tulm::CapturedDiagnostics diagnostics;
-  tulm::run_queries(tree->root, model.xyz.data(), Q, c.N, index.data(), dist.data(),
-                    tulm::kIndexMode, diagnostics);
-  tulm::run_queries(tree->root, model.xyz.data(), Q, c.N, point.data(), dist2.data(),
-                    tulm::kPointMode, diagnostics);
+  tulm::run_queries(*tree, model.xyz.data(), Q, index.data(), dist.data(), tulm::kIndexMode,
+                    diagnostics);
+  tulm::run_queries(*tree, model.xyz.data(), Q, point.data(), dist2.data(), tulm::kPointMode,
+                    diagnostics);
   EXPECT_EQ(diagnostics.printed, "");
   for (int32_t i = 0; i < Q; ++i) {
     const std::vector<double> q = model.row(i);
@@ -263,8 +263,8 @@ TEST(RunQueries, ManyQueriesInAnyOrderKeepTheirRows) {
   for (int32_t i = 0; i < model.M; i += 97) model.xyz[i + model.M] = NAN;
   std::vector<double> index(model.M), dist(model.M, 42.0);
   tulm::CapturedDiagnostics diagnostics;
-  tulm::run_queries(tree->root, model.xyz.data(), model.M, 3, index.data(), dist.data(),
-                    tulm::kIndexMode, diagnostics);
+  tulm::run_queries(*tree, model.xyz.data(), model.M, index.data(), dist.data(), tulm::kIndexMode,
+                    diagnostics);
   std::string nullLines;
   for (int32_t i = 0; i < model.M; ++i) {
     if (i % 97 == 0) {
