@@ -3,7 +3,7 @@
 // in 3-D (fixed seed) and the vertices of the icosphere subdivided 7 and 8 times, single
 // coordinates converted to double as the location plug-ins hand them over (points on the unit
 // sphere with many equal coordinates). The builders take turns within every round; medians of
-// the rounds.
+// the rounds. Ours at one thread and at all threads.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/diagnostics.h"
+#include "core/parallel.h"
 #include "core/spatial_search/kdtree.h"
 #include "icosphere.h"
 
@@ -71,7 +72,9 @@ double median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
-double our_build(const Points& points) {
+// threads: 1, or 0 for every processor.
+double our_build(const Points& points, int threads) {
+  tulm::set_thread_count(threads);
   tulm::CapturedDiagnostics diagnostics;
   std::vector<int32_t> idx(static_cast<size_t>(points.count));
   std::iota(idx.begin(), idx.end(), 0);
@@ -85,6 +88,7 @@ double our_build(const Points& points) {
     std::exit(1);
   }
   tulm::release_tree(tree);
+  tulm::set_thread_count(0);
   return time;
 }
 
@@ -144,8 +148,11 @@ void compare(const Points& points, const std::vector<Builder>& builders) {
 }  // namespace
 
 int main() {
+  std::printf("threads: %d; peers single-threaded (neither builds on several)\n",
+              tulm::thread_count());
   const std::vector<Builder> builders = {
-      {"ours, 1 thread", our_build},
+      {"ours, 1 thread", [](const Points& p) { return our_build(p, 1); }},
+      {"ours, all threads", [](const Points& p) { return our_build(p, 0); }},
       {"nanoflann, leaf 10", [](const Points& p) { return nanoflann_build(p, 10); }},
       {"nanoflann, leaf 1", [](const Points& p) { return nanoflann_build(p, 1); }},
       {"FLANN single index, leaf 10", flann_build},

@@ -7,7 +7,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <utility>
 #include <vector>
@@ -133,6 +135,24 @@ struct RankedEntries {
   void swap(int32_t i, int32_t j) { std::swap(entries[i], entries[j]); }
 };
 
+// Per row, a bit: whether the row goes to the right part of the slice being split. Each thread
+// has its own, as neighbouring rows share a word.
+class Sides {
+ public:
+  explicit Sides(size_t rows) : bits_(rows / 64 + 1, 0) {}
+  void set(int32_t row, uint64_t right) {
+    uint64_t& word = bits_[static_cast<uint32_t>(row) >> 6];
+    const int shift = row & 63;
+    word = (word & ~(uint64_t{1} << shift)) | right << shift;
+  }
+  uint64_t right(int32_t row) const {
+    return bits_[static_cast<uint32_t>(row) >> 6] >> (row & 63) & 1;
+  }
+
+ private:
+  std::vector<uint64_t> bits_;
+};
+
 // The construction of build_tree over one block of nodes, filled in pre-order.
 //
 // The literal construction sorts every slice by quicksort and takes the entry at the median
@@ -162,38 +182,56 @@ class FastBuild {
   static size_t node_bytes(int32_t ndim) { return sizeof(node) + ndim * sizeof(double); }
 
   FastBuild(const double* data, int32_t stride, int32_t ndim, const int32_t* idx, int32_t n,
-            void* block)
+            void* block, ParallelRun run)
       : data_(data),
         stride_(stride),
         ndim_(ndim),
         n_(n),
         idx_(idx),
-        block_(static_cast<char*>(block)) {}
+        block_(static_cast<char*>(block)),
+        run_(run),
+        parallel_(run != nullptr && n >= kParallelLeast) {}
 
   node* build(int32_t dim) {
     bool nan = false;
     for (int32_t d = 0; d < ndim_; ++d) {
       for (int32_t e = 0; e < n_; ++e) nan |= std::isnan(key(d, idx_[e]));
     }
-    Slice root(nullptr, 0, n_, dim);
-    root.input.assign(idx_, idx_ + n_);
-    if (nan) {
-      node* tree = build_exactly(root.input, dim, 0);
-      copy_points();
-      return tree;
-    }
-    const size_t listBytes = static_cast<size_t>(2) * ndim_ * n_ * sizeof(Entry);
-    lists_.reset(new Entry[static_cast<size_t>(2) * ndim_ * n_]);
-    advise_huge_pages(lists_.get(), listBytes);
     int32_t largestRow = 0;
     for (int32_t e = 0; e < n_; ++e) largestRow = std::max(largestRow, idx_[e]);
     rows_ = static_cast<size_t>(largestRow) + 1;
-    ranks_.reset(new uint32_t[rows_ * ndim_]);
-    sort_dimensions();
-    sides_.assign(rows_ / 64 + 1, 0);
-    node* tree = build_core(root, 0, 0);
-    copy_points();
-    return tree;
+    topSlices_.emplace_back(nullptr, 0, n_, dim);
+    Slice& root = topSlices_.back();
+    root.input.assign(idx_, idx_ + n_);
+    if (nan) {
+      build_exactly(root.input, dim, 0);
+    } else {
+      const size_t entries = static_cast<size_t>(2) * ndim_ * n_;
+      lists_.reset(new Entry[entries]);
+      advise_huge_pages(lists_.get(), entries * sizeof(Entry));
+      ranks_.reset(new uint32_t[rows_ * ndim_]);
+      advise_huge_pages(ranks_.get(), rows_ * ndim_ * sizeof(uint32_t));
+      in_parallel(ndim_, 1, [this](int32_t begin, int32_t end) {
+        std::unique_ptr<BitsAndRow[]> scratch(new BitsAndRow[2 * static_cast<size_t>(n_)]);
+        advise_huge_pages(scratch.get(), 2 * static_cast<size_t>(n_) * sizeof(BitsAndRow));
+        for (int32_t d = begin; d < end; ++d) sort_dimension(d, scratch.get());
+      });
+      Sides sides(rows_);
+      build_top(root, 0, 0, parallel_ ? kTaskLevels : 0, sides);
+      in_parallel(static_cast<int32_t>(tasks_.size()), 1, [this](int32_t begin, int32_t end) {
+        Sides taskSides(rows_);
+        for (int32_t t = begin; t < end; ++t) {
+          build_core(*tasks_[t].slice, tasks_[t].buffer, tasks_[t].position, taskSides);
+        }
+      });
+    }
+    const int32_t pieces = std::max(1, n_ / kCopyPiece);
+    in_parallel(pieces, 1, [this, pieces](int32_t begin, int32_t end) {
+      const int64_t total = n_;
+      copy_points(static_cast<int32_t>(total * begin / pieces),
+                  static_cast<int32_t>(total * end / pieces));
+    });
+    return node_at(0);
   }
 
  private:
@@ -208,9 +246,9 @@ class FastBuild {
     bool distinct = false;  // its keys along dim are distinct
     // Its rows in the order the literal construction hands them to its quicksort, where kept.
     std::vector<int32_t> input;
-    // Where its keys are not distinct: its entries along dim in ascending order, equal keys
-    // in any order, and by position, how many entries before it have the key of the entry
-    // before them (that is, continue a run of equal keys).
+    // Where its keys are not distinct but few are equal: its entries along dim in ascending
+    // order, equal keys in any order, and by position, how many entries before it have the
+    // key of the entry before them (that is, continue a run of equal keys).
     std::vector<Entry> ascending;
     std::vector<int32_t> runsBefore;
     // Once asked for, its input as entries along dim on the way through that quicksort: sorted
@@ -230,23 +268,19 @@ class FastBuild {
     return lists_.get() + (static_cast<size_t>(buffer) * ndim_ + dim) * n_;
   }
 
-  // Sorts the rows along each dimension into its list in buffer 0, as entries.
-  void sort_dimensions() {
-    const size_t bytes = 2 * static_cast<size_t>(n_) * sizeof(BitsAndRow);
-    std::unique_ptr<BitsAndRow[]> scratch(new BitsAndRow[2 * static_cast<size_t>(n_)]);
-    advise_huge_pages(scratch.get(), bytes);
-    for (int32_t d = 0; d < ndim_; ++d) {
-      BitsAndRow* unsorted = scratch.get();
-      for (int32_t e = 0; e < n_; ++e) unsorted[e] = {ordered_bits(key(d, idx_[e])), idx_[e]};
-      const BitsAndRow* sorted = radix_sort(unsorted, unsorted + n_, static_cast<size_t>(n_));
-      Entry* out = list(0, d);
-      uint32_t* rank = rank_of_row(d);
-      uint32_t r = 0;
-      for (int32_t e = 0; e < n_; ++e) {
-        if (e > 0 && sorted[e].bits != sorted[e - 1].bits) ++r;
-        out[e] = Entry{r} << 32 | static_cast<uint32_t>(sorted[e].row);
-        rank[sorted[e].row] = r;
-      }
+  // Sorts the rows along dim into its list in buffer 0, as entries, and ranks them; scratch
+  // holds 2n entries.
+  void sort_dimension(int32_t dim, BitsAndRow* scratch) {
+    BitsAndRow* unsorted = scratch;
+    for (int32_t e = 0; e < n_; ++e) unsorted[e] = {ordered_bits(key(dim, idx_[e])), idx_[e]};
+    const BitsAndRow* sorted = radix_sort(unsorted, unsorted + n_, static_cast<size_t>(n_));
+    Entry* out = list(0, dim);
+    uint32_t* rank = rank_of_row(dim);
+    uint32_t r = 0;
+    for (int32_t e = 0; e < n_; ++e) {
+      if (e > 0 && sorted[e].bits != sorted[e - 1].bits) ++r;
+      out[e] = Entry{r} << 32 | static_cast<uint32_t>(sorted[e].row);
+      rank[sorted[e].row] = r;
     }
   }
 
@@ -263,46 +297,56 @@ class FastBuild {
   // Fills every node's coordinates, in pre-order: a point's coordinates lie far apart in
   // memory and far from the previous node's, and a loop with nothing else to do keeps many of
   // these reads in flight at once.
-  void copy_points() {
+  void copy_points(int32_t begin, int32_t end) {
     constexpr int32_t kAhead = 16;
-    for (int32_t p = 0; p < n_; ++p) {
-      if (p + kAhead < n_) {
+    for (int32_t p = begin; p < end; ++p) {
+      if (p + kAhead < end) {
         const int32_t ahead = static_cast<int32_t>(node_at(p + kAhead)->idx);
-        for (int32_t k = 0; k < ndim_; ++k)
+        for (int32_t k = 0; k < ndim_; ++k) {
           TULM_PREFETCH(&data_[static_cast<int64_t>(k) * stride_ + ahead]);
+        }
       }
       node* at = node_at(p);
       for (int32_t k = 0; k < ndim_; ++k) at->value[k] = key(k, static_cast<int32_t>(at->idx));
     }
   }
 
+  // Runs body(begin, end) over [0, count) through the caller's parallel loop when the tree is
+  // large enough for threads to pay, else at once on the calling thread.
+  template <class Body>
+  void in_parallel(int32_t count, int32_t, Body body) {
+    if (!parallel_) {
+      body(0, count);
+      return;
+    }
+    run_(
+        count,
+        [](void* context, int32_t begin, int32_t end) {
+          (*static_cast<Body*>(context))(begin, end);
+        },
+        &body);
+  }
+
   node* node_at(size_t position) {
     return reinterpret_cast<node*>(block_ + position * node_bytes(ndim_));
   }
 
-  void set_side(int32_t row, uint64_t right) {
-    uint64_t& word = sides_[static_cast<uint32_t>(row) >> 6];
-    const int shift = row & 63;
-    word = (word & ~(uint64_t{1} << shift)) | right << shift;
-  }
-
-  uint64_t side(int32_t row) const {
-    return sides_[static_cast<uint32_t>(row) >> 6] >> (row & 63) & 1;
-  }
-
-  // The slice's lists are in buffer `buffer` at slice.begin.
-  node* build_core(Slice& slice, int buffer, size_t position) {
+  // The slice's lists are in buffer `buffer` at slice.begin. Splits them into the other
+  // buffer, writes the node and returns its row.
+  int32_t split_slice(Slice& slice, int buffer, size_t position, Sides& sides) {
     const int32_t n = slice.n;
     const int32_t first = slice.begin;
     const Entry* split = list(buffer, slice.dim) + first;
     if (n == 1) {
       write_node(position, row_of(split[0]), slice.dim);
-      return node_at(position);
+      return row_of(split[0]);
     }
     const int32_t m = median_position(n);
-    slice.distinct = true;
-    for (int32_t e = 1; e < n; ++e) slice.distinct &= rank_of(split[e]) != rank_of(split[e - 1]);
-    if (!slice.distinct) slice.ascending.assign(split, split + n);
+    int32_t ties = 0;
+    for (int32_t e = 1; e < n; ++e) ties += rank_of(split[e]) == rank_of(split[e - 1]);
+    slice.distinct = ties == 0;
+    // Where ties are few, many parts of the exact sort hold none and are settled at once.
+    if (!slice.distinct && ties < n / 8) slice.ascending.assign(split, split + n);
     if (!slice.distinct && slice.input.empty() && slice.parent != nullptr &&
         slice.parent->distinct) {
       // Kept for the ties further down: the parent's sorted order is ascending.
@@ -317,14 +361,15 @@ class FastBuild {
     if (medianTied) {
       // The node and the parts as the exact sort gives them; the parts' own literal inputs are
       // made only when a tie further down asks for them.
+      std::lock_guard<std::recursive_mutex> lock(exactMutex_);
       const Entry* sorted = exact_order(slice, m, m + 1);
       nodeRow = row_of(sorted[m]);
-      for (int32_t e = 0; e < m; ++e) set_side(row_of(sorted[e]), 0);
-      for (int32_t e = m + 1; e < n; ++e) set_side(row_of(sorted[e]), 1);
+      for (int32_t e = 0; e < m; ++e) sides.set(row_of(sorted[e]), 0);
+      for (int32_t e = m + 1; e < n; ++e) sides.set(row_of(sorted[e]), 1);
     } else {
       nodeRow = row_of(split[m]);
-      for (int32_t e = 0; e < m; ++e) set_side(row_of(split[e]), 0);
-      for (int32_t e = m + 1; e < n; ++e) set_side(row_of(split[e]), 1);
+      for (int32_t e = 0; e < m; ++e) sides.set(row_of(split[e]), 0);
+      for (int32_t e = m + 1; e < n; ++e) sides.set(row_of(split[e]), 1);
     }
     for (int32_t d = 0; d < ndim_; ++d) {
       Entry* to = list(1 - buffer, d) + first;
@@ -332,24 +377,70 @@ class FastBuild {
         std::copy(split, split + m, to);
         std::copy(split + m + 1, split + n, to + m + 1);
       } else {
-        split_list(list(buffer, d) + first, n, m, nodeRow, to);
+        split_list(list(buffer, d) + first, n, m, nodeRow, sides, to);
       }
     }
     write_node(position, nodeRow, slice.dim);
     node* at = node_at(position);
-    const int32_t next = (slice.dim + 1) % ndim_;
-    Slice left(&slice, first, m, next);
-    at->left = build_core(left, 1 - buffer, position + 1);
-    if (n - m != 1) {
-      Slice right(&slice, first + m + 1, n - m - 1, next);
-      at->right = build_core(right, 1 - buffer, position + 1 + m);
+    at->left = node_at(position + 1);
+    if (n - m != 1) at->right = node_at(position + 1 + m);
+    return nodeRow;
+  }
+
+  // A slice of two or three entries with distinct keys: the node and its leaves at once.
+  bool build_small(const Slice& slice, int buffer, size_t position) {
+    const Entry* split = list(buffer, slice.dim) + slice.begin;
+    for (int32_t e = 1; e < slice.n; ++e) {
+      if (rank_of(split[e]) == rank_of(split[e - 1])) return false;
     }
-    return at;
+    const int32_t next = (slice.dim + 1) % ndim_;
+    write_node(position, row_of(split[1]), slice.dim);
+    write_node(position + 1, row_of(split[0]), next);
+    node_at(position)->left = node_at(position + 1);
+    if (slice.n == 3) {
+      write_node(position + 2, row_of(split[2]), next);
+      node_at(position)->right = node_at(position + 2);
+    }
+    return true;
+  }
+
+  // The subtree of the slice, on the calling thread.
+  void build_core(Slice& slice, int buffer, size_t position, Sides& sides) {
+    if ((slice.n == 2 || slice.n == 3) && build_small(slice, buffer, position)) return;
+    split_slice(slice, buffer, position, sides);
+    if (slice.n == 1) return;
+    const int32_t m = median_position(slice.n);
+    const int32_t next = (slice.dim + 1) % ndim_;
+    Slice left(&slice, slice.begin, m, next);
+    build_core(left, 1 - buffer, position + 1, sides);
+    if (slice.n - m != 1) {
+      Slice right(&slice, slice.begin + m + 1, slice.n - m - 1, next);
+      build_core(right, 1 - buffer, position + 1 + m, sides);
+    }
+  }
+
+  // The first levels of the tree, on the calling thread; the subtrees below them are left as
+  // tasks. Their slices stay in topSlices_, where the tasks' ties may ask them for their order.
+  void build_top(Slice& slice, int buffer, size_t position, int levels, Sides& sides) {
+    if (levels == 0 || slice.n < 2) {
+      tasks_.push_back({&slice, buffer, position});
+      return;
+    }
+    split_slice(slice, buffer, position, sides);
+    const int32_t m = median_position(slice.n);
+    const int32_t next = (slice.dim + 1) % ndim_;
+    topSlices_.emplace_back(&slice, slice.begin, m, next);
+    build_top(topSlices_.back(), 1 - buffer, position + 1, levels - 1, sides);
+    if (slice.n - m != 1) {
+      topSlices_.emplace_back(&slice, slice.begin + m + 1, slice.n - m - 1, next);
+      build_top(topSlices_.back(), 1 - buffer, position + 1 + m, levels - 1, sides);
+    }
   }
 
   // Copies the n entries of from but the node's into to, in their order: the left side's to
   // to[0..m - 1], the right side's to to[m + 1..n - 1].
-  void split_list(const Entry* from, int32_t n, int32_t m, int32_t nodeRow, Entry* to) const {
+  static void split_list(const Entry* from, int32_t n, int32_t m, int32_t nodeRow,
+                         const Sides& sides, Entry* to) {
     int32_t left = 0;
     int32_t right = m + 1;
     for (int32_t e = 0; e < n; ++e) {
@@ -357,7 +448,7 @@ class FastBuild {
       const int32_t row = row_of(entry);
       if (row == nodeRow) continue;
       // Without a branch, which the random sides would mispredict half the time.
-      const int32_t isRight = static_cast<int32_t>(side(row));
+      const int32_t isRight = static_cast<int32_t>(sides.right(row));
       to[left + ((right - left) & -isRight)] = entry;
       right += isRight;
       left += isRight ^ 1;
@@ -388,12 +479,14 @@ class FastBuild {
         slice.sorting[e] = Entry{rank[input[e]]} << 32 | static_cast<uint32_t>(input[e]);
       }
       slice.unsorted.assign(1, {0, slice.n - 1});
-      slice.runsBefore.resize(static_cast<size_t>(slice.n) + 1);
-      slice.runsBefore[0] = 0;
-      for (int32_t e = 0; e < slice.n; ++e) {
-        const bool continues =
-            e > 0 && rank_of(slice.ascending[e]) == rank_of(slice.ascending[e - 1]);
-        slice.runsBefore[e + 1] = slice.runsBefore[e] + continues;
+      if (!slice.ascending.empty()) {
+        slice.runsBefore.resize(static_cast<size_t>(slice.n) + 1);
+        slice.runsBefore[0] = 0;
+        for (int32_t e = 0; e < slice.n; ++e) {
+          const bool continues =
+              e > 0 && rank_of(slice.ascending[e]) == rank_of(slice.ascending[e - 1]);
+          slice.runsBefore[e + 1] = slice.runsBefore[e] + continues;
+        }
       }
     }
     std::vector<std::pair<int32_t, int32_t>> unsorted;
@@ -416,7 +509,7 @@ class FastBuild {
         return;
       }
       const int32_t last = std::min(hi + 1, slice.n - 1);
-      if (slice.runsBefore[last + 1] == slice.runsBefore[lo]) {
+      if (!slice.runsBefore.empty() && slice.runsBefore[last + 1] == slice.runsBefore[lo]) {
         std::copy(slice.ascending.begin() + lo, slice.ascending.begin() + hi + 1,
                   slice.sorting.begin() + lo);
         return;
@@ -456,18 +549,36 @@ class FastBuild {
     return at;
   }
 
+  struct Task {
+    Slice* slice;
+    int buffer;
+    size_t position;
+  };
+
+  // Levels built before the subtrees below them are shared among threads: 8 tasks.
+  static constexpr int kTaskLevels = 3;
+  // Points whose share of a build pays for starting a thread; and the nodes whose coordinates
+  // one piece of copy_points fills.
+  static constexpr int32_t kParallelLeast = 1 << 15;
+  static constexpr int32_t kCopyPiece = 1 << 16;
+
   const double* data_;
   int32_t stride_;
   int32_t ndim_;
   int32_t n_;
   const int32_t* idx_;
   char* block_;
+  ParallelRun run_;
+  bool parallel_;
+  // The slices of the first levels, which outlive the tasks below them.
+  std::deque<Slice> topSlices_;
+  std::vector<Task> tasks_;
+  // Held while the exact quicksort of a slice goes on: the slices above the tasks are shared.
+  std::recursive_mutex exactMutex_;
   // Two buffers of ndim lists of n entries each.
   std::unique_ptr<Entry[]> lists_;
   size_t rows_ = 0;  // 1 + the largest row
   std::unique_ptr<uint32_t[]> ranks_;
-  // Per row, a bit: on the right side of the slice being split.
-  std::vector<uint64_t> sides_;
 };
 
 struct FreeDeleter {
@@ -491,7 +602,7 @@ size_t kept_position(const tree_header* tree) {
 }  // namespace
 
 tree_header* build_tree(const double* data, int32_t stride, int32_t ndim, int32_t* idx, int32_t n,
-                        int32_t dim, Diagnostics& diagnostics) {
+                        int32_t dim, Diagnostics& diagnostics, ParallelRun parallel) {
   std::unique_ptr<tree_header, FreeDeleter> tree(
       static_cast<tree_header*>(std::malloc(sizeof(tree_header))));
   if (tree == nullptr) {
@@ -509,7 +620,7 @@ tree_header* build_tree(const double* data, int32_t stride, int32_t ndim, int32_
   }
   advise_huge_pages(block.get(), count * FastBuild::node_bytes(ndim));
   try {
-    tree->root = FastBuild(data, stride, ndim, idx, n, block.get()).build(dim);
+    tree->root = FastBuild(data, stride, ndim, idx, n, block.get(), parallel).build(dim);
   } catch (const std::bad_alloc&) {
     diagnostics.print(kMemoryMessage);
     return nullptr;

@@ -376,10 +376,11 @@ Cloud ordered_grid(bool reversed) {
   return cloud;
 }
 
-// Uniform points rounded to single precision: a few keys shared by chance, deep in the tree.
-Cloud single_precision_points() {
+// Uniform points on a grid of step 1/2048: ties at every depth, many slices deep in the tree
+// with a tied median under slices without one. Large enough for the build to use threads.
+Cloud fine_grid() {
   Cloud cloud = tulm_test::random_cloud(40000, 3, 0, 15);
-  for (double& x : cloud.xyz) x = static_cast<float>(x * x);
+  for (double& x : cloud.xyz) x = std::floor(x * 2048) / 2048;
   return cloud;
 }
 
@@ -396,7 +397,7 @@ const TieCase kTieCases[] = {
     {"LineWithRepeats", line_with_repeats},
     {"SortedGrid", [] { return ordered_grid(false); }},
     {"ReverseSortedGrid", [] { return ordered_grid(true); }},
-    {"SinglePrecisionPoints", single_precision_points},
+    {"FineGrid", fine_grid},
 };
 
 class TieHeavyClouds : public testing::TestWithParam<std::tuple<TieCase, int>> {
