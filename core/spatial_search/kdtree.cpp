@@ -211,14 +211,15 @@ class FastBuild {
       advise_huge_pages(lists_.get(), entries * sizeof(Entry));
       ranks_.reset(new uint32_t[rows_ * ndim_]);
       advise_huge_pages(ranks_.get(), rows_ * ndim_ * sizeof(uint32_t));
-      in_parallel(ndim_, 1, [this](int32_t begin, int32_t end) {
+      in_parallel(ndim_, [this](int32_t begin, int32_t end) {
         std::unique_ptr<BitsAndRow[]> scratch(new BitsAndRow[2 * static_cast<size_t>(n_)]);
         advise_huge_pages(scratch.get(), 2 * static_cast<size_t>(n_) * sizeof(BitsAndRow));
         for (int32_t d = begin; d < end; ++d) sort_dimension(d, scratch.get());
       });
       Sides sides(rows_);
       build_top(root, 0, 0, parallel_ ? kTaskLevels : 0, sides);
-      in_parallel(static_cast<int32_t>(tasks_.size()), 1, [this](int32_t begin, int32_t end) {
+      inTasks_ = true;
+      in_parallel(static_cast<int32_t>(tasks_.size()), [this](int32_t begin, int32_t end) {
         Sides taskSides(rows_);
         for (int32_t t = begin; t < end; ++t) {
           build_core(*tasks_[t].slice, tasks_[t].buffer, tasks_[t].position, taskSides);
@@ -226,7 +227,7 @@ class FastBuild {
       });
     }
     const int32_t pieces = std::max(1, n_ / kCopyPiece);
-    in_parallel(pieces, 1, [this, pieces](int32_t begin, int32_t end) {
+    in_parallel(pieces, [this, pieces](int32_t begin, int32_t end) {
       const int64_t total = n_;
       copy_points(static_cast<int32_t>(total * begin / pieces),
                   static_cast<int32_t>(total * end / pieces));
@@ -314,7 +315,7 @@ class FastBuild {
   // Runs body(begin, end) over [0, count) through the caller's parallel loop when the tree is
   // large enough for threads to pay, else at once on the calling thread.
   template <class Body>
-  void in_parallel(int32_t count, int32_t, Body body) {
+  void in_parallel(int32_t count, Body body) {
     if (!parallel_) {
       body(0, count);
       return;
@@ -490,16 +491,50 @@ class FastBuild {
       }
     }
     std::vector<std::pair<int32_t, int32_t>> unsorted;
-    for (const auto& part : slice.unsorted)
-      sort_part(slice, part.first, part.second, lo, hi, unsorted);
+    std::deque<std::pair<int32_t, int32_t>> parts(slice.unsorted.begin(), slice.unsorted.end());
+    if (parallel_ && !inTasks_) {
+      // The large sorts of the first levels: partitions, widest first, until the parts are
+      // enough to share among threads; each then goes on alone.
+      while (!parts.empty() && parts.size() < kSharedParts) {
+        const std::pair<int32_t, int32_t> part = parts.front();
+        parts.pop_front();
+        if (part.first >= part.second) continue;
+        if (part.first >= hi || part.second < lo) {
+          unsorted.push_back(part);
+        } else if (!settle(slice, part.first, part.second)) {
+          RankedEntries entries{slice.sorting.data()};
+          const int32_t p = hoare_partition(entries, part.first, part.second);
+          parts.emplace_back(part.first, p);
+          parts.emplace_back(p + 1, part.second);
+        }
+      }
+    }
+    std::vector<std::vector<std::pair<int32_t, int32_t>>> left(parts.size());
+    in_parallel(static_cast<int32_t>(parts.size()), [&](int32_t begin, int32_t end) {
+      for (int32_t k = begin; k < end; ++k) {
+        sort_part(slice, parts[k].first, parts[k].second, lo, hi, left[k]);
+      }
+    });
+    for (const auto& more : left) unsorted.insert(unsorted.end(), more.begin(), more.end());
     slice.unsorted.swap(unsorted);
     return slice.sorting.data();
   }
 
+  // Takes positions lo..hi from the slice's ascending entries when they hold distinct keys
+  // that no entry outside them holds: quicksort leaves such a part ascending, whatever steps
+  // it takes inside it. Returns whether it did.
+  bool settle(Slice& slice, int32_t lo, int32_t hi) {
+    if (slice.runsBefore.empty()) return false;
+    const int32_t last = std::min(hi + 1, slice.n - 1);
+    if (slice.runsBefore[last + 1] != slice.runsBefore[lo]) return false;
+    std::copy(slice.ascending.begin() + lo, slice.ascending.begin() + hi + 1,
+              slice.sorting.begin() + lo);
+    return true;
+  }
+
   // The quicksort of exact_order on positions lo..hi of the slice's sorting entries, exact at
-  // keepLo..keepHi - 1; the parts outside are left for later, appended to unsorted. A part
-  // whose keys are distinct and held by no entry outside it ends in ascending order whatever
-  // steps the sort would take in it: it is taken from the ascending entries at once.
+  // keepLo..keepHi - 1; the parts outside are left for later, appended to unsorted. Parts
+  // that settle are not sorted at all.
   void sort_part(Slice& slice, int32_t lo, int32_t hi, int32_t keepLo, int32_t keepHi,
                  std::vector<std::pair<int32_t, int32_t>>& unsorted) {
     RankedEntries entries{slice.sorting.data()};
@@ -508,12 +543,7 @@ class FastBuild {
         unsorted.emplace_back(lo, hi);
         return;
       }
-      const int32_t last = std::min(hi + 1, slice.n - 1);
-      if (!slice.runsBefore.empty() && slice.runsBefore[last + 1] == slice.runsBefore[lo]) {
-        std::copy(slice.ascending.begin() + lo, slice.ascending.begin() + hi + 1,
-                  slice.sorting.begin() + lo);
-        return;
-      }
+      if (settle(slice, lo, hi)) return;
       const int32_t p = hoare_partition(entries, lo, hi);
       if (p - lo < hi - p) {
         sort_part(slice, lo, p, keepLo, keepHi, unsorted);
@@ -561,6 +591,8 @@ class FastBuild {
   // one piece of copy_points fills.
   static constexpr int32_t kParallelLeast = 1 << 15;
   static constexpr int32_t kCopyPiece = 1 << 16;
+  // The parts of a large exact sort of the first levels shared among threads.
+  static constexpr size_t kSharedParts = 32;
 
   const double* data_;
   int32_t stride_;
@@ -570,6 +602,7 @@ class FastBuild {
   char* block_;
   ParallelRun run_;
   bool parallel_;
+  bool inTasks_ = false;  // the tasks run: a thread no longer shares its own work
   // The slices of the first levels, which outlive the tasks below them.
   std::deque<Slice> topSlices_;
   std::vector<Task> tasks_;
