@@ -4,15 +4,8 @@
 #ifndef TULM_CORE_PORTABILITY_H
 #define TULM_CORE_PORTABILITY_H
 
-#include <cstddef>
-#include <cstdint>
-
 #if defined(_MSC_VER) && !defined(__clang__) && (defined(_M_X64) || defined(_M_IX86))
 #include <xmmintrin.h>
-#endif
-#if defined(__linux__)
-#include <sys/mman.h>
-#include <unistd.h>
 #endif
 
 // Lets the compiler check the arguments of a printf-style function against its format;
@@ -54,24 +47,5 @@
 #define TULM_SHARED_EXPORT
 #define TULM_SHARED_IMPORT
 #endif
-
-// Asks for the whole pages inside [address, address + bytes), a block that is about to be
-// written for the first time, to be backed by huge pages (Linux's transparent huge pages, in
-// their usual "madvise" mode): a fresh 4 KiB page costs a fault on first touch, a notable part
-// of filling a block of tens of megabytes, and a huge page takes one fault for 512 of them. A
-// hint only: nothing changes where the kernel declines, and other systems ignore it.
-namespace tulm {
-inline void advise_huge_pages(void* address, size_t bytes) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-  const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-  const uintptr_t begin = (reinterpret_cast<uintptr_t>(address) + page - 1) & ~(page - 1);
-  const uintptr_t end = (reinterpret_cast<uintptr_t>(address) + bytes) & ~(page - 1);
-  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-  (void)address;
-  (void)bytes;
-#endif
-}
-}  // namespace tulm
 
 #endif  // TULM_CORE_PORTABILITY_H
