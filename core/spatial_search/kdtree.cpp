@@ -196,6 +196,13 @@ class Sides {
 // lists by splitting each list in order, so no slice is sorted or selected again. A slice's
 // lists lie at the same positions of one of two buffers, its parts' in the other.
 //
+// Threads: the subtrees of a slice are independent once its lists are split, and the node
+// block position of each is known (the left subtree of a slice of n has n/2 nodes), so the
+// first levels are built on the calling thread and the subtrees below them are tasks; the
+// parts of a quicksort are independent once partitioned, so the large exact sorts of the first
+// levels are shared too. A tie in a task may ask the slices above it for their order: those
+// exact sorts go on under one lock. Every step is the same at any thread count.
+//
 // Data holding NaN, on which quicksort is no sort at all, is sorted exactly at every slice.
 class FastBuild {
  public:
