@@ -4,63 +4,99 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <utility>
 #include <vector>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
 
 namespace tulm {
 namespace {
 
 const char* const kMemoryMessage = "Error allocating memory for kD-Tree\n";
 
-inline double key_of(const double* data, int32_t dim, int32_t stride, int32_t entry) {
-  return data[static_cast<int64_t>(dim) * stride + entry];
+// Asks for the whole pages inside [address, address + bytes), a block about to be written for
+// the first time, to be backed by huge pages (Linux's transparent huge pages, in their usual
+// "madvise" mode): a fresh 4 KiB page costs a fault on first touch, a notable part of filling
+// tens of megabytes, where a huge page takes one fault for 512 of them. A hint only: nothing
+// changes where the kernel declines, and other systems go without.
+void advise_huge_pages(void* address, size_t bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(address) + page - 1) & ~(page - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(address) + bytes) & ~(page - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+  (void)address;
+  (void)bytes;
+#endif
 }
 
 inline int32_t median_position(int32_t n) { return static_cast<int32_t>(n * 0.5); }
 
-void copy_point(const double* data, int32_t stride, int32_t ndim, int32_t row, double* value) {
-  for (int32_t k = 0; k < ndim; ++k) value[k] = key_of(data, k, stride, row);
-}
-
-using KeyedRow = std::pair<double, int32_t>;
-
-// Hoare's partition with the first entry as pivot, on (key, row) pairs: the steps that
-// quicksort takes on the index array, with the keys in contiguous memory.
-int32_t hoare_partition(KeyedRow* pairs, int32_t lo, int32_t hi) {
-  const double pivot = pairs[lo].first;
+// Hoare's partition of positions lo..hi with the first entry as pivot, on any entries that give
+// key(i) and swap(i, j): the literal construction's steps, NaN keys included (every comparison
+// with NaN is false).
+template <class Entries>
+int32_t hoare_partition(Entries& entries, int32_t lo, int32_t hi) {
+  const auto pivot = entries.key(lo);
   int32_t i = lo - 1;
   int32_t j = hi + 1;
   for (;;) {
     do {
       --j;
-    } while (pairs[j].first > pivot);
+    } while (entries.key(j) > pivot);
     do {
       ++i;
-    } while (pairs[i].first < pivot);
+    } while (entries.key(i) < pivot);
     if (j <= i) return j;
-    std::swap(pairs[i], pairs[j]);
+    entries.swap(i, j);
   }
 }
 
-// The lower part is sorted before the upper one in the literal construction; the parts are
-// disjoint, so sorting the smaller one first, by recursion, gives the same order with a
-// stack of logarithmic depth.
-void hoare_quicksort(KeyedRow* pairs, int32_t lo, int32_t hi) {
+// The literal construction's quicksort of positions lo..hi, but only the parts that overlap
+// positions keepLo..keepHi - 1 are sorted; the others are appended to `unsorted`, if given, as
+// (lo, hi). After a partition each part holds exactly the entries that end in its positions,
+// and the order a part ends in is decided by the steps inside it alone, so the entries at
+// keepLo..keepHi - 1 end as the full sort leaves them, and sorting an unsorted part later
+// gives the rest. The parts are disjoint, so sorting the smaller one first, by recursion,
+// changes nothing and bounds the stack.
+template <class Entries>
+void hoare_quicksort(Entries& entries, int32_t lo, int32_t hi, int32_t keepLo, int32_t keepHi,
+                     std::vector<std::pair<int32_t, int32_t>>* unsorted = nullptr) {
   while (lo < hi) {
-    const int32_t p = hoare_partition(pairs, lo, hi);
+    if (lo >= keepHi || hi < keepLo) {
+      if (unsorted != nullptr) unsorted->emplace_back(lo, hi);
+      return;
+    }
+    const int32_t p = hoare_partition(entries, lo, hi);
     if (p - lo < hi - p) {
-      hoare_quicksort(pairs, lo, p);
+      hoare_quicksort(entries, lo, p, keepLo, keepHi, unsorted);
       lo = p + 1;
     } else {
-      hoare_quicksort(pairs, p + 1, hi);
+      hoare_quicksort(entries, p + 1, hi, keepLo, keepHi, unsorted);
       hi = p;
     }
   }
 }
+
+using KeyedRow = std::pair<double, int32_t>;
+
+// (key, row) pairs, for the exact quicksort with the keys in contiguous memory.
+struct PairEntries {
+  KeyedRow* pairs;
+  double key(int32_t i) const { return pairs[i].first; }
+  void swap(int32_t i, int32_t j) { std::swap(pairs[i], pairs[j]); }
+};
 
 // A key as an integer that orders like the double, with -0 and 0 made one (they are equal
 // keys). Not for NaN.
@@ -71,189 +107,540 @@ uint64_t ordered_bits(double x) {
   return bits >> 63 ? ~bits : bits | (uint64_t{1} << 63);
 }
 
-// Sorts keys ascending by an LSD radix sort over 11-bit digits.
-void radix_sort(std::vector<uint64_t>& keys) {
+struct BitsAndRow {
+  uint64_t bits;
+  int32_t row;
+};
+
+// Sorts entries[0..n) by bits, stably, by an LSD radix sort over 11-bit digits, with spare as
+// scratch of n entries; a digit that every entry shares takes no pass. Returns the array that
+// holds the result: entries or spare.
+BitsAndRow* radix_sort(BitsAndRow* entries, BitsAndRow* spare, size_t n) {
   constexpr int kDigitBits = 11;
   constexpr int kPasses = 6;
-  constexpr uint64_t kDigitMask = (1u << kDigitBits) - 1;
-  const size_t n = keys.size();
-  if (n < 2) return;
-  std::vector<uint64_t> spare(n);
+  constexpr uint64_t kDigitMask = (uint64_t{1} << kDigitBits) - 1;
   std::vector<uint32_t> counts(static_cast<size_t>(kPasses) << kDigitBits, 0);
-  for (const uint64_t key : keys) {
+  for (size_t e = 0; e < n; ++e) {
     for (int pass = 0; pass < kPasses; ++pass) {
       ++counts[(static_cast<size_t>(pass) << kDigitBits) +
-               ((key >> (pass * kDigitBits)) & kDigitMask)];
+               ((entries[e].bits >> (pass * kDigitBits)) & kDigitMask)];
     }
   }
   for (int pass = 0; pass < kPasses; ++pass) {
     uint32_t* count = &counts[static_cast<size_t>(pass) << kDigitBits];
     const int shift = pass * kDigitBits;
-    if (count[(keys[0] >> shift) & kDigitMask] == n) continue;
+    if (count[(entries[0].bits >> shift) & kDigitMask] == n) continue;
     uint32_t start = 0;
     for (uint64_t digit = 0; digit <= kDigitMask; ++digit) {
       const uint32_t c = count[digit];
       count[digit] = start;
       start += c;
     }
-    for (const uint64_t key : keys) spare[count[(key >> shift) & kDigitMask]++] = key;
-    keys.swap(spare);
+    for (size_t e = 0; e < n; ++e) {
+      spare[count[(entries[e].bits >> shift) & kDigitMask]++] = entries[e];
+    }
+    std::swap(entries, spare);
   }
+  return entries;
 }
+
+// An entry of a sorted list: the rank of the row's key along the list's dimension in the high
+// word (equal keys, and only they, have equal ranks), the row in the low word.
+using Entry = uint64_t;
+inline uint32_t rank_of(Entry entry) { return static_cast<uint32_t>(entry >> 32); }
+inline int32_t row_of(Entry entry) { return static_cast<int32_t>(entry & 0xffffffffu); }
+
+// Entries for the exact quicksort, keyed by rank: the comparisons of the keys, on integers.
+struct RankedEntries {
+  Entry* entries;
+  uint32_t key(int32_t i) const { return rank_of(entries[i]); }
+  void swap(int32_t i, int32_t j) { std::swap(entries[i], entries[j]); }
+};
+
+// Per row, a bit: whether the row goes to the right part of the slice being split. Each thread
+// has its own, as neighbouring rows share a word.
+class Sides {
+ public:
+  explicit Sides(size_t rows) : bits_(rows / 64 + 1, 0) {}
+  void set(int32_t row, uint64_t right) {
+    uint64_t& word = bits_[static_cast<uint32_t>(row) >> 6];
+    const int shift = row & 63;
+    word = (word & ~(uint64_t{1} << shift)) | right << shift;
+  }
+  uint64_t right(int32_t row) const {
+    return bits_[static_cast<uint32_t>(row) >> 6] >> (row & 63) & 1;
+  }
+
+ private:
+  std::vector<uint64_t> bits_;
+};
 
 // The construction of build_tree over one block of nodes, filled in pre-order.
 //
-// The literal construction sorts every slice by quicksort; what a slice's subtrees see is
-// the order that sort leaves. A slice whose split keys are distinct ends up in ascending
-// order however it is sorted, so selecting its median is enough, and its two parts are then
-// known to be in ascending order along the split dimension without being sorted. A slice
-// that holds equal keys (or NaN) is first put back into the order the literal construction
-// hands it (a sort on the parent's keys, which were distinct) and then sorted by the exact
-// quicksort, which decides the ties.
+// The literal construction sorts every slice by quicksort and takes the entry at the median
+// position; what a slice's subtrees see is the order that sort leaves. A slice whose keys along
+// its dimension are distinct ends sorted whatever order it came in. A slice whose key at the
+// median position is held by no other entry of the slice (the median is not tied) has the same
+// node and the same two parts, as sets, however the sort orders its equal keys. So, by
+// induction from the root, the nodes and parts are decided by the keys alone down to the first
+// slice with a tied median, and that slice needs the exact order its quicksort starts from
+// (its literal input). That input is the parent's sorted order restricted to the slice: known
+// when the parent's keys are distinct (the slice's rows in ascending order along the parent's
+// dimension), else made by the parent's own quicksort from the parent's input, and so on up to
+// the root, whose input is idx as given. A slice with equal keys keeps its input when it is
+// known on entry, so that such a chain always ends; an input made on the way is kept too.
 //
-// Equal keys are found once per dimension: rows whose key some other row shares, or NaN,
-// are marked, and a slice is checked for a tie among its marked rows only.
+// Every slice holds its rows in one list per dimension, sorted along it by rank (sorted once
+// for the whole tree by a radix sort). The median of a slice is then the middle of its list
+// along the split dimension, a tie is two equal neighbouring ranks, and the parts get their
+// lists by splitting each list in order, so no slice is sorted or selected again. A slice's
+// lists lie at the same positions of one of two buffers, its parts' in the other.
+//
+// Threads: the subtrees of a slice are independent once its lists are split, and the node
+// block position of each is known (the left subtree of a slice of n has n/2 nodes), so the
+// first levels are built on the calling thread and the subtrees below them are tasks; the
+// parts of a quicksort are independent once partitioned, so the large exact sorts of the first
+// levels are shared too. A tie in a task may ask the slices above it for their order: those
+// exact sorts go on under one lock. Every step is the same at any thread count.
+//
+// Data holding NaN, on which quicksort is no sort at all, is sorted exactly at every slice.
 class FastBuild {
  public:
   // Node k of the pre-order sits at block + k * node_bytes, its coordinates right after it,
   // so that a search touches one place per node and a left child follows its parent.
   static size_t node_bytes(int32_t ndim) { return sizeof(node) + ndim * sizeof(double); }
 
-  FastBuild(const double* data, int32_t stride, int32_t ndim, void* block)
-      : data_(data), stride_(stride), ndim_(ndim), block_(static_cast<char*>(block)) {}
+  FastBuild(const double* data, int32_t stride, int32_t ndim, const int32_t* idx, int32_t n,
+            void* block, ParallelRun run)
+      : data_(data),
+        stride_(stride),
+        ndim_(ndim),
+        n_(n),
+        idx_(idx),
+        block_(static_cast<char*>(block)),
+        run_(run),
+        parallel_(run != nullptr && n >= kParallelLeast) {}
 
-  node* build(int32_t* idx, int32_t n, int32_t dim) {
-    marked_.resize(static_cast<size_t>(ndim_));
-    for (int32_t d = 0; d < ndim_; ++d) mark_shared_keys(idx, n, d);
-    pairs_.resize(static_cast<size_t>(n));
-    return build_core(idx, n, dim, kExactOrder);
+  node* build(int32_t dim) {
+    bool nan = false;
+    for (int32_t d = 0; d < ndim_; ++d) {
+      for (int32_t e = 0; e < n_; ++e) nan |= std::isnan(key(d, idx_[e]));
+    }
+    int32_t largestRow = 0;
+    for (int32_t e = 0; e < n_; ++e) largestRow = std::max(largestRow, idx_[e]);
+    rows_ = static_cast<size_t>(largestRow) + 1;
+    topSlices_.emplace_back(nullptr, 0, n_, dim);
+    Slice& root = topSlices_.back();
+    root.input.assign(idx_, idx_ + n_);
+    if (nan) {
+      build_exactly(root.input, dim, 0);
+    } else {
+      const size_t entries = static_cast<size_t>(2) * ndim_ * n_;
+      lists_.reset(new Entry[entries]);
+      advise_huge_pages(lists_.get(), entries * sizeof(Entry));
+      ranks_.reset(new uint32_t[rows_ * ndim_]);
+      advise_huge_pages(ranks_.get(), rows_ * ndim_ * sizeof(uint32_t));
+      in_parallel(ndim_, [this](int32_t begin, int32_t end) {
+        std::unique_ptr<BitsAndRow[]> scratch(new BitsAndRow[2 * static_cast<size_t>(n_)]);
+        advise_huge_pages(scratch.get(), 2 * static_cast<size_t>(n_) * sizeof(BitsAndRow));
+        for (int32_t d = begin; d < end; ++d) sort_dimension(d, scratch.get());
+      });
+      Sides sides(rows_);
+      build_top(root, 0, 0, parallel_ ? kTaskLevels : 0, sides);
+      inTasks_ = true;
+      in_parallel(static_cast<int32_t>(tasks_.size()), [this](int32_t begin, int32_t end) {
+        Sides taskSides(rows_);
+        for (int32_t t = begin; t < end; ++t) {
+          build_core(*tasks_[t].slice, tasks_[t].buffer, tasks_[t].position, taskSides);
+        }
+      });
+    }
+    const int32_t pieces = std::max(1, n_ / kCopyPiece);
+    in_parallel(pieces, [this, pieces](int32_t begin, int32_t end) {
+      const int64_t total = n_;
+      copy_points(static_cast<int32_t>(total * begin / pieces),
+                  static_cast<int32_t>(total * end / pieces));
+    });
+    return node_at(0);
   }
 
  private:
-  static constexpr int32_t kExactOrder = -1;
+  // A slice on the way from the root to the slice being built.
+  struct Slice {
+    Slice(Slice* parent, int32_t begin, int32_t n, int32_t dim)
+        : parent(parent), begin(begin), n(n), dim(dim) {}
+    Slice* parent;
+    int32_t begin;  // the position of its lists in their buffer
+    int32_t n;
+    int32_t dim;
+    bool distinct = false;  // its keys along dim are distinct
+    // Its rows in the order the literal construction hands them to its quicksort, where kept.
+    std::vector<int32_t> input;
+    // Where its keys are not distinct but few are equal: its entries along dim in ascending
+    // order, equal keys in any order, and by position, how many entries before it have the
+    // key of the entry before them (that is, continue a run of equal keys).
+    std::vector<Entry> ascending;
+    std::vector<int32_t> runsBefore;
+    // Once asked for, its input as entries along dim on the way through that quicksort: sorted
+    // but for the parts listed in unsorted, (first, last) positions each.
+    std::vector<Entry> sorting;
+    std::vector<std::pair<int32_t, int32_t>> unsorted;
+  };
 
-  double key(int32_t dim, int32_t row) const { return key_of(data_, dim, stride_, row); }
+  double key(int32_t dim, int32_t row) const {
+    return data_[static_cast<int64_t>(dim) * stride_ + row];
+  }
 
-  void mark_shared_keys(const int32_t* idx, int32_t n, int32_t dim) {
-    std::vector<uint64_t> keys;
-    keys.reserve(static_cast<size_t>(n));
-    bool nan = false;
-    for (int32_t e = 0; e < n; ++e) {
-      const double x = key(dim, idx[e]);
-      if (x != x) {
-        nan = true;
+  // By row, the rank of its key along dim.
+  uint32_t* rank_of_row(int32_t dim) { return ranks_.get() + static_cast<size_t>(dim) * rows_; }
+
+  Entry* list(int buffer, int32_t dim) {
+    return lists_.get() + (static_cast<size_t>(buffer) * ndim_ + dim) * n_;
+  }
+
+  // Sorts the rows along dim into its list in buffer 0, as entries, and ranks them; scratch
+  // holds 2n entries.
+  void sort_dimension(int32_t dim, BitsAndRow* scratch) {
+    BitsAndRow* unsorted = scratch;
+    for (int32_t e = 0; e < n_; ++e) unsorted[e] = {ordered_bits(key(dim, idx_[e])), idx_[e]};
+    const BitsAndRow* sorted = radix_sort(unsorted, unsorted + n_, static_cast<size_t>(n_));
+    Entry* out = list(0, dim);
+    uint32_t* rank = rank_of_row(dim);
+    uint32_t r = 0;
+    for (int32_t e = 0; e < n_; ++e) {
+      if (e > 0 && sorted[e].bits != sorted[e - 1].bits) ++r;
+      out[e] = Entry{r} << 32 | static_cast<uint32_t>(sorted[e].row);
+      rank[sorted[e].row] = r;
+    }
+  }
+
+  // The node's coordinates are copied by copy_points, after the whole tree is built.
+  void write_node(size_t position, int32_t row, int32_t dim) {
+    node* at = reinterpret_cast<node*>(block_ + position * node_bytes(ndim_));
+    at->value = reinterpret_cast<double*>(at + 1);
+    at->idx = static_cast<uint32_t>(row);
+    at->dim = dim;
+    at->left = nullptr;
+    at->right = nullptr;
+  }
+
+  // Fills every node's coordinates, in pre-order: a point's coordinates lie far apart in
+  // memory and far from the previous node's, and a loop with nothing else to do keeps many of
+  // these reads in flight at once.
+  void copy_points(int32_t begin, int32_t end) {
+    constexpr int32_t kAhead = 16;
+    for (int32_t p = begin; p < end; ++p) {
+      if (p + kAhead < end) {
+        const int32_t ahead = static_cast<int32_t>(node_at(p + kAhead)->idx);
+        for (int32_t k = 0; k < ndim_; ++k) {
+          TULM_PREFETCH(&data_[static_cast<int64_t>(k) * stride_ + ahead]);
+        }
+      }
+      node* at = node_at(p);
+      for (int32_t k = 0; k < ndim_; ++k) at->value[k] = key(k, static_cast<int32_t>(at->idx));
+    }
+  }
+
+  // Runs body(begin, end) over [0, count) through the caller's parallel loop when the tree is
+  // large enough for threads to pay, else at once on the calling thread.
+  template <class Body>
+  void in_parallel(int32_t count, Body body) {
+    if (!parallel_) {
+      body(0, count);
+      return;
+    }
+    run_(
+        count,
+        [](void* context, int32_t begin, int32_t end) {
+          (*static_cast<Body*>(context))(begin, end);
+        },
+        &body);
+  }
+
+  node* node_at(size_t position) {
+    return reinterpret_cast<node*>(block_ + position * node_bytes(ndim_));
+  }
+
+  // The slice's lists are in buffer `buffer` at slice.begin. Splits them into the other
+  // buffer, writes the node and returns its row.
+  int32_t split_slice(Slice& slice, int buffer, size_t position, Sides& sides) {
+    const int32_t n = slice.n;
+    const int32_t first = slice.begin;
+    const Entry* split = list(buffer, slice.dim) + first;
+    if (n == 1) {
+      write_node(position, row_of(split[0]), slice.dim);
+      return row_of(split[0]);
+    }
+    const int32_t m = median_position(n);
+    int32_t ties = 0;
+    for (int32_t e = 1; e < n; ++e) ties += rank_of(split[e]) == rank_of(split[e - 1]);
+    slice.distinct = ties == 0;
+    // Where ties are few, many parts of the exact sort hold none and are settled at once.
+    if (!slice.distinct && ties < n / 8) slice.ascending.assign(split, split + n);
+    if (!slice.distinct && slice.input.empty() && slice.parent != nullptr &&
+        slice.parent->distinct) {
+      // Kept for the ties further down: the parent's sorted order is ascending.
+      const Entry* ascending = list(buffer, slice.parent->dim) + first;
+      slice.input.resize(static_cast<size_t>(n));
+      for (int32_t e = 0; e < n; ++e) slice.input[e] = row_of(ascending[e]);
+    }
+    const uint32_t medianRank = rank_of(split[m]);
+    const bool medianTied =
+        rank_of(split[m - 1]) == medianRank || (m + 1 < n && rank_of(split[m + 1]) == medianRank);
+    int32_t nodeRow;
+    if (medianTied) {
+      // The node and the parts as the exact sort gives them; the parts' own literal inputs are
+      // made only when a tie further down asks for them.
+      std::lock_guard<std::recursive_mutex> lock(exactMutex_);
+      const Entry* sorted = exact_order(slice, m, m + 1);
+      nodeRow = row_of(sorted[m]);
+      for (int32_t e = 0; e < m; ++e) sides.set(row_of(sorted[e]), 0);
+      for (int32_t e = m + 1; e < n; ++e) sides.set(row_of(sorted[e]), 1);
+    } else {
+      nodeRow = row_of(split[m]);
+      for (int32_t e = 0; e < m; ++e) sides.set(row_of(split[e]), 0);
+      for (int32_t e = m + 1; e < n; ++e) sides.set(row_of(split[e]), 1);
+    }
+    for (int32_t d = 0; d < ndim_; ++d) {
+      Entry* to = list(1 - buffer, d) + first;
+      if (d == slice.dim && !medianTied) {
+        std::copy(split, split + m, to);
+        std::copy(split + m + 1, split + n, to + m + 1);
       } else {
-        keys.push_back(ordered_bits(x));
+        split_list(list(buffer, d) + first, n, m, nodeRow, sides, to);
       }
     }
-    radix_sort(keys);
-    std::vector<uint64_t> shared;
-    for (size_t e = 1; e < keys.size(); ++e) {
-      if (keys[e] == keys[e - 1] && (shared.empty() || shared.back() != keys[e])) {
-        shared.push_back(keys[e]);
-      }
-    }
-    if (shared.empty() && !nan) return;
-    marked_[dim].assign(static_cast<size_t>(stride_), 0);
-    for (int32_t e = 0; e < n; ++e) {
-      const double x = key(dim, idx[e]);
-      marked_[dim][idx[e]] =
-          x != x || std::binary_search(shared.begin(), shared.end(), ordered_bits(x));
-    }
+    write_node(position, nodeRow, slice.dim);
+    node* at = node_at(position);
+    at->left = node_at(position + 1);
+    if (n - m != 1) at->right = node_at(position + 1 + m);
+    return nodeRow;
   }
 
-  // The slice's keys along dim are distinct and not NaN.
-  bool distinct(const int32_t* slice, int32_t n, int32_t dim) {
-    if (marked_[dim].empty()) return true;
-    marked_keys_.clear();
-    for (int32_t e = 0; e < n; ++e) {
-      if (!marked_[dim][slice[e]]) continue;
-      const double x = key(dim, slice[e]);
-      if (x != x) return false;
-      marked_keys_.push_back(x);
+  // A slice of two or three entries with distinct keys: the node and its leaves at once.
+  bool build_small(const Slice& slice, int buffer, size_t position) {
+    const Entry* split = list(buffer, slice.dim) + slice.begin;
+    for (int32_t e = 1; e < slice.n; ++e) {
+      if (rank_of(split[e]) == rank_of(split[e - 1])) return false;
     }
-    std::sort(marked_keys_.begin(), marked_keys_.end());
-    return std::adjacent_find(marked_keys_.begin(), marked_keys_.end()) == marked_keys_.end();
-  }
-
-  bool increasing(const int32_t* slice, int32_t n, int32_t dim) const {
-    for (int32_t e = 1; e < n; ++e) {
-      if (!(key(dim, slice[e - 1]) < key(dim, slice[e]))) return false;
+    const int32_t next = (slice.dim + 1) % ndim_;
+    write_node(position, row_of(split[1]), slice.dim);
+    write_node(position + 1, row_of(split[0]), next);
+    node_at(position)->left = node_at(position + 1);
+    if (slice.n == 3) {
+      write_node(position + 2, row_of(split[2]), next);
+      node_at(position)->right = node_at(position + 2);
     }
     return true;
   }
 
-  // ascending_by: kExactOrder when slice holds the literal construction's order, else the
-  // dimension along which that order is ascending (with distinct keys).
-  node* build_core(int32_t* slice, int32_t n, int32_t dim, int32_t ascending_by) {
-    node* at = reinterpret_cast<node*>(block_ + used_ * node_bytes(ndim_));
-    at->value = reinterpret_cast<double*>(at + 1);
-    ++used_;
-    const int32_t m = n > 1 ? median_position(n) : 0;
-    bool selected = true;
-    if (n > 1 && !increasing(slice, n, dim)) {
-      selected = distinct(slice, n, dim);
-      if (selected) {
-        reorder(slice, n, dim, m);
-      } else {
-        if (ascending_by != kExactOrder) reorder(slice, n, ascending_by, -1);
-        exact_sort(slice, n, dim);
+  // The subtree of the slice, on the calling thread.
+  void build_core(Slice& slice, int buffer, size_t position, Sides& sides) {
+    if ((slice.n == 2 || slice.n == 3) && build_small(slice, buffer, position)) return;
+    split_slice(slice, buffer, position, sides);
+    if (slice.n == 1) return;
+    const int32_t m = median_position(slice.n);
+    const int32_t next = (slice.dim + 1) % ndim_;
+    Slice left(&slice, slice.begin, m, next);
+    build_core(left, 1 - buffer, position + 1, sides);
+    if (slice.n - m != 1) {
+      Slice right(&slice, slice.begin + m + 1, slice.n - m - 1, next);
+      build_core(right, 1 - buffer, position + 1 + m, sides);
+    }
+  }
+
+  // The first levels of the tree, on the calling thread; the subtrees below them are left as
+  // tasks. Their slices stay in topSlices_, where the tasks' ties may ask them for their order.
+  void build_top(Slice& slice, int buffer, size_t position, int levels, Sides& sides) {
+    if (levels == 0 || slice.n < 2) {
+      tasks_.push_back({&slice, buffer, position});
+      return;
+    }
+    split_slice(slice, buffer, position, sides);
+    const int32_t m = median_position(slice.n);
+    const int32_t next = (slice.dim + 1) % ndim_;
+    topSlices_.emplace_back(&slice, slice.begin, m, next);
+    build_top(topSlices_.back(), 1 - buffer, position + 1, levels - 1, sides);
+    if (slice.n - m != 1) {
+      topSlices_.emplace_back(&slice, slice.begin + m + 1, slice.n - m - 1, next);
+      build_top(topSlices_.back(), 1 - buffer, position + 1 + m, levels - 1, sides);
+    }
+  }
+
+  // Copies the n entries of from but the node's into to, in their order: the left side's to
+  // to[0..m - 1], the right side's to to[m + 1..n - 1].
+  static void split_list(const Entry* from, int32_t n, int32_t m, int32_t nodeRow,
+                         const Sides& sides, Entry* to) {
+    int32_t left = 0;
+    int32_t right = m + 1;
+    for (int32_t e = 0; e < n; ++e) {
+      const Entry entry = from[e];
+      const int32_t row = row_of(entry);
+      if (row == nodeRow) continue;
+      // Without a branch, which the random sides would mispredict half the time.
+      const int32_t isRight = static_cast<int32_t>(sides.right(row));
+      to[left + ((right - left) & -isRight)] = entry;
+      right += isRight;
+      left += isRight ^ 1;
+    }
+  }
+
+  // The order in which the literal construction hands the slice's rows to its quicksort.
+  const std::vector<int32_t>& literal_input(Slice& slice) {
+    if (slice.input.empty()) {
+      // The input is kept on entry when it is known, so the parent's keys are not distinct:
+      // its sorted order is made from its own input.
+      const int32_t from = slice.begin - slice.parent->begin;
+      const Entry* sorted = exact_order(*slice.parent, from, from + slice.n);
+      slice.input.resize(static_cast<size_t>(slice.n));
+      for (int32_t e = 0; e < slice.n; ++e) slice.input[e] = row_of(sorted[from + e]);
+    }
+    return slice.input;
+  }
+
+  // The slice's entries along its dimension in the order its quicksort leaves them, exact at
+  // positions lo..hi - 1. The sort goes on from where an earlier call left it.
+  const Entry* exact_order(Slice& slice, int32_t lo, int32_t hi) {
+    if (slice.sorting.empty()) {
+      const std::vector<int32_t>& input = literal_input(slice);
+      const uint32_t* rank = rank_of_row(slice.dim);
+      slice.sorting.resize(input.size());
+      for (size_t e = 0; e < input.size(); ++e) {
+        slice.sorting[e] = Entry{rank[input[e]]} << 32 | static_cast<uint32_t>(input[e]);
+      }
+      slice.unsorted.assign(1, {0, slice.n - 1});
+      if (!slice.ascending.empty()) {
+        slice.runsBefore.resize(static_cast<size_t>(slice.n) + 1);
+        slice.runsBefore[0] = 0;
+        for (int32_t e = 0; e < slice.n; ++e) {
+          const bool continues =
+              e > 0 && rank_of(slice.ascending[e]) == rank_of(slice.ascending[e - 1]);
+          slice.runsBefore[e + 1] = slice.runsBefore[e] + continues;
+        }
       }
     }
-    copy_point(data_, stride_, ndim_, slice[m], at->value);
-    at->idx = static_cast<uint32_t>(slice[m]);
-    at->dim = dim;
-    at->left = nullptr;
-    at->right = nullptr;
+    std::vector<std::pair<int32_t, int32_t>> unsorted;
+    std::deque<std::pair<int32_t, int32_t>> parts(slice.unsorted.begin(), slice.unsorted.end());
+    if (parallel_ && !inTasks_) {
+      // The large sorts of the first levels: partitions, widest first, until the parts are
+      // enough to share among threads; each then goes on alone.
+      while (!parts.empty() && parts.size() < kSharedParts) {
+        const std::pair<int32_t, int32_t> part = parts.front();
+        parts.pop_front();
+        if (part.first >= part.second) continue;
+        if (part.first >= hi || part.second < lo) {
+          unsorted.push_back(part);
+        } else if (!settle(slice, part.first, part.second)) {
+          RankedEntries entries{slice.sorting.data()};
+          const int32_t p = hoare_partition(entries, part.first, part.second);
+          parts.emplace_back(part.first, p);
+          parts.emplace_back(p + 1, part.second);
+        }
+      }
+    }
+    std::vector<std::vector<std::pair<int32_t, int32_t>>> left(parts.size());
+    in_parallel(static_cast<int32_t>(parts.size()), [&](int32_t begin, int32_t end) {
+      for (int32_t k = begin; k < end; ++k) {
+        sort_part(slice, parts[k].first, parts[k].second, lo, hi, left[k]);
+      }
+    });
+    for (const auto& more : left) unsorted.insert(unsorted.end(), more.begin(), more.end());
+    slice.unsorted.swap(unsorted);
+    return slice.sorting.data();
+  }
+
+  // Takes positions lo..hi from the slice's ascending entries when they hold distinct keys
+  // that no entry outside them holds: quicksort leaves such a part ascending, whatever steps
+  // it takes inside it. Returns whether it did.
+  bool settle(Slice& slice, int32_t lo, int32_t hi) {
+    if (slice.runsBefore.empty()) return false;
+    const int32_t last = std::min(hi + 1, slice.n - 1);
+    if (slice.runsBefore[last + 1] != slice.runsBefore[lo]) return false;
+    std::copy(slice.ascending.begin() + lo, slice.ascending.begin() + hi + 1,
+              slice.sorting.begin() + lo);
+    return true;
+  }
+
+  // The quicksort of exact_order on positions lo..hi of the slice's sorting entries, exact at
+  // keepLo..keepHi - 1; the parts outside are left for later, appended to unsorted. Parts
+  // that settle are not sorted at all.
+  void sort_part(Slice& slice, int32_t lo, int32_t hi, int32_t keepLo, int32_t keepHi,
+                 std::vector<std::pair<int32_t, int32_t>>& unsorted) {
+    RankedEntries entries{slice.sorting.data()};
+    while (lo < hi) {
+      if (lo >= keepHi || hi < keepLo) {
+        unsorted.emplace_back(lo, hi);
+        return;
+      }
+      if (settle(slice, lo, hi)) return;
+      const int32_t p = hoare_partition(entries, lo, hi);
+      if (p - lo < hi - p) {
+        sort_part(slice, lo, p, keepLo, keepHi, unsorted);
+        lo = p + 1;
+      } else {
+        sort_part(slice, p + 1, hi, keepLo, keepHi, unsorted);
+        hi = p;
+      }
+    }
+  }
+
+  // The literal construction itself, into the block: for data with NaN.
+  node* build_exactly(const std::vector<int32_t>& input, int32_t dim, size_t position) {
+    const int32_t n = static_cast<int32_t>(input.size());
+    std::vector<KeyedRow> pairs(input.size());
+    for (int32_t e = 0; e < n; ++e) pairs[e] = {key(dim, input[e]), input[e]};
+    PairEntries entries{pairs.data()};
+    hoare_quicksort(entries, 0, n - 1, 0, n);
+    const int32_t m = n > 1 ? median_position(n) : 0;
+    write_node(position, pairs[m].second, dim);
+    node* at = node_at(position);
     if (n > 1) {
-      const int32_t children_order = selected ? dim : kExactOrder;
       const int32_t next = (dim + 1) % ndim_;
-      at->left = build_core(slice, m, next, children_order);
-      if (n - m != 1) at->right = build_core(slice + m + 1, n - m - 1, next, children_order);
+      std::vector<int32_t> part(static_cast<size_t>(m));
+      for (int32_t e = 0; e < m; ++e) part[e] = pairs[e].second;
+      at->left = build_exactly(part, next, position + 1);
+      if (n - m != 1) {
+        part.resize(static_cast<size_t>(n - m - 1));
+        for (int32_t e = m + 1; e < n; ++e) part[e - m - 1] = pairs[e].second;
+        at->right = build_exactly(part, next, position + 1 + m);
+      }
     }
     return at;
   }
 
-  struct ByKey {
-    bool operator()(const KeyedRow& a, const KeyedRow& b) const { return a.first < b.first; }
+  struct Task {
+    Slice* slice;
+    int buffer;
+    size_t position;
   };
 
-  void gather(const int32_t* slice, int32_t n, int32_t dim) {
-    for (int32_t e = 0; e < n; ++e) pairs_[e] = {key(dim, slice[e]), slice[e]};
-  }
-
-  void scatter(int32_t* slice, int32_t n) const {
-    for (int32_t e = 0; e < n; ++e) slice[e] = pairs_[e].second;
-  }
-
-  // Orders a slice of distinct keys along dim: the median at position m, smaller keys before
-  // it and larger after, or, for m = -1, fully ascending.
-  void reorder(int32_t* slice, int32_t n, int32_t dim, int32_t m) {
-    gather(slice, n, dim);
-    if (m >= 0) {
-      std::nth_element(pairs_.begin(), pairs_.begin() + m, pairs_.begin() + n, ByKey());
-    } else {
-      std::sort(pairs_.begin(), pairs_.begin() + n, ByKey());
-    }
-    scatter(slice, n);
-  }
-
-  // What quicksort does to the slice, on the pairs.
-  void exact_sort(int32_t* slice, int32_t n, int32_t dim) {
-    gather(slice, n, dim);
-    hoare_quicksort(pairs_.data(), 0, n - 1);
-    scatter(slice, n);
-  }
+  // Levels built before the subtrees below them are shared among threads: 8 tasks.
+  static constexpr int kTaskLevels = 3;
+  // Points whose share of a build pays for starting a thread; and the nodes whose coordinates
+  // one piece of copy_points fills.
+  static constexpr int32_t kParallelLeast = 1 << 15;
+  static constexpr int32_t kCopyPiece = 1 << 16;
+  // The parts of a large exact sort of the first levels shared among threads.
+  static constexpr size_t kSharedParts = 32;
 
   const double* data_;
   int32_t stride_;
   int32_t ndim_;
+  int32_t n_;
+  const int32_t* idx_;
   char* block_;
-  size_t used_ = 0;
-  // Per dimension, by row: whether the row's key is shared or NaN; empty when no key is.
-  std::vector<std::vector<char>> marked_;
-  std::vector<double> marked_keys_;
-  std::vector<KeyedRow> pairs_;
+  ParallelRun run_;
+  bool parallel_;
+  bool inTasks_ = false;  // the tasks run: a thread no longer shares its own work
+  // The slices of the first levels, which outlive the tasks below them.
+  std::deque<Slice> topSlices_;
+  std::vector<Task> tasks_;
+  // Held while the exact quicksort of a slice goes on: the slices above the tasks are shared.
+  std::recursive_mutex exactMutex_;
+  // Two buffers of ndim lists of n entries each.
+  std::unique_ptr<Entry[]> lists_;
+  size_t rows_ = 0;  // 1 + the largest row
+  std::unique_ptr<uint32_t[]> ranks_;
 };
 
 struct FreeDeleter {
@@ -277,7 +664,7 @@ size_t kept_position(const tree_header* tree) {
 }  // namespace
 
 tree_header* build_tree(const double* data, int32_t stride, int32_t ndim, int32_t* idx, int32_t n,
-                        int32_t dim, Diagnostics& diagnostics) {
+                        int32_t dim, Diagnostics& diagnostics, ParallelRun parallel) {
   std::unique_ptr<tree_header, FreeDeleter> tree(
       static_cast<tree_header*>(std::malloc(sizeof(tree_header))));
   if (tree == nullptr) {
@@ -293,8 +680,9 @@ tree_header* build_tree(const double* data, int32_t stride, int32_t ndim, int32_
     diagnostics.print(kMemoryMessage);
     return nullptr;
   }
+  advise_huge_pages(block.get(), count * FastBuild::node_bytes(ndim));
   try {
-    tree->root = FastBuild(data, stride, ndim, block.get()).build(idx, n, dim);
+    tree->root = FastBuild(data, stride, ndim, idx, n, block.get(), parallel).build(dim);
   } catch (const std::bad_alloc&) {
     diagnostics.print(kMemoryMessage);
     return nullptr;

@@ -23,6 +23,7 @@
 #include <cstdint>
 
 #include "core/diagnostics.h"
+#include "core/parallel.h"
 #include "core/portability.h"
 
 // The functions of the tulm_kdtree library; everything else in it stays private to it.
@@ -52,19 +53,34 @@ struct tree_header {
   int32_t count;
 };
 
+// How build_tree shares its work among threads: calls body(context, begin, end) on ranges
+// that together cover [0, n) once each, on threads of the caller's choosing, and returns when
+// all are done, rethrowing on the calling thread what a range threw.
+using ParallelRun = void (*)(int32_t n, void (*body)(void* context, int32_t begin, int32_t end),
+                             void* context);
+
+// parallel_for of the module that calls build_tree, with that module's thread settings
+// (set_thread_count, TULM_NUM_THREADS, the host's limit): the library of trees has no settings
+// of its own, so the default argument below, evaluated where build_tree is called, brings the
+// caller's. Never called inside the library.
+inline void run_in_parallel(int32_t n, void (*body)(void* context, int32_t begin, int32_t end),
+                            void* context) {
+  parallel_for(n, 1, 1, [body, context](int32_t begin, int32_t end) { body(context, begin, end); });
+}
+
 // Builds the tree of rows idx[0..n-1] of the stride x ndim column-major matrix data
 // (coordinate d of row p at data[p + d*stride]), splitting first on dimension dim. The
-// gateways pass stride = n = M, idx = 0..M-1 and dim = 0; idx is scratch and is reordered.
-// Returns null, after printing "Error allocating memory for kD-Tree\n", when memory runs out;
-// nothing is left allocated then. stride * ndim must fit an int32. The tree is not kept.
+// gateways pass stride = n = M, idx = 0..M-1 and dim = 0; idx is only read. Returns null,
+// after printing "Error allocating memory for kD-Tree\n", when memory runs out; nothing is left
+// allocated then. stride * ndim must fit an int32. The tree is not kept.
 //
-// All nodes share one allocation and keys are selected rather than fully sorted wherever a
-// slice has no equal keys, which gives the identical tree (the sorted order is then unique);
-// slices that hold equal keys or NaN are sorted by the exact first-pivot quicksort, from the
-// exact order the literal one-node-at-a-time construction would hand them.
+// All nodes share one allocation, and the tree is the literal construction's without sorting
+// every slice again (kdtree.cpp says how). A large tree is built on several threads through
+// `parallel` (null: on the calling thread alone); the tree is the same at any thread count.
 TULM_KDTREE_API tree_header* build_tree(const double* data, int32_t stride, int32_t ndim,
                                         int32_t* idx, int32_t n, int32_t dim,
-                                        Diagnostics& diagnostics);
+                                        Diagnostics& diagnostics,
+                                        ParallelRun parallel = run_in_parallel);
 
 // Enters a tree in the registry of kept trees, the only trees whose handles the plug-ins
 // accept; the tree then outlives the call. Returns false, keeping nothing, when the registry

@@ -10,12 +10,16 @@
 #include <cstring>
 #include <memory>
 #include <numeric>
+#include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/diagnostics.h"
+#include "core/parallel.h"
 #include "core/spatial_search/nearest_queries.h"
 #include "core/spatial_search/radiusPointSearch.h"
+#include "icosphere.h"
 #include "kdtree_oracle.h"
 #include "literal_kdtree.h"
 
@@ -323,5 +327,96 @@ TEST(FastConstruction, SortedLinesAndNaN) {
     expect_same_tree(fast_tree(zeros)->root, literal_tree(zeros).get(), zeros.N);
   }
 }
+
+// Clouds whose equal keys meet the median of many slices, at every depth: the construction
+// then needs the exact order the literal one hands such a slice, often from several levels up.
+Cloud icosphere_vertices(int subdivisions) {
+  const tulm_test::Mesh mesh = tulm_test::icosphere(subdivisions);
+  Cloud cloud{mesh.numVerts, 3, {}};
+  // Single coordinates converted to double, as the location plug-ins hand them over.
+  const std::vector<float> columns = tulm_test::transposed(mesh.vertices, 3, mesh.numVerts);
+  cloud.xyz.assign(columns.begin(), columns.end());
+  return cloud;
+}
+
+// Every point of an integer grid one to four times, shuffled.
+Cloud duplicated_points() {
+  const Cloud grid = tulm_test::random_cloud(3000, 3, 50, 11);
+  std::mt19937 random(12);
+  std::vector<int32_t> rows;
+  for (int32_t p = 0; p < grid.M; ++p) rows.insert(rows.end(), 1 + random() % 4, p);
+  std::shuffle(rows.begin(), rows.end(), random);
+  Cloud cloud{static_cast<int32_t>(rows.size()), 3, {}};
+  for (int32_t d = 0; d < 3; ++d) {
+    for (const int32_t row : rows) cloud.xyz.push_back(grid.at(row, d));
+  }
+  return cloud;
+}
+
+// An integer grid with NaN, infinities and signed zeros in every dimension.
+Cloud grid_with_nan_and_infinities() {
+  Cloud cloud = tulm_test::random_cloud(2000, 3, 6, 13);
+  for (size_t k = 0; k < cloud.xyz.size(); k += 37) cloud.xyz[k] = NAN;
+  for (size_t k = 5; k < cloud.xyz.size(); k += 53) cloud.xyz[k] = k % 2 ? INFINITY : -INFINITY;
+  for (size_t k = 9; k < cloud.xyz.size(); k += 29) cloud.xyz[k] = k % 2 ? 0.0 : -0.0;
+  return cloud;
+}
+
+Cloud line_with_repeats() { return tulm_test::random_cloud(5000, 1, 30, 14); }
+
+// The points of a 3-D integer grid in lexicographic order, or in the reverse order.
+Cloud ordered_grid(bool reversed) {
+  Cloud cloud{20 * 20 * 20, 3, std::vector<double>(3 * 20 * 20 * 20)};
+  for (int32_t p = 0; p < cloud.M; ++p) {
+    const int32_t q = reversed ? cloud.M - 1 - p : p;
+    cloud.xyz[p] = q / 400;
+    cloud.xyz[p + cloud.M] = q / 20 % 20;
+    cloud.xyz[p + 2 * cloud.M] = q % 20;
+  }
+  return cloud;
+}
+
+// Uniform points on a grid of step 1/2048: ties at every depth, many slices deep in the tree
+// with a tied median under slices without one. Large enough for the build to use threads.
+Cloud fine_grid() {
+  Cloud cloud = tulm_test::random_cloud(40000, 3, 0, 15);
+  for (double& x : cloud.xyz) x = std::floor(x * 2048) / 2048;
+  return cloud;
+}
+
+struct TieCase {
+  const char* name;
+  Cloud (*make)();
+};
+
+const TieCase kTieCases[] = {
+    {"IcosphereVertices5", [] { return icosphere_vertices(5); }},
+    {"IcosphereVertices6", [] { return icosphere_vertices(6); }},
+    {"DuplicatedPoints", duplicated_points},
+    {"GridWithNanAndInfinities", grid_with_nan_and_infinities},
+    {"LineWithRepeats", line_with_repeats},
+    {"SortedGrid", [] { return ordered_grid(false); }},
+    {"ReverseSortedGrid", [] { return ordered_grid(true); }},
+    {"FineGrid", fine_grid},
+};
+
+class TieHeavyClouds : public testing::TestWithParam<std::tuple<TieCase, int>> {
+ protected:
+  void TearDown() override { tulm::set_thread_count(0); }
+};
+
+// Node for node the literal construction's tree, at any thread count.
+TEST_P(TieHeavyClouds, FastConstructionIsTheLiteralTree) {
+  const Cloud cloud = std::get<0>(GetParam()).make();
+  tulm::set_thread_count(std::get<1>(GetParam()));
+  expect_same_tree(fast_tree(cloud)->root, literal_tree(cloud).get(), cloud.N);
+}
+
+INSTANTIATE_TEST_SUITE_P(Clouds, TieHeavyClouds,
+                         testing::Combine(testing::ValuesIn(kTieCases), testing::Values(1, 2, 7)),
+                         [](const testing::TestParamInfo<std::tuple<TieCase, int>>& info) {
+                           return std::string(std::get<0>(info.param).name) + "_Threads" +
+                                  std::to_string(std::get<1>(info.param));
+                         });
 
 }  // namespace

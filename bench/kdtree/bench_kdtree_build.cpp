@@ -1,0 +1,164 @@
+// Build times of the toolbox's k-d tree against nanoflann (leaf sizes 1 and 10) and FLANN's
+// KDTreeSingleIndex (leaf size 10), on the same points in the same run: M = 1e6 uniform points
+// in 3-D (fixed seed) and the vertices of the icosphere subdivided 7 and 8 times, single
+// coordinates converted to double as the location plug-ins hand them over (points on the unit
+// sphere with many equal coordinates). The builders take turns within every round; medians of
+// the rounds. Ours at one thread and at all threads.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <flann/flann.hpp>
+#include <functional>
+#include <nanoflann.hpp>
+#include <numeric>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/diagnostics.h"
+#include "core/parallel.h"
+#include "core/spatial_search/kdtree.h"
+#include "icosphere.h"
+
+namespace {
+
+constexpr int kRounds = 7;
+
+// Column-major M x 3, as MATLAB passes it, and the same points row-major for the peers.
+struct Points {
+  std::string name;
+  int32_t count;
+  std::vector<double> columns;
+  std::vector<double> rows;
+};
+
+Points with_rows(std::string name, int32_t count, std::vector<double> columns) {
+  Points points{std::move(name), count, std::move(columns), {}};
+  points.rows.resize(points.columns.size());
+  for (int32_t p = 0; p < count; ++p) {
+    for (int32_t d = 0; d < 3; ++d) {
+      points.rows[static_cast<size_t>(p) * 3 + d] =
+          points.columns[p + static_cast<size_t>(d) * count];
+    }
+  }
+  return points;
+}
+
+Points uniform_points(int32_t count, unsigned seed) {
+  std::mt19937_64 random(seed);
+  std::uniform_real_distribution<double> uniform(0.0, 1.0);
+  std::vector<double> columns(static_cast<size_t>(count) * 3);
+  for (double& x : columns) x = uniform(random);
+  return with_rows("uniform, M = " + std::to_string(count), count, std::move(columns));
+}
+
+Points icosphere_vertices(int subdivisions) {
+  const tulm_test::Mesh mesh = tulm_test::icosphere(subdivisions);
+  const std::vector<float> columns = tulm_test::transposed(mesh.vertices, 3, mesh.numVerts);
+  return with_rows(
+      "icosphere " + std::to_string(subdivisions) + ", M = " + std::to_string(mesh.numVerts),
+      mesh.numVerts, std::vector<double>(columns.begin(), columns.end()));
+}
+
+double seconds(const std::function<void()>& work) {
+  const auto start = std::chrono::steady_clock::now();
+  work();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+// threads: 1, or 0 for every processor.
+double our_build(const Points& points, int threads) {
+  tulm::set_thread_count(threads);
+  tulm::CapturedDiagnostics diagnostics;
+  std::vector<int32_t> idx(static_cast<size_t>(points.count));
+  std::iota(idx.begin(), idx.end(), 0);
+  tulm::tree_header* tree = nullptr;
+  const double time = seconds([&] {
+    tree = tulm::build_tree(points.columns.data(), points.count, 3, idx.data(), points.count, 0,
+                            diagnostics);
+  });
+  if (tree == nullptr) {
+    std::fprintf(stderr, "out of memory\n");
+    std::exit(1);
+  }
+  tulm::release_tree(tree);
+  tulm::set_thread_count(0);
+  return time;
+}
+
+struct NanoCloud {
+  const Points& points;
+  size_t kdtree_get_point_count() const { return static_cast<size_t>(points.count); }
+  double kdtree_get_pt(size_t p, size_t d) const { return points.rows[p * 3 + d]; }
+  template <class Box>
+  bool kdtree_get_bbox(Box&) const {
+    return false;
+  }
+};
+using NanoTree =
+    nanoflann::KDTreeSingleIndexAdaptor<nanoflann::L2_Simple_Adaptor<double, NanoCloud>, NanoCloud,
+                                        3>;
+
+double nanoflann_build(const Points& points, size_t leafSize) {
+  const NanoCloud cloud{points};
+  NanoTree* tree = nullptr;
+  const double time = seconds(
+      [&] { tree = new NanoTree(3, cloud, nanoflann::KDTreeSingleIndexAdaptorParams(leafSize)); });
+  delete tree;
+  return time;
+}
+
+double flann_build(const Points& points) {
+  flann::Matrix<double> data(const_cast<double*>(points.rows.data()), points.count, 3);
+  flann::KDTreeSingleIndex<flann::L2<double>>* index = nullptr;
+  const double time = seconds([&] {
+    index =
+        new flann::KDTreeSingleIndex<flann::L2<double>>(data, flann::KDTreeSingleIndexParams(10));
+    index->buildIndex();
+  });
+  delete index;
+  return time;
+}
+
+struct Builder {
+  const char* name;
+  std::function<double(const Points&)> build;
+};
+
+void compare(const Points& points, const std::vector<Builder>& builders) {
+  std::vector<std::vector<double>> times(builders.size());
+  for (int round = 0; round < kRounds; ++round) {
+    for (size_t b = 0; b < builders.size(); ++b) times[b].push_back(builders[b].build(points));
+  }
+  std::printf("%s, medians of %d rounds:\n", points.name.c_str(), kRounds);
+  const double ours = median(times[0]);
+  for (size_t b = 0; b < builders.size(); ++b) {
+    const double time = median(times[b]);
+    std::printf("  %-26s %8.1f ms   ours (1 thread) / this: %.2f\n", builders[b].name, 1e3 * time,
+                ours / time);
+  }
+}
+
+}  // namespace
+
+int main() {
+  std::printf("threads: %d; peers single-threaded (neither builds on several)\n",
+              tulm::thread_count());
+  const std::vector<Builder> builders = {
+      {"ours, 1 thread", [](const Points& p) { return our_build(p, 1); }},
+      {"ours, all threads", [](const Points& p) { return our_build(p, 0); }},
+      {"nanoflann, leaf 10", [](const Points& p) { return nanoflann_build(p, 10); }},
+      {"nanoflann, leaf 1", [](const Points& p) { return nanoflann_build(p, 1); }},
+      {"FLANN single index, leaf 10", flann_build},
+  };
+  compare(uniform_points(1000000, 20261209), builders);
+  compare(icosphere_vertices(7), builders);
+  compare(icosphere_vertices(8), builders);
+  return 0;
+}
