@@ -65,7 +65,7 @@ using ParallelRun = void (*)(int32_t n, void (*body)(void* context, int32_t begi
 // caller's. Never called inside the library.
 inline void run_in_parallel(int32_t n, void (*body)(void* context, int32_t begin, int32_t end),
                             void* context) {
-  parallel_for(n, 1, 1, [body, context](int32_t begin, int32_t end) { body(context, begin, end); });
+  parallel_for(n, 1, [body, context](int32_t begin, int32_t end) { body(context, begin, end); });
 }
 
 // Builds the tree of rows idx[0..n-1] of the stride x ndim column-major matrix data
