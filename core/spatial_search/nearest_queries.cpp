@@ -79,10 +79,15 @@ void sort_by_key(uint64_t* keyed, uint64_t* spare, size_t n) {
 // The model rows along a Morton curve of their first three coordinates (30 bits in all), so
 // that consecutive queries walk the same nodes while those are still in cache and each query's
 // search starts from the answer of the one before. Empty when the order is not worth making
-// or there is no memory for it; each row's answer is the same in any order.
-std::vector<int32_t> cache_friendly_order(const double* model, int32_t Q, int32_t N) {
+// or there is no memory for it; each row's answer is the same in any order. A tree of
+// treeCount points whose coordinates fit in kCachedTreeBytes stays in cache in any order of
+// the queries, and there sorting them costs more than it saves.
+std::vector<int32_t> cache_friendly_order(const double* model, int32_t Q, int32_t N,
+                                          int32_t treeCount) {
   constexpr int32_t kWorthSorting = 1024;
+  constexpr int64_t kCachedTreeBytes = 256 * 1024;
   if (Q < kWorthSorting) return {};
+  if (int64_t{treeCount} * N * static_cast<int64_t>(sizeof(double)) <= kCachedTreeBytes) return {};
   try {
     const int32_t dims = std::min(N, 3);
     const int32_t bits = 30 / dims;
@@ -202,7 +207,7 @@ void run_queries(const tree_header& tree, const double* model, int32_t Q, double
                  int16_t mode, Diagnostics& diagnostics) {
   if (Q <= 0) return;
   const int32_t N = tree.ndim;
-  const std::vector<int32_t> order = cache_friendly_order(model, Q, N);
+  const std::vector<int32_t> order = cache_friendly_order(model, Q, N, tree.count);
   PackedTree packed;
   if (static_cast<int64_t>(Q) * kPointsPerQuery >= tree.count) {
     try {
