@@ -53,7 +53,7 @@ function bench_measures_threads(reps)
     [vec, mine, floor] = cases{c, 2:4};
     one = @() with_threads('1', mine);
     every = @() with_threads(num2str(all), mine);
-    t = alternate({vec, one, every, floor}, reps);
+    t = alternate_calls({vec, one, every, floor}, reps);
     printf('%-28s %10.3f %10.3f %10.3f %10.3f %7.1fx %7.2fx %7.2fx\n', cases{c, 1}, t, ...
            t(1) / t(2), t(2) / t(3), t(2) / t(4));
   end
@@ -76,7 +76,7 @@ function bench_measures_threads(reps)
     };
     for c = 1:rows(cases)
       dims = double(cases{c, 3});
-      t = alternate({cases{c, 2}, @() fill(dims)}, rounds);
+      t = alternate_calls({cases{c, 2}, @() filled_output(dims, 'single')}, rounds);
       printf('%-28s %4d %10.3f %10.3f %7.2fx\n', cases{c, 1}, n, t, t(1) / t(2));
     end
   end
@@ -104,26 +104,4 @@ end
 function out = with_threads(count, f)
   setenv('TULM_NUM_THREADS', count);
   out = f();
-end
-
-function z = fill(dims)
-  z = zeros(dims, 'single');
-  z(:) = 1;
-end
-
-% Median wall times in ms of the functions, called in turn reps times after one call each.
-function t = alternate(fs, reps)
-  times = zeros(reps, numel(fs));
-  for k = 1:numel(fs)
-    fs{k}();
-  end
-  for r = 1:reps
-    for k = 1:numel(fs)
-      f = fs{k};
-      start = tic();
-      f();
-      times(r, k) = 1000 * toc(start);
-    end
-  end
-  t = median(times, 1);
 end

@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_timing.h"
 #include "core/diagnostics.h"
 #include "core/parallel.h"
 #include "core/spatial_search/kdtree.h"
@@ -36,16 +37,8 @@
 
 namespace {
 
-double seconds(const std::function<void()>& work) {
-  const auto start = std::chrono::steady_clock::now();
-  work();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
+using tulm_bench::median;
+using tulm_bench::seconds;
 
 // Column-major M x N, as MATLAB passes it, and the same points row-major for the peers.
 struct Points {

@@ -16,12 +16,16 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_timing.h"
 #include "core/diagnostics.h"
 #include "core/parallel.h"
 #include "core/spatial_search/kdtree.h"
 #include "icosphere.h"
 
 namespace {
+
+using tulm_bench::median;
+using tulm_bench::seconds;
 
 constexpr int kRounds = 7;
 
@@ -59,17 +63,6 @@ Points icosphere_vertices(int subdivisions) {
   return with_rows(
       "icosphere " + std::to_string(subdivisions) + ", M = " + std::to_string(mesh.numVerts),
       mesh.numVerts, std::vector<double>(columns.begin(), columns.end()));
-}
-
-double seconds(const std::function<void()>& work) {
-  const auto start = std::chrono::steady_clock::now();
-  work();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
 }
 
 // threads: 1, or 0 for every processor.

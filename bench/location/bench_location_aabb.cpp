@@ -24,6 +24,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "bench/bench_timing.h"
 #include "core/connectivity/TULM_convertFaces2FacesOfVert.h"
 #include "core/connectivity/TULM_convertFaces2VertNbors.h"
 #include "core/diagnostics.h"
@@ -32,6 +33,8 @@
 #include "icosphere.h"
 
 namespace {
+
+using tulm_bench::median;
 
 using Kernel = CGAL::Simple_cartesian<double>;
 using Triangle = Kernel::Triangle_3;
@@ -52,11 +55,6 @@ struct Problem {
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
 }
 
 std::vector<Triangle> triangles_of(const Problem& problem) {

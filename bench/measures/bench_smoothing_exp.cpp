@@ -13,12 +13,16 @@
 #include <cstdio>
 #include <vector>
 
+#include "bench/bench_timing.h"
 #include "core/connectivity/TULM_convertFaces2VertNbors.h"
 #include "core/measures/TULM_gaussianSmoothVertexData.h"
 #include "core/measures/rounded_exp.h"
 #include "icosphere.h"
 
 namespace {
+
+using tulm_bench::median;
+using tulm_bench::seconds;
 
 constexpr int kRuns = 21;
 
@@ -74,18 +78,6 @@ void smooth_one_row(const float* vertices, int32_t numVerts, const int32_t* nbor
     }
     out[i] = sum / wsum;
   }
-}
-
-template <class Run>
-double seconds(Run&& run) {
-  const auto start = std::chrono::steady_clock::now();
-  run();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
 }
 
 }  // namespace

@@ -154,7 +154,7 @@ TEST_F(PointLanes, GiveTheScalarBitsOnHardValues) {
   // Sizes around multiples of four, and K below, at and above four.
   const struct {
     int32_t V, F, K;
-  } sizes[] = {{1, 1, 1},     {5, 3, 3},       {9, 7, 4},        {33, 66, 6},
+  } sizes[] = {{1, 1, 1},     {5, 3, 3},       {9, 7, 4},      {33, 66, 6},
                {100, 201, 7}, {1000, 2003, 9}, {300, 50, 1100}};
   for (const auto& size : sizes) {
     for (unsigned seed : {1u, 2u, 3u}) {
