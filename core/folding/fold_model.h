@@ -100,13 +100,14 @@ inline void corners_of_face(const FoldMesh& mesh, int32_t f, int32_t& v0, int32_
                             int32_t& v2) {
   const int32_t* stored = mesh.faces + index_2D_array(0, f, 3);
   const uint32_t V = static_cast<uint32_t>(mesh.numVerts);
-  v0 = stored[0] - 1;
-  v1 = stored[1] - 1;
-  v2 = stored[2] - 1;
-  if ((static_cast<uint32_t>(v0) >= V) | (static_cast<uint32_t>(v1) >= V) |
-      (static_cast<uint32_t>(v2) >= V)) {
-    check_face_corners(mesh, f);
-  }
+  // Unsigned, so that a stored INT32_MIN wraps to a corner above V instead of overflowing.
+  const uint32_t u0 = static_cast<uint32_t>(stored[0]) - 1u;
+  const uint32_t u1 = static_cast<uint32_t>(stored[1]) - 1u;
+  const uint32_t u2 = static_cast<uint32_t>(stored[2]) - 1u;
+  if ((u0 >= V) | (u1 >= V) | (u2 >= V)) check_face_corners(mesh, f);
+  v0 = static_cast<int32_t>(u0);
+  v1 = static_cast<int32_t>(u1);
+  v2 = static_cast<int32_t>(u2);
 }
 
 // The corners a and b of the face (v0, v1, v2) that faceAreaGradient takes with corner w.
