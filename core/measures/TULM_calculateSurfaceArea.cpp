@@ -54,7 +54,8 @@ float add_areas(const float* vertices, int32_t numVerts, const int32_t* faces, i
   const int32_t end = first + count;
   int32_t i = first;
 #if defined(TULM_HAVE_SSE2)
-  if (point_lanes_enabled()) {
+  // Without vertices (V = 0) every face is bad: the scalar code below says so.
+  if (point_lanes_enabled() && numVerts > 0) {
     const float* x = vertices;
     const float* y = vertices + index_2D_array(0, 1, numVerts);
     const float* z = vertices + index_2D_array(0, 2, numVerts);
