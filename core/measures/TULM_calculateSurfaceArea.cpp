@@ -54,8 +54,10 @@ float add_areas(const float* vertices, int32_t numVerts, const int32_t* faces, i
   const int32_t end = first + count;
   int32_t i = first;
 #if defined(TULM_HAVE_SSE2)
-  // Without vertices (V = 0) every face is bad: the scalar code below says so.
-  if (point_lanes_enabled() && numVerts > 0) {
+  // Only where there are four faces to take and vertices to point into: a mesh without
+  // faces may come with any vertex matrix, even 3 x 0 (no data), and on a mesh without
+  // vertices every face is bad, which the scalar code below says.
+  if (point_lanes_enabled() && count >= 4 && numVerts > 0) {
     const float* x = vertices;
     const float* y = vertices + index_2D_array(0, 1, numVerts);
     const float* z = vertices + index_2D_array(0, 2, numVerts);
