@@ -51,16 +51,7 @@ function bench_fold_tables_threads(reps)
         @() nthargout(1:2, @TULM_findFaceAux, m.points.', m.Vc, m.Fc, m.Tc, m.VFc, m.seeds), ...
         @() tulm_stream([1 N], m.points, m.Vc, m.Fc, m.Tc, m.VFc, m.seeds)
   };
-  printf('%-24s %10s %10s %10s %10s %8s %8s %8s\n', 'operation', 'vectorised', '1 thread', ...
-         sprintf('%d threads', all), 'floor', 'vec/1t', '1t/all', '1t/floor');
-  for c = 1:rows(cases)
-    [vec, mine, floor] = cases{c, 2:4};
-    one = @() with_threads('1', mine);
-    every = @() with_threads(num2str(all), mine);
-    t = alternate_calls({vec, one, every, floor}, reps);
-    printf('%-24s %10.3f %10.3f %10.3f %10.3f %7.1fx %7.2fx %7.2fx\n', cases{c, 1}, t, ...
-           t(1) / t(2), t(2) / t(3), t(2) / t(4));
-  end
+  print_thread_rows(cases, reps, 24);
 
   printf('\nscaling, %d threads: plug-in against zeros(size, class) and one write per element\n', all);
   printf('%-24s %4s %10s %10s %8s\n', 'operation', 'n', 'plug-in', 'fill', 'ratio');
@@ -141,10 +132,4 @@ function [V, F] = baselines_icosphere(k)
     F = [F(:, 1) mid(:, 1) mid(:, 3); F(:, 2) mid(:, 2) mid(:, 1); ...
          F(:, 3) mid(:, 3) mid(:, 2); mid(:, 1) mid(:, 2) mid(:, 3)];
   end
-end
-
-% count as text: num2str takes longer than the smallest plug-in calls.
-function varargout = with_threads(count, f)
-  setenv('TULM_NUM_THREADS', count);
-  [varargout{1:nargout}] = f();
 end

@@ -47,16 +47,7 @@ function bench_measures_threads(reps)
         @() TULM_gaussianSmoothVertexData(m.Vc, m.Tc, m.data3, s), ...
         @() tulm_stream(double([3 m.V]), m.Vc, m.Tc, m.data3)
   };
-  printf('%-28s %10s %10s %10s %10s %8s %8s %8s\n', 'operation', 'vectorised', '1 thread', ...
-         sprintf('%d threads', all), 'floor', 'vec/1t', '1t/all', '1t/floor');
-  for c = 1:rows(cases)
-    [vec, mine, floor] = cases{c, 2:4};
-    one = @() with_threads('1', mine);
-    every = @() with_threads(num2str(all), mine);
-    t = alternate_calls({vec, one, every, floor}, reps);
-    printf('%-28s %10.3f %10.3f %10.3f %10.3f %7.1fx %7.2fx %7.2fx\n', cases{c, 1}, t, ...
-           t(1) / t(2), t(2) / t(3), t(2) / t(4));
-  end
+  print_thread_rows(cases, reps, 28);
 
   printf('\nscaling, %d threads: plug-in against zeros(size, class) and one write per element\n', all);
   printf('%-28s %4s %10s %10s %8s\n', 'operation', 'n', 'plug-in', 'fill', 'ratio');
@@ -98,10 +89,4 @@ function m = mesh(subdivisions)
   m.data3 = single(randn(3, m.V));
   % the mean squared edge length: weights spread over the whole neighbourhood
   m.s = double(mean(sum((m.Vr(m.Fr(:, 1), :) - m.Vr(m.Fr(:, 2), :)) .^ 2, 2)));
-end
-
-% count as text: num2str takes longer than the smallest plug-in calls.
-function out = with_threads(count, f)
-  setenv('TULM_NUM_THREADS', count);
-  out = f();
 end
