@@ -1,5 +1,6 @@
 #include "core/connectivity/TULM_convertFaces2VertNbors.h"
 
+#include <algorithm>
 #include <atomic>
 #include <vector>
 
@@ -21,8 +22,8 @@ namespace {
 // follows the faces rather than numVerts.
 class NeighborRows {
  public:
-  NeighborRows(const int32_t* faces, int32_t numFaces, const FaceCornerCounts& counts)
-      : numVerts_(static_cast<int64_t>(counts.count.size())),
+  NeighborRows(const int32_t* faces, int32_t numFaces, CornerCounts<int64_t>& counts)
+      : numVerts_(static_cast<int64_t>(counts.upTo.back().size())),
         width_(1 + 2 * int64_t{counts.largest}) {
     const int64_t packed = numVerts_ + 6 * int64_t{numFaces};
     if (width_ * numVerts_ <= 2 * packed) {
@@ -36,7 +37,7 @@ class NeighborRows {
       const int32_t v = faces[i] - 1;
       if (rowStart_[v] != 0) continue;
       rowStart_[v] = next + 1;  // 0 marks a vertex without a row
-      next += 1 + 2 * int64_t{counts.count[v]};
+      next += 1 + 2 * counts.full()[v];
       named_.push_back(v);
     }
   }
@@ -98,9 +99,6 @@ bool add_neighbour_pair(int32_t p, int32_t q, bool ownP, bool ownQ, int32_t numR
 template <class Range, class Count>
 bool fill_rows(Range range, const int32_t* faces, int32_t numFaces, int32_t numRows, int32_t K,
                int32_t* table, Count* fill, const std::atomic<bool>& full) {
-  for (int32_t i = 0; i < 3 * numFaces; ++i) {
-    if (range.holds(faces[i] - 1)) fill[faces[i] - 1] = 0;
-  }
   for (int32_t i = 0; i < numFaces; ++i) {
     const int32_t a = faces[index_2D_array(i, 0, numFaces)] - 1;
     const int32_t b = faces[index_2D_array(i, 1, numFaces)] - 1;
@@ -117,17 +115,23 @@ bool fill_rows(Range range, const int32_t* faces, int32_t numFaces, int32_t numR
 }
 
 // Builds the table straight into its output, K being the largest face-corner count, which is
-// every closed mesh's largest degree; the counts turn into the rows' fill. Large meshes are
-// built by several threads, each owning the rows of a vertex range. Returns false when V*K does
-// not fit or a vertex has more neighbours than K, the table then unmade or half built.
+// every closed mesh's largest degree; the first count array turns into the rows' fill. Large
+// meshes are built by several threads, each owning the rows of a vertex range. Returns false
+// when V*K does not fit or a vertex has more neighbours than K, the table then unmade or half
+// built.
 template <class Count>
 bool build_in_output(const int32_t* faces, int32_t numFaces, CornerCounts<Count>& counts,
                      const std::function<int32_t*(int32_t K)>& createTable) {
-  const int32_t numRows = static_cast<int32_t>(counts.count.size());
+  const int32_t numRows = static_cast<int32_t>(counts.upTo.back().size());
   const int32_t K = counts.largest;
   if (int64_t{numRows} * K > INT32_MAX) return false;
   int32_t* table = createTable(K);
-  Count* fill = counts.count.data();
+  Count* fill = counts.upTo[0].data();
+  if (counts.dense) {
+    std::fill(fill, fill + numRows, Count{0});
+  } else {
+    for (int64_t i = 0; i < 3 * int64_t{numFaces}; ++i) fill[faces[i] - 1] = 0;
+  }
   std::atomic<bool> full{false};
   for_each_vertex_range(numRows, 3 * int64_t{numFaces}, [&](auto range) {
     if (!fill_rows(range, faces, numFaces, numRows, K, table, fill, full)) {
@@ -148,11 +152,11 @@ void TULM_convertFaces2VertNbors(const int32_t* faces, int32_t numFaces, int32_t
     if (build_in_output(faces, numFaces, narrow, createTable)) return;
   } else {
     narrow = CornerCounts<uint8_t>();
-    FaceCornerCounts wide = face_corner_counts<int32_t>(faces, numFaces, numVerts);
+    CornerCounts<int64_t> wide = face_corner_counts<int64_t>(faces, numFaces, numVerts);
     if (build_in_output(faces, numFaces, wide, createTable)) return;
   }
-  const FaceCornerCounts counts = face_corner_counts<int32_t>(faces, numFaces, numVerts);
-  const int32_t numRows = static_cast<int32_t>(counts.count.size());
+  CornerCounts<int64_t> counts = face_corner_counts<int64_t>(faces, numFaces, numVerts);
+  const int32_t numRows = static_cast<int32_t>(counts.upTo.back().size());
   NeighborRows rows(faces, numFaces, counts);
 
   int32_t K = counts.largest;

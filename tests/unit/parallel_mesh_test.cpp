@@ -277,6 +277,18 @@ std::string bad_faces_of_vertex_message(const Mesh& m) {
          std::to_string(m.mesh.numFaces);
 }
 
+std::vector<Array> with_bad_corners_in_two_columns(const Mesh& m) {
+  const int32_t F = m.mesh.numFaces;
+  std::vector<int32_t> rowFaces = m.rowFaces;
+  rowFaces[10 + 2 * size_t(F)] = m.mesh.numVerts + 5;
+  rowFaces[F / 4 * 3] = -1;
+  return {int32_array({size_t(F), 3}, rowFaces), mexhost::int32_scalar(m.mesh.numVerts)};
+}
+std::string bad_first_column_message(const Mesh& m) {
+  return "faces holds -1 at (" + std::to_string(m.mesh.numFaces / 4 * 3 + 1) + ", 1), outside 1.." +
+         std::to_string(m.mesh.numVerts);
+}
+
 const BadIndexCase kBadIndexCases[] = {
     {"TULM_computeFoldPenalty", 1, false,
      [](const Mesh& m) {
@@ -339,6 +351,13 @@ const BadIndexCase kBadIndexCases[] = {
        return "faces holds -1 at (" + std::to_string(m.mesh.numFaces / 4 * 3 + 1) +
               ", 1), outside 1.." + std::to_string(m.mesh.numVerts);
      }},
+    // One thread meets the third column's bad corner, early in the faces, before another
+    // meets the first column's, late in them; one thread reading the columns in turn meets the
+    // first column's first.
+    {"TULM_convertFaces2FacesOfVert", 1, false, with_bad_corners_in_two_columns,
+     bad_first_column_message},
+    {"TULM_convertFaces2VertNbors", 1, false, with_bad_corners_in_two_columns,
+     bad_first_column_message},
 };
 
 TEST_F(MeshThreads, BadIndexFoundByAWorkerEndsTheCallWithTheSingleThreadedMessage) {
