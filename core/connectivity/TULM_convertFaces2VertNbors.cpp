@@ -1,7 +1,6 @@
 #include "core/connectivity/TULM_convertFaces2VertNbors.h"
 
 #include <algorithm>
-#include <atomic>
 #include <vector>
 
 #include "core/connectivity/face_corners.h"
@@ -71,54 +70,51 @@ int32_t AddNeighbors(int32_t p, int32_t q, NeighborRows& rows) {
 }
 
 // Enters the undirected pair (p, q) of 0-based vertices straight into the column-major table,
-// fill[v] being the entries of row v so far, unless p == q or the pair is there already; only
-// the rows this thread owns (ownP, ownQ) are read or written. Both directions are always
-// entered together, so row p lacks q exactly when row q lacks p: one row owned is enough to
-// decide, and each row ends up in the order the pairs come, whoever owns the other. Returns
-// false when an owned row that the pair would enter is full (a row owned by no one else is
-// then left unchanged).
+// fill[v] being the entries of row v so far, unless p == q or the pair is there already. Both
+// directions are always entered together, so searching row p is enough. Returns false when a
+// row that the pair would enter is full.
 template <class Count>
-bool add_neighbour_pair(int32_t p, int32_t q, bool ownP, bool ownQ, int32_t numRows, int32_t K,
-                        int32_t* table, Count* fill) {
-  if (p == q || !(ownP || ownQ)) return true;
-  const int32_t searched = ownP ? p : q;
-  const int32_t sought = ownP ? q : p;
-  for (int32_t k = 0; k < fill[searched]; ++k) {
-    if (table[index_2D_array(searched, k, numRows)] == sought + 1) return true;
+bool add_neighbour_pair(int32_t p, int32_t q, int32_t numRows, int32_t K, int32_t* table,
+                        Count* fill) {
+  if (p == q) return true;
+  for (int32_t k = 0; k < fill[p]; ++k) {
+    if (table[index_2D_array(p, k, numRows)] == q + 1) return true;
   }
-  if ((ownP && fill[p] == K) || (ownQ && fill[q] == K)) return false;
-  if (ownP) table[index_2D_array(p, fill[p]++, numRows)] = q + 1;
-  if (ownQ) table[index_2D_array(q, fill[q]++, numRows)] = p + 1;
+  if (fill[p] == K || fill[q] == K) return false;
+  table[index_2D_array(p, fill[p]++, numRows)] = q + 1;
+  table[index_2D_array(q, fill[q]++, numRows)] = p + 1;
   return true;
 }
 
-// Enters the pairs of every face into the rows of `range`; false when one of them is full.
-// Stops early, returning true, once `full` says that another range found a full row. (The
-// arrays come as arguments, not through a lambda's captures: the one-byte fill counts could
-// alias those, and every store would reload them.)
-template <class Range, class Count>
-bool fill_rows(Range range, const int32_t* faces, int32_t numFaces, int32_t numRows, int32_t K,
-               int32_t* table, Count* fill, const std::atomic<bool>& full) {
+// Enters the pairs of every face; false when a row is full. (The arrays come as arguments: the
+// one-byte fill counts could alias anything a lambda captures, and every store would reload
+// it.)
+template <class Count>
+bool fill_rows(const int32_t* faces, int32_t numFaces, int32_t numRows, int32_t K, int32_t* table,
+               Count* fill) {
   for (int32_t i = 0; i < numFaces; ++i) {
     const int32_t a = faces[index_2D_array(i, 0, numFaces)] - 1;
     const int32_t b = faces[index_2D_array(i, 1, numFaces)] - 1;
     const int32_t c = faces[index_2D_array(i, 2, numFaces)] - 1;
-    const bool ownA = range.holds(a), ownB = range.holds(b), ownC = range.holds(c);
-    if (!add_neighbour_pair(a, b, ownA, ownB, numRows, K, table, fill) ||
-        !add_neighbour_pair(a, c, ownA, ownC, numRows, K, table, fill) ||
-        !add_neighbour_pair(b, c, ownB, ownC, numRows, K, table, fill)) {
+    if (!add_neighbour_pair(a, b, numRows, K, table, fill) ||
+        !add_neighbour_pair(a, c, numRows, K, table, fill) ||
+        !add_neighbour_pair(b, c, numRows, K, table, fill)) {
       return false;
     }
-    if ((i & 4095) == 0 && full.load(std::memory_order_relaxed)) return true;
   }
   return true;
 }
 
 // Builds the table straight into its output, K being the largest face-corner count, which is
-// every closed mesh's largest degree; the first count array turns into the rows' fill. Large
-// meshes are built by several threads, each owning the rows of a vertex range. Returns false
-// when V*K does not fit or a vertex has more neighbours than K, the table then unmade or half
-// built.
+// every closed mesh's largest degree; the first count array turns into the rows' fill. Returns
+// false when V*K does not fit or a vertex has more neighbours than K, the table then unmade or
+// half built.
+//
+// The rows fill on the calling thread alone. Rows shared among threads by vertex ranges cost
+// more than they save: a pair whose vertices two threads own is searched by both, and on the
+// usual numberings of a subdivided mesh (a coarser level's vertices first, midpoints after)
+// about half the pairs are such, so each of two threads did nearly the work of one thread for
+// the whole table, and mispredicted which rows it owns besides.
 template <class Count>
 bool build_in_output(const int32_t* faces, int32_t numFaces, CornerCounts<Count>& counts,
                      const std::function<int32_t*(int32_t K)>& createTable) {
@@ -132,13 +128,7 @@ bool build_in_output(const int32_t* faces, int32_t numFaces, CornerCounts<Count>
   } else {
     for (int64_t i = 0; i < 3 * int64_t{numFaces}; ++i) fill[faces[i] - 1] = 0;
   }
-  std::atomic<bool> full{false};
-  for_each_vertex_range(numRows, 3 * int64_t{numFaces}, [&](auto range) {
-    if (!fill_rows(range, faces, numFaces, numRows, K, table, fill, full)) {
-      full.store(true, std::memory_order_relaxed);
-    }
-  });
-  return !full.load();
+  return fill_rows(faces, numFaces, numRows, K, table, fill);
 }
 
 }  // namespace

@@ -14,44 +14,6 @@ namespace tulm {
 // Face corners whose reading takes about as long as starting a thread.
 constexpr int64_t kCornerGrain = 131072;
 
-// The vertices [begin, end) whose rows of a table one thread builds. Every thread reads all
-// faces and writes only the rows of its own vertices, in the order one thread would write them,
-// so a table is the same at any thread count.
-struct VertexRange {
-  int32_t begin;
-  int32_t end;
-
-  bool holds(int32_t v) const {
-    return static_cast<uint32_t>(v - begin) < static_cast<uint32_t>(end - begin);
-  }
-};
-
-// Every vertex, when one thread builds the whole table: the tests of ownership vanish.
-struct AllVertices {
-  bool holds(int32_t /*v*/) const { return true; }
-};
-
-// Calls body(range) for consecutive ranges covering [0, numVerts), one per thread, or
-// body(AllVertices{}) on the calling thread for small meshes (fewer than two grains of
-// `corners`) or one thread. Rethrows the exception of the lowest range that threw.
-template <class Body>
-void for_each_vertex_range(int32_t numVerts, int64_t corners, Body body) {
-  const int32_t ranges = corners < 2 * kCornerGrain
-                             ? 1
-                             : static_cast<int32_t>(std::min<int64_t>(
-                                   {thread_count(), corners / kCornerGrain, numVerts}));
-  if (ranges <= 1) {
-    body(AllVertices{});
-    return;
-  }
-  parallel_for(ranges, 1, [&](int32_t first, int32_t last) {
-    for (int32_t r = first; r < last; ++r) {
-      body(VertexRange{static_cast<int32_t>(int64_t{numVerts} * r / ranges),
-                       static_cast<int32_t>(int64_t{numVerts} * (r + 1) / ranges)});
-    }
-  });
-}
-
 // The faces [begin, end) of range r when `ranges` ranges share numFaces faces in order.
 struct FaceRange {
   int32_t begin;
