@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <type_traits>
 
 #include "core/errors.h"
 #include "core/mesh_arrays.h"

@@ -213,6 +213,39 @@ TEST_F(MeshThreads, SameBitsAndMessagesAtOneTwoAndSevenThreads) {
   }
 }
 
+// Vertex 1 is named 225 times in the first half of the faces and 112 times in the second:
+// fewer than 256 in either half, more than 255 in all. Threads that count the halves apart must
+// see that the sum no longer fits a one-byte count.
+TEST_F(MeshThreads, CornerCountsThatPassOneByteOnlyTogetherKeepEveryFace) {
+  const int32_t F = 90000, V = 3000;
+  std::vector<int32_t> rowFaces(3 * size_t(F));
+  for (int32_t i = 0; i < F; ++i) {
+    const bool busy = (i < F / 2 && i % 200 == 0) || (i >= F / 2 && i % 400 == 0);
+    for (int32_t j = 0; j < 3; ++j) {
+      rowFaces[i + j * size_t(F)] = busy && j == 0 ? 1 : 2 + (3 * i + j) % (V - 1);
+    }
+  }
+  std::vector<int32_t> busyFaces;
+  for (int32_t i = 0; i < F; ++i) {
+    if (rowFaces[i] == 1) busyFaces.push_back(i + 1);
+  }
+  ASSERT_EQ(busyFaces.size(), 337u);
+  for (int threads : {1, 2, 7}) {
+    tulm::set_thread_count(threads);
+    int32_t K = 0;
+    std::vector<int32_t> table;
+    tulm::TULM_convertFaces2FacesOfVert(rowFaces.data(), F, V, [&](int32_t k) {
+      K = k;
+      table.assign(size_t(k) * V, 0);
+      return table.data();
+    });
+    ASSERT_EQ(K, 337) << threads << " threads";
+    std::vector<int32_t> row;
+    for (int32_t k = 0; k < K; ++k) row.push_back(table[size_t(k) * V]);
+    EXPECT_EQ(row, busyFaces) << threads << " threads";
+  }
+}
+
 TEST_F(MeshThreads, TheMeshExercisesWhatItShould) {
   const Mesh& m = big_mesh();
   tulm::set_thread_count(1);
