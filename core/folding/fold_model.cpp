@@ -1,7 +1,14 @@
 #include "core/folding/fold_model.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
+
+#include "core/portability.h"
+
+#if defined(TULM_HAVE_SSE2)
+#include <emmintrin.h>
+#endif
 
 namespace tulm {
 namespace {
@@ -87,11 +94,102 @@ void batched_signed_face_areas(const FoldMesh& mesh, int32_t count, FaceAt faceA
   }
 }
 
+std::atomic<bool> foldLanesEnabled{true};
+
+#if defined(TULM_HAVE_SSE2)
+
+// The points (x, y, z, _) of four vertices as one register per coordinate.
+struct LanePoints {
+  __m128 x, y, z;
+};
+
+inline LanePoints transposed(__m128 p0, __m128 p1, __m128 p2, __m128 p3) {
+  const __m128 t0 = _mm_unpacklo_ps(p0, p1);  // x0 x1 y0 y1
+  const __m128 t1 = _mm_unpacklo_ps(p2, p3);  // x2 x3 y2 y3
+  const __m128 t2 = _mm_unpackhi_ps(p0, p1);  // z0 z1 _ _
+  const __m128 t3 = _mm_unpackhi_ps(p2, p3);  // z2 z3 _ _
+  return {_mm_movelh_ps(t0, t1), _mm_movehl_ps(t1, t0), _mm_movelh_ps(t2, t3)};
+}
+
+// Corner j of the four faces whose corners start at `corners`: each vertex read as 16 bytes,
+// its three coordinates and what follows them, which the caller ensures lies in the array.
+inline LanePoints corner_points(const float* vertices, const int32_t* corners, int j) {
+  const auto at = [&](int i) {
+    return _mm_loadu_ps(vertices + 3 * (size_t(corners[3 * i + j]) - 1));
+  };
+  return transposed(at(0), at(1), at(2), at(3));
+}
+
+// Whether every one of the twelve corners at `corners` lies in 1..V-1: inside the vertices,
+// and not the last, whose 16-byte read would pass the end of the array.
+inline bool corners_fit_lanes(const int32_t* corners, int32_t numVerts) {
+  // Unsigned c - 1 < V - 1, compared as signed after moving the range by 2^31.
+  const __m128i shift = _mm_set1_epi32(INT32_MIN);
+  const __m128i one = _mm_set1_epi32(1);
+  const __m128i limit =
+      _mm_set1_epi32(static_cast<int32_t>(static_cast<uint32_t>(numVerts - 1) ^ 0x80000000u));
+  __m128i outside = _mm_setzero_si128();
+  for (int k = 0; k < 3; ++k) {
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(corners + 4 * k));
+    const __m128i moved = _mm_xor_si128(_mm_sub_epi32(c, one), shift);
+    outside = _mm_or_si128(outside, _mm_cmplt_epi32(limit, moved));
+    outside = _mm_or_si128(outside, _mm_cmpeq_epi32(limit, moved));
+  }
+  return _mm_movemask_epi8(outside) == 0;
+}
+
+// signedFaceArea of the four faces whose corners start at `corners`, each lane through the
+// scalar code's single operations in its order.
+inline __m128 signed_areas_in_lanes(const float* vertices, const int32_t* corners) {
+  const LanePoints p0 = corner_points(vertices, corners, 0);
+  const LanePoints p1 = corner_points(vertices, corners, 1);
+  const LanePoints p2 = corner_points(vertices, corners, 2);
+  const __m128 e1x = _mm_sub_ps(p1.x, p0.x), e1y = _mm_sub_ps(p1.y, p0.y),
+               e1z = _mm_sub_ps(p1.z, p0.z);
+  const __m128 e2x = _mm_sub_ps(p2.x, p0.x), e2y = _mm_sub_ps(p2.y, p0.y),
+               e2z = _mm_sub_ps(p2.z, p0.z);
+  const __m128 mx = _mm_sub_ps(_mm_mul_ps(e1y, e2z), _mm_mul_ps(e1z, e2y));
+  const __m128 my = _mm_sub_ps(_mm_mul_ps(e1z, e2x), _mm_mul_ps(e1x, e2z));
+  const __m128 mz = _mm_sub_ps(_mm_mul_ps(e1x, e2y), _mm_mul_ps(e1y, e2x));
+  const __m128 squared =
+      _mm_add_ps(_mm_add_ps(_mm_mul_ps(mx, mx), _mm_mul_ps(my, my)), _mm_mul_ps(mz, mz));
+  const __m128 area = _mm_mul_ps(_mm_sqrt_ps(squared), _mm_set1_ps(0.5f));
+  const __m128 side =
+      _mm_add_ps(_mm_add_ps(_mm_mul_ps(mx, p0.x), _mm_mul_ps(my, p0.y)), _mm_mul_ps(mz, p0.z));
+  // -area where side > 0 fails: the sign bit flipped, as negation does.
+  const __m128 outward = _mm_cmpgt_ps(side, _mm_setzero_ps());
+  return _mm_xor_ps(area, _mm_andnot_ps(outward, _mm_set1_ps(-0.0f)));
+}
+
+#endif
+
 }  // namespace
 
+bool fold_lanes_enabled() { return foldLanesEnabled.load(std::memory_order_relaxed); }
+
+void set_fold_lanes_enabled(bool enabled) {
+  foldLanesEnabled.store(enabled, std::memory_order_relaxed);
+}
+
 void signed_face_areas(const FoldMesh& mesh, int32_t first, int32_t count, float* areas) {
+  int32_t done = 0;
+#if defined(TULM_HAVE_SSE2)
+  if (fold_lanes_enabled()) {
+    // Four faces at a time; a group with a corner the lanes cannot read goes through the scalar
+    // code, which ends the call at a corner outside 1..V as it would have.
+    for (; done + 4 <= count; done += 4) {
+      const int32_t* corners = mesh.faces + index_2D_array(0, first + done, 3);
+      if (corners_fit_lanes(corners, mesh.numVerts)) {
+        _mm_storeu_ps(areas + done, signed_areas_in_lanes(mesh.vertices, corners));
+      } else {
+        batched_signed_face_areas(
+            mesh, 4, [first, done](int32_t i) { return first + done + i; }, areas + done);
+      }
+    }
+  }
+#endif
   batched_signed_face_areas(
-      mesh, count, [first](int32_t i) { return first + i; }, areas);
+      mesh, count - done, [first, done](int32_t i) { return first + done + i; }, areas + done);
 }
 
 void signed_face_areas_of(const FoldMesh& mesh, const int32_t* faces, int32_t count, float* areas) {

@@ -50,6 +50,12 @@ float signedFaceArea(const FoldMesh& mesh, int32_t f);
 // their cross products, so that crossVectors does not wait on stores it reads back at once.
 void signed_face_areas(const FoldMesh& mesh, int32_t first, int32_t count, float* areas);
 
+// Whether the passes over many faces take four faces at a time in SSE2 lanes where the
+// processor has them (true unless a test says no), each lane through the scalar code's
+// operations in its order, so that tests can compare both ways on the processor they run on.
+bool fold_lanes_enabled();
+void set_fold_lanes_enabled(bool enabled);
+
 // signedFaceArea of the faces numbered in faces[0..count-1] (0-based) into areas[0..count-1].
 void signed_face_areas_of(const FoldMesh& mesh, const int32_t* faces, int32_t count, float* areas);
 
