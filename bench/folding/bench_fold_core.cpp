@@ -294,7 +294,7 @@ int compare_lanes(const Data& d, int reps) {
     uint64_t hashes[2] = {0, 0};
     for (int r = 0; r <= reps; ++r) {
       for (int lanes = 0; lanes < 2; ++lanes) {
-        tulm::set_fold_lanes_enabled(lanes == 1);
+        tulm::set_fold_lanes(lanes == 1 ? tulm::FoldLanes::kWidest : tulm::FoldLanes::kScalar);
         lastOutputs.clear();
         const auto start = std::chrono::steady_clock::now();
         routine.run(d);
@@ -305,7 +305,7 @@ int compare_lanes(const Data& d, int reps) {
         hashes[lanes] = hash_outputs();
       }
     }
-    tulm::set_fold_lanes_enabled(true);
+    tulm::set_fold_lanes(tulm::FoldLanes::kWidest);
     for (std::vector<double>& t : times) std::sort(t.begin(), t.end());
     const double scalar = times[0][reps / 2], lanes = times[1][reps / 2];
     std::printf("%-18s %7.3f ms %7.3f ms %7.2fx   fastest %7.3f ms %7.3f ms%s\n", routine.name,

@@ -29,8 +29,16 @@ class FlippedFaces {
 
   // Threads may mark faces at once when no two of them mark faces of one word (64 faces).
   void mark(int32_t f) { words_[f >> 6] |= uint64_t{1} << (f & 63); }
+  // Marks the faces f + i for the bits i of marks; f is a multiple of 64.
+  void mark_word(int32_t f, uint64_t marks) { words_[f >> 6] |= marks; }
   bool has(int32_t f) const { return (words_[f >> 6] >> (f & 63)) & 1u; }
   const uint64_t* words() const { return words_.data(); }
+  bool none() const {
+    for (uint64_t word : words_) {
+      if (word != 0) return false;
+    }
+    return true;
+  }
 
  private:
   std::vector<uint64_t> words_;
@@ -162,8 +170,7 @@ void add_every_column(const FoldMesh& mesh, Accept accept, Term term, float* G) 
 }
 
 // add_flip_gradients of the columns begin..end-1, eight columns at a time in AVX2 lanes where
-// the processor has them and fold_lanes_enabled(); returns false, having added nothing, where
-// it does not take them.
+// fold_avx2_lanes(); returns false, having added nothing, where it does not take them.
 bool add_flip_gradients_in_lanes(const FoldMesh& mesh, const FlippedFaces& flipped, int32_t begin,
                                  int32_t end, float* G);
 

@@ -98,8 +98,10 @@ void area_change_gradient(const Mesh& m, Outcome& out) {
 
 const Routine kRoutines[] = {fold_gradient, fold_penalty, area_change_gradient};
 
-Outcome run(const Routine& routine, const Mesh& m, bool lanes) {
-  tulm::set_fold_lanes_enabled(lanes);
+using tulm::FoldLanes;
+
+Outcome run(const Routine& routine, const Mesh& m, FoldLanes lanes) {
+  tulm::set_fold_lanes(lanes);
   Outcome out;
   try {
     routine(m, out);
@@ -107,30 +109,36 @@ Outcome run(const Routine& routine, const Mesh& m, bool lanes) {
     out.bits.clear();
     out.message = error.what();
   }
-  tulm::set_fold_lanes_enabled(true);
+  tulm::set_fold_lanes(FoldLanes::kWidest);
   return out;
 }
 
-class FoldLanes : public testing::Test {
+class FoldLaneWidths : public testing::Test {
  protected:
   void SetUp() override { tulm::set_thread_count(1); }
   void TearDown() override {
-    tulm::set_fold_lanes_enabled(true);
+    tulm::set_fold_lanes(FoldLanes::kWidest);
     tulm::set_thread_count(0);
   }
 };
 
+// Both widths of lanes: four everywhere, the widest where the processor has more.
+const FoldLanes kLanes[] = {FoldLanes::kFour, FoldLanes::kWidest};
+
 void expect_same_with_and_without_lanes(const Mesh& m, const std::string& what) {
   for (size_t r = 0; r < std::size(kRoutines); ++r) {
-    const Outcome scalar = run(kRoutines[r], m, false);
-    EXPECT_TRUE(run(kRoutines[r], m, true) == scalar) << what << ", routine " << r;
+    const Outcome scalar = run(kRoutines[r], m, FoldLanes::kScalar);
+    for (FoldLanes lanes : kLanes) {
+      EXPECT_TRUE(run(kRoutines[r], m, lanes) == scalar)
+          << what << ", routine " << r << ", lanes " << static_cast<int>(lanes);
+    }
   }
 }
 
 // Meshes whose values or tables reach every branch of the lanes: flipped and unflipped faces in
 // one group, faces below the gradient's area floor, overflowing and vanishing products, NaN,
 // infinities and signed zeros, tables with gaps, repeats, strangers and long columns.
-TEST_F(FoldLanes, SameBitsAsTheScalarCode) {
+TEST_F(FoldLaneWidths, SameBitsAsTheScalarCode) {
   const Mesh base = jittered_sphere();
   struct Case {
     const char* name;
@@ -144,7 +152,7 @@ TEST_F(FoldLanes, SameBitsAsTheScalarCode) {
        }},
       {"the last vertex, read apart by the lanes, at every position of a group of faces",
        [](Mesh& m) {
-         for (int32_t p = 0; p < 12; ++p) m.faces[3 * (40 + 4 * p) + p] = m.V();
+         for (int32_t p = 0; p < 24; ++p) m.faces[3 * (40 + 8 * p) + p] = m.V();
        }},
       {"scaled by 2^-70: areas below the floor",
        [](Mesh& m) {
@@ -200,20 +208,22 @@ TEST_F(FoldLanes, SameBitsAsTheScalarCode) {
   }
 }
 
-// A bad corner at each of the twelve positions of a group of four faces ends the call as the
-// scalar code does, before a second bad corner further on.
-TEST_F(FoldLanes, BadCornerAtEveryLaneGivesTheScalarMessage) {
+// A bad corner at each of the twenty-four positions of a group of eight faces (and so of two
+// groups of four) ends the call as the scalar code does, before a second bad corner further on.
+TEST_F(FoldLaneWidths, BadCornerAtEveryLaneGivesTheScalarMessage) {
   const Mesh base = jittered_sphere();
   for (int32_t value : {0, -1, base.V() + 1, std::numeric_limits<int32_t>::min()}) {
-    for (int32_t position = 0; position < 12; ++position) {
+    for (int32_t position = 0; position < 24; ++position) {
       Mesh m = base;
       m.faces[3 * 40 + position] = value;
       m.faces[3 * 200 + 1] = base.V() + 7;
-      const Outcome scalar = run(fold_gradient, m, false);
-      EXPECT_FALSE(scalar.message.empty());
       for (const Routine& routine : kRoutines) {
-        EXPECT_TRUE(run(routine, m, true) == run(routine, m, false))
-            << "corner " << value << " at " << position;
+        const Outcome scalar = run(routine, m, FoldLanes::kScalar);
+        EXPECT_FALSE(scalar.message.empty());
+        for (FoldLanes lanes : kLanes) {
+          EXPECT_TRUE(run(routine, m, lanes) == scalar)
+              << "corner " << value << " at " << position << ", lanes " << static_cast<int>(lanes);
+        }
       }
     }
   }
@@ -221,7 +231,7 @@ TEST_F(FoldLanes, BadCornerAtEveryLaneGivesTheScalarMessage) {
 
 // An entry above F in each of the eight lanes of a group of columns, in the first row and the
 // last, ends the call as the scalar code does; after the end of its column it is not read.
-TEST_F(FoldLanes, BadVertexFacesEntryAtEveryLaneGivesTheScalarMessage) {
+TEST_F(FoldLaneWidths, BadVertexFacesEntryAtEveryLaneGivesTheScalarMessage) {
   Mesh base = jittered_sphere();
   for (int32_t f = 0; f < base.F(); ++f) std::swap(base.faces[3 * f + 1], base.faces[3 * f + 2]);
   for (int32_t lane = 0; lane < 8; ++lane) {
@@ -232,18 +242,18 @@ TEST_F(FoldLanes, BadVertexFacesEntryAtEveryLaneGivesTheScalarMessage) {
         m.table[size_t(m.K) * v + row] = m.F() + 1 + lane;
         m.table[size_t(m.K) * 300 + 2] = m.F() + 50;
         if (ended && row > 0) m.table[size_t(m.K) * v] = 0;
-        const Outcome scalar = run(fold_gradient, m, false);
+        const Outcome scalar = run(fold_gradient, m, FoldLanes::kScalar);
         EXPECT_FALSE(scalar.message.empty());
-        EXPECT_TRUE(run(fold_gradient, m, true) == scalar)
+        EXPECT_TRUE(run(fold_gradient, m, FoldLanes::kWidest) == scalar)
             << "lane " << lane << " row " << row << (ended ? " after the end" : "");
       }
     }
   }
 }
 
-// The gradients take the area that scales them as a single square root halved, where the
-// scalar code rounds a double one: the same bits for every single, checked here on a sample of
-// every exponent and on the special values.
+// The area that scales a gradient, a double square root rounded to single, is taken as the
+// single square root halved: the same bits for every single (checked once for all 2^32),
+// checked here on a sample of every exponent and on the special values.
 TEST(FoldLanesArithmetic, HalvedSingleRootEqualsTheRoundedDoubleRoot) {
   std::mt19937 random(17);
   std::vector<uint32_t> patterns = {0u,          0x80000000u, 1u,          0x7F7FFFFFu,
