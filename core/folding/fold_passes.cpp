@@ -212,9 +212,9 @@ TULM_TARGET_AVX2 inline bool scan_rows(const FoldMesh& mesh, const uint64_t* fli
         alive &= ~(static_cast<uint32_t>(entry < 1) << c);
         const uint32_t f = static_cast<uint32_t>(entry) - 1u;
         const bool inside = f < F;
-        if (((alive >> c) & 1u) != 0 && !inside) return false;
-        const uint32_t bit = flipped_bit(flippedWords, inside ? f : 0u);
-        accepted |= (bit & static_cast<uint32_t>(inside) & (alive >> c)) << c;
+        if (((alive >> c) & 1u) == 0) continue;
+        if (!inside) return false;
+        accepted |= flipped_bit(flippedWords, f) << c;
       }
       chunk.accepted[g][j] = accepted;
       ask_for_faces(j, accepted);
@@ -232,15 +232,14 @@ inline void find_corners(const FoldMesh& mesh, int32_t w0, int32_t groups, Colum
     for (int32_t j = 0; j < chunk.rows[g]; ++j) {
       const uint32_t accepted = chunk.accepted[g][j];
       if (accepted == 0) continue;
-      uint32_t faces[8];
-      for (int c = 0; c < 8; ++c) {
-        faces[c] = chunk.a[g][j][c];
+      for (uint32_t m = ~accepted & 0xFFu; m != 0; m &= m - 1) {
+        const int c = __builtin_ctz(m);
         chunk.a[g][j][c] = static_cast<uint32_t>(w0 + 8 * g + c);
         chunk.b[g][j][c] = static_cast<uint32_t>(w0 + 8 * g + c);
       }
       for (uint32_t m = accepted; m != 0; m &= m - 1) {
         const int c = __builtin_ctz(m);
-        const int32_t* corners = mesh.faces + 3 * size_t(faces[c]);
+        const int32_t* corners = mesh.faces + 3 * size_t(chunk.a[g][j][c]);
         const int32_t v0 = corners[0] - 1, v1 = corners[1] - 1, v2 = corners[2] - 1;
         const int32_t w = w0 + 8 * g + c;
         // other_corners without branches, which the position of w in a face would mispredict.
@@ -333,7 +332,7 @@ TULM_TARGET_AVX2 void add_gradients8(const FoldMesh& mesh, const VertexReader& r
 bool add_flip_gradients_in_lanes(const FoldMesh& mesh, const FlippedFaces& flipped, int32_t begin,
                                  int32_t end, float* G) {
 #if defined(TULM_HAVE_AVX2_TARGET)
-  if (!fold_avx2_lanes() || mesh.numVerts < 1 || mesh.numRows > kLaneRows) {
+  if (!fold_avx2_lanes() || mesh.numVerts < 1 || mesh.numFaces < 1 || mesh.numRows > kLaneRows) {
     return false;
   }
   const auto scalar_columns = [&](int32_t first, int32_t count) {
