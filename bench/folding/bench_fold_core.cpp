@@ -2,7 +2,8 @@
 // the icosphere subdivided 7 times, at 1 thread and at every thread, without a host. Prints
 // the median time of each and a hash of its outputs, so that a change of the code shows at
 // once whether it changed a bit. `bench_fold_core ROUTINE THREADS REPS` runs one routine in a
-// loop, for a profiler.
+// loop, for a profiler; `bench_fold_core lanes REPS` times the fold routines with and without
+// their lanes.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -21,6 +22,7 @@
 #include "core/diagnostics.h"
 #include "core/folding/TULM_computeFoldPenalty.h"
 #include "core/folding/TULM_computeFoldPenaltyGrad.h"
+#include "core/folding/fold_model.h"
 #include "core/location/TULM_findFaceAux.h"
 #include "core/parallel.h"
 #include "icosphere.h"
@@ -281,10 +283,43 @@ double median_ms(const Routine& routine, const Data& d, int reps, uint64_t& hash
 
 }  // namespace
 
+// Each fold routine with and without the lanes, called in turn on one thread, so that a loaded
+// machine slows both alike: `bench_fold_core lanes REPS`.
+int compare_lanes(const Data& d, int reps) {
+  tulm::set_thread_count(1);
+  std::printf("%-18s %10s %10s %8s\n", "routine", "scalar", "lanes", "ratio");
+  for (const Routine& routine : kRoutines) {
+    if (std::strncmp(routine.name, "fold", 4) != 0) continue;
+    std::vector<double> times[2];
+    uint64_t hashes[2] = {0, 0};
+    for (int r = 0; r <= reps; ++r) {
+      for (int lanes = 0; lanes < 2; ++lanes) {
+        tulm::set_fold_lanes(lanes == 1 ? tulm::FoldLanes::kWidest : tulm::FoldLanes::kScalar);
+        lastOutputs.clear();
+        const auto start = std::chrono::steady_clock::now();
+        routine.run(d);
+        const double ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count();
+        if (r > 0) times[lanes].push_back(ms);
+        hashes[lanes] = hash_outputs();
+      }
+    }
+    tulm::set_fold_lanes(tulm::FoldLanes::kWidest);
+    for (std::vector<double>& t : times) std::sort(t.begin(), t.end());
+    const double scalar = times[0][reps / 2], lanes = times[1][reps / 2];
+    std::printf("%-18s %7.3f ms %7.3f ms %7.2fx   fastest %7.3f ms %7.3f ms%s\n", routine.name,
+                scalar, lanes, scalar / lanes, times[0][0], times[1][0],
+                hashes[0] == hashes[1] ? "" : "  OUTPUTS DIFFER");
+  }
+  return 0;
+}
+
 int main(int argc, char** argv) {
   const int level =
       std::getenv("TULM_BENCH_LEVEL") ? std::atoi(std::getenv("TULM_BENCH_LEVEL")) : 7;
   const Data d = make_data(level);
+  if (argc == 3 && std::string(argv[1]) == "lanes") return compare_lanes(d, std::atoi(argv[2]));
   if (argc == 4) {
     tulm::set_thread_count(std::atoi(argv[2]));
     for (const Routine& routine : kRoutines) {

@@ -1,7 +1,11 @@
 #include "core/folding/fold_model.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
+
+#include "core/folding/fold_lanes.h"
+#include "core/portability.h"
 
 namespace tulm {
 namespace {
@@ -20,16 +24,6 @@ inline int32_t corner(const FoldMesh& mesh, int32_t f, int32_t j) {
 }
 
 inline int32_t smaller(int32_t a, int32_t b) { return a < b ? a : b; }
-
-// keep ? value : 0.0f, written so that the compiler computes value on every lane and selects
-// by a mask: with a plain choice it moves a division into a branch and keeps the loop scalar.
-inline float kept_if(bool keep, float value) {
-  uint32_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
-  bits &= keep ? 0xFFFFFFFFu : 0u;
-  std::memcpy(&value, &bits, sizeof bits);
-  return value;
-}
 
 // A single area is at least kGradientAreaFloor exactly when it is at least kFlipThreshold: no
 // single lies between the two (the next single below kFlipThreshold is 2^-47 smaller). The
@@ -87,11 +81,157 @@ void batched_signed_face_areas(const FoldMesh& mesh, int32_t count, FaceAt faceA
   }
 }
 
+std::atomic<FoldLanes> foldLanes{FoldLanes::kWidest};
+
+// The 1-based corners of a group of faces, each checked to lie in 1..V-1: inside the vertices,
+// and not the last, whose 16-byte read would pass the end of the array. Unsigned c - 1 < V - 1
+// is compared as signed after moving both by 2^31.
+#if defined(TULM_HAVE_SSE2)
+
+inline bool corners_fit_four_lanes(const int32_t* corners, int32_t numVerts) {
+  const __m128i shift = _mm_set1_epi32(INT32_MIN);
+  const __m128i one = _mm_set1_epi32(1);
+  const __m128i limit =
+      _mm_set1_epi32(static_cast<int32_t>(static_cast<uint32_t>(numVerts - 1) ^ 0x80000000u));
+  __m128i inside = _mm_set1_epi32(-1);
+  for (int k = 0; k < 3; ++k) {
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(corners + 4 * k));
+    const __m128i moved = _mm_xor_si128(_mm_sub_epi32(c, one), shift);
+    inside = _mm_and_si128(inside, _mm_cmplt_epi32(moved, limit));
+  }
+  return _mm_movemask_epi8(inside) == 0xFFFF;
+}
+
+// signedFaceArea of the four faces whose corners start at `corners`, each lane through the
+// scalar code's single operations in its order. Each vertex is read as 16 bytes: its three
+// coordinates and what follows them, which corners_fit_four_lanes ensures lies in the array.
+inline __m128 signed_areas_in_four_lanes(const float* vertices, const int32_t* corners) {
+  const auto corner = [&](int j) {
+    const auto at = [&](int i) {
+      return _mm_loadu_ps(vertices + 3 * (size_t(corners[3 * i + j]) - 1));
+    };
+    return lanes::transposed4(at(0), at(1), at(2), at(3));
+  };
+  const lanes::Points4 p0 = corner(0), p1 = corner(1), p2 = corner(2);
+  const __m128 e1x = _mm_sub_ps(p1.x, p0.x), e1y = _mm_sub_ps(p1.y, p0.y),
+               e1z = _mm_sub_ps(p1.z, p0.z);
+  const __m128 e2x = _mm_sub_ps(p2.x, p0.x), e2y = _mm_sub_ps(p2.y, p0.y),
+               e2z = _mm_sub_ps(p2.z, p0.z);
+  const __m128 mx = _mm_sub_ps(_mm_mul_ps(e1y, e2z), _mm_mul_ps(e1z, e2y));
+  const __m128 my = _mm_sub_ps(_mm_mul_ps(e1z, e2x), _mm_mul_ps(e1x, e2z));
+  const __m128 mz = _mm_sub_ps(_mm_mul_ps(e1x, e2y), _mm_mul_ps(e1y, e2x));
+  const __m128 squared =
+      _mm_add_ps(_mm_add_ps(_mm_mul_ps(mx, mx), _mm_mul_ps(my, my)), _mm_mul_ps(mz, mz));
+  const __m128 area = _mm_mul_ps(_mm_sqrt_ps(squared), _mm_set1_ps(0.5f));
+  const __m128 side =
+      _mm_add_ps(_mm_add_ps(_mm_mul_ps(mx, p0.x), _mm_mul_ps(my, p0.y)), _mm_mul_ps(mz, p0.z));
+  // -area where side > 0 fails: the sign bit flipped, as negation does.
+  const __m128 outward = _mm_cmpgt_ps(side, _mm_setzero_ps());
+  return _mm_xor_ps(area, _mm_andnot_ps(outward, _mm_set1_ps(-0.0f)));
+}
+
+#endif
+
+#if defined(TULM_HAVE_AVX2_TARGET)
+
+TULM_TARGET_AVX2 inline bool corners_fit_eight_lanes(const int32_t* corners, int32_t numVerts) {
+  const __m256i shift = _mm256_set1_epi32(INT32_MIN);
+  const __m256i one = _mm256_set1_epi32(1);
+  const __m256i limit =
+      _mm256_set1_epi32(static_cast<int32_t>(static_cast<uint32_t>(numVerts - 1) ^ 0x80000000u));
+  __m256i inside = _mm256_set1_epi32(-1);
+  for (int k = 0; k < 3; ++k) {
+    const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(corners + 8 * k));
+    const __m256i moved = _mm256_xor_si256(_mm256_sub_epi32(c, one), shift);
+    inside = _mm256_and_si256(inside, _mm256_cmpgt_epi32(limit, moved));
+  }
+  return _mm256_movemask_epi8(inside) == -1;
+}
+
+// Corner j of the eight faces whose corners start at `corners`.
+TULM_TARGET_AVX2 inline lanes::Points8 corner_of_eight(const float* vertices,
+                                                       const int32_t* corners, int j) {
+  __m128 p[8];
+  for (int i = 0; i < 8; ++i) p[i] = _mm_loadu_ps(vertices + 3 * (size_t(corners[3 * i + j]) - 1));
+  return lanes::transposed8(p);
+}
+
+// signed_areas_in_four_lanes for eight faces.
+TULM_TARGET_AVX2 inline __m256 signed_areas_in_eight_lanes(const float* vertices,
+                                                           const int32_t* corners) {
+  const lanes::Points8 p0 = corner_of_eight(vertices, corners, 0);
+  const lanes::Points8 p1 = corner_of_eight(vertices, corners, 1);
+  const lanes::Points8 p2 = corner_of_eight(vertices, corners, 2);
+  const __m256 e1x = _mm256_sub_ps(p1.x, p0.x), e1y = _mm256_sub_ps(p1.y, p0.y),
+               e1z = _mm256_sub_ps(p1.z, p0.z);
+  const __m256 e2x = _mm256_sub_ps(p2.x, p0.x), e2y = _mm256_sub_ps(p2.y, p0.y),
+               e2z = _mm256_sub_ps(p2.z, p0.z);
+  const __m256 mx = _mm256_sub_ps(_mm256_mul_ps(e1y, e2z), _mm256_mul_ps(e1z, e2y));
+  const __m256 my = _mm256_sub_ps(_mm256_mul_ps(e1z, e2x), _mm256_mul_ps(e1x, e2z));
+  const __m256 mz = _mm256_sub_ps(_mm256_mul_ps(e1x, e2y), _mm256_mul_ps(e1y, e2x));
+  const __m256 squared = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(mx, mx), _mm256_mul_ps(my, my)),
+                                       _mm256_mul_ps(mz, mz));
+  const __m256 area = _mm256_mul_ps(_mm256_sqrt_ps(squared), _mm256_set1_ps(0.5f));
+  const __m256 side = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(mx, p0.x), _mm256_mul_ps(my, p0.y)),
+                                    _mm256_mul_ps(mz, p0.z));
+  const __m256 outward = _mm256_cmp_ps(side, _mm256_setzero_ps(), _CMP_GT_OQ);
+  return _mm256_xor_ps(area, _mm256_andnot_ps(outward, _mm256_set1_ps(-0.0f)));
+}
+
+// The groups of eight faces of signed_face_areas that the lanes take; returns the faces done.
+TULM_TARGET_AVX2 int32_t signed_face_areas_in_eight_lanes(const FoldMesh& mesh, int32_t first,
+                                                          int32_t count, float* areas) {
+  int32_t done = 0;
+  for (; done + 8 <= count; done += 8) {
+    const int32_t* corners = mesh.faces + index_2D_array(0, first + done, 3);
+    if (!corners_fit_eight_lanes(corners, mesh.numVerts)) {
+      batched_signed_face_areas(
+          mesh, 8, [first, done](int32_t i) { return first + done + i; }, areas + done);
+      continue;
+    }
+    _mm256_storeu_ps(areas + done, signed_areas_in_eight_lanes(mesh.vertices, corners));
+  }
+  return done;
+}
+
+#endif
+
 }  // namespace
 
+FoldLanes fold_lanes() { return foldLanes.load(std::memory_order_relaxed); }
+
+void set_fold_lanes(FoldLanes lanes) { foldLanes.store(lanes, std::memory_order_relaxed); }
+
+bool fold_avx2_lanes() {
+#if defined(TULM_HAVE_AVX2_TARGET)
+  return fold_lanes() == FoldLanes::kWidest && TULM_PROCESSOR_HAS_AVX2();
+#else
+  return false;
+#endif
+}
+
 void signed_face_areas(const FoldMesh& mesh, int32_t first, int32_t count, float* areas) {
+  // A group with a corner the lanes cannot read goes through the scalar code, which ends the
+  // call at a corner outside 1..V as it would have.
+  int32_t done = 0;
+#if defined(TULM_HAVE_AVX2_TARGET)
+  if (fold_avx2_lanes()) done = signed_face_areas_in_eight_lanes(mesh, first, count, areas);
+#endif
+#if defined(TULM_HAVE_SSE2)
+  if (fold_lanes() != FoldLanes::kScalar) {
+    for (; done + 4 <= count; done += 4) {
+      const int32_t* corners = mesh.faces + index_2D_array(0, first + done, 3);
+      if (corners_fit_four_lanes(corners, mesh.numVerts)) {
+        _mm_storeu_ps(areas + done, signed_areas_in_four_lanes(mesh.vertices, corners));
+      } else {
+        batched_signed_face_areas(
+            mesh, 4, [first, done](int32_t i) { return first + done + i; }, areas + done);
+      }
+    }
+  }
+#endif
   batched_signed_face_areas(
-      mesh, count, [first](int32_t i) { return first + i; }, areas);
+      mesh, count - done, [first, done](int32_t i) { return first + done + i; }, areas + done);
 }
 
 void signed_face_areas_of(const FoldMesh& mesh, const int32_t* faces, int32_t count, float* areas) {
@@ -114,21 +254,14 @@ void faceAreaGradient(const FoldMesh& mesh, int32_t f, int32_t w, float g[3]) {
 
 void area_gradients(const GradientCorners& c, int32_t count, float* gx, float* gy, float* gz) {
   for (int32_t i = 0; i < count; ++i) {
-    const float Ax = c.ax[i], Ay = c.ay[i], Az = c.az[i];
-    const float Bx = c.bx[i], By = c.by[i], Bz = c.bz[i];
-    // d1 = P_b - P_a, d2 = P_w - P_a, m = d1 x d2 (crossVectors).
-    const float d1x = Bx - Ax, d1y = By - Ay, d1z = Bz - Az;
-    const float d2x = c.wx[i] - Ax, d2y = c.wy[i] - Ay, d2z = c.wz[i] - Az;
-    const float mx = d1y * d2z - d1z * d2y;
-    const float my = d1z * d2x - d1x * d2z;
-    const float mz = d1x * d2y - d1y * d2x;
-    const float squared = (mx * mx + my * my) + mz * mz;
-    // The area that scales the gradient is taken in double, then rounded once to single.
-    const float area = static_cast<float>(std::sqrt(static_cast<double>(squared)) * 0.5);
-    const float k = kept_if(area >= kFlipThreshold, 0.25f / area);
-    gx[i] = ((Bz - Az) * my + (Ay - By) * mz) * k;
-    gy[i] = ((Az - Bz) * mx + mz * (Bx - Ax)) * k;
-    gz[i] = (mx * (By - Ay) + my * (Ax - Bx)) * k;
+    const float a[3] = {c.ax[i], c.ay[i], c.az[i]};
+    const float b[3] = {c.bx[i], c.by[i], c.bz[i]};
+    const float w[3] = {c.wx[i], c.wy[i], c.wz[i]};
+    float g[3];
+    area_gradient(a, b, w, g);
+    gx[i] = g[0];
+    gy[i] = g[1];
+    gz[i] = g[2];
   }
 }
 

@@ -5,12 +5,15 @@
 // is when the normal and the position of its first corner have a positive dot product. The
 // signed area is then positive; properly oriented faces have a signed area <= 0.
 //
-// All mesh arithmetic is single precision in the order written in fold_model.cpp; only the
-// area that scales a gradient is taken through a double square root. Results are bit-exact.
+// All mesh arithmetic is single precision in the order written in fold_model.cpp and
+// area_gradient; the area that scales a gradient is that of a double square root rounded to
+// single. Results are bit-exact.
 #ifndef TULM_CORE_FOLDING_FOLD_MODEL_H
 #define TULM_CORE_FOLDING_FOLD_MODEL_H
 
+#include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "core/errors.h"
 #include "core/mesh_arrays.h"
@@ -49,6 +52,16 @@ float signedFaceArea(const FoldMesh& mesh, int32_t f);
 // bit for bit. Passes over many faces use this: it computes the edges of a run of faces before
 // their cross products, so that crossVectors does not wait on stores it reads back at once.
 void signed_face_areas(const FoldMesh& mesh, int32_t first, int32_t count, float* areas);
+
+// The lanes the passes over many faces and gradient columns take: none (the scalar code),
+// SSE2's four, or the widest the processor has (AVX2's eight where it has them, SSE2's four
+// elsewhere); kWidest unless a test says otherwise. Each lane goes through the scalar code's
+// operations in its order, so that tests can compare every way on the processor they run on.
+enum class FoldLanes { kScalar, kFour, kWidest };
+FoldLanes fold_lanes();
+void set_fold_lanes(FoldLanes lanes);
+// Whether AVX2's eight lanes are taken: kWidest on a processor that has them.
+bool fold_avx2_lanes();
 
 // signedFaceArea of the faces numbered in faces[0..count-1] (0-based) into areas[0..count-1].
 void signed_face_areas_of(const FoldMesh& mesh, const int32_t* faces, int32_t count, float* areas);
@@ -90,6 +103,39 @@ struct GradientCorners {
     wx[i] = w[0], wy[i] = w[1], wz[i] = w[2];
   }
 };
+
+// kept ? value : 0.0f, written so that the compiler computes value on every lane and selects
+// by a mask: with a plain choice it moves a division into a branch and keeps a loop scalar.
+inline float kept_if(bool keep, float value) {
+  uint32_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  bits &= keep ? 0xFFFFFFFFu : 0u;
+  std::memcpy(&value, &bits, sizeof bits);
+  return value;
+}
+
+// faceAreaGradient of the corners at a and b with the corner at w (faceAreaGradient's P_a, P_b
+// and P_w), into g.
+inline void area_gradient(const float* a, const float* b, const float* w, float g[3]) {
+  const float Ax = a[0], Ay = a[1], Az = a[2];
+  const float Bx = b[0], By = b[1], Bz = b[2];
+  // d1 = P_b - P_a, d2 = P_w - P_a, m = d1 x d2 (crossVectors).
+  const float d1x = Bx - Ax, d1y = By - Ay, d1z = Bz - Az;
+  const float d2x = w[0] - Ax, d2y = w[1] - Ay, d2z = w[2] - Az;
+  const float mx = d1y * d2z - d1z * d2y;
+  const float my = d1z * d2x - d1x * d2z;
+  const float mz = d1x * d2y - d1y * d2x;
+  const float squared = (mx * mx + my * my) + mz * mz;
+  // The area that scales the gradient, 0.5 * sqrt(double(squared)) rounded once to single, is
+  // the single square root halved: a double square root rounded to single is the correctly
+  // rounded single root (53 >= 2 * 24 + 2 bits), and halving the root of a single is exact, as
+  // it lies far above the subnormals. Checked for every single.
+  const float area = std::sqrt(squared) * 0.5f;
+  const float k = kept_if(area >= kFlipThreshold, 0.25f / area);
+  g[0] = ((Bz - Az) * my + (Ay - By) * mz) * k;
+  g[1] = ((Az - Bz) * mx + mz * (Bx - Ax)) * k;
+  g[2] = (mx * (By - Ay) + my * (Ax - Bx)) * k;
+}
 
 // The gradients of the first count pairs of `corners`, bit for bit those of faceAreaGradient.
 void area_gradients(const GradientCorners& corners, int32_t count, float* gx, float* gy, float* gz);

@@ -29,7 +29,16 @@ class FlippedFaces {
 
   // Threads may mark faces at once when no two of them mark faces of one word (64 faces).
   void mark(int32_t f) { words_[f >> 6] |= uint64_t{1} << (f & 63); }
+  // Marks the faces f + i for the bits i of marks; f is a multiple of 64.
+  void mark_word(int32_t f, uint64_t marks) { words_[f >> 6] |= marks; }
   bool has(int32_t f) const { return (words_[f >> 6] >> (f & 63)) & 1u; }
+  const uint64_t* words() const { return words_.data(); }
+  bool none() const {
+    for (uint64_t word : words_) {
+      if (word != 0) return false;
+    }
+    return true;
+  }
 
  private:
   std::vector<uint64_t> words_;
@@ -160,10 +169,19 @@ void add_every_column(const FoldMesh& mesh, Accept accept, Term term, float* G) 
   });
 }
 
+// add_flip_gradients of the columns begin..end-1, eight columns at a time in AVX2 lanes where
+// fold_avx2_lanes(); returns false, having added nothing, where it does not take them.
+bool add_flip_gradients_in_lanes(const FoldMesh& mesh, const FlippedFaces& flipped, int32_t begin,
+                                 int32_t end, float* G);
+
 // add_flip_gradients of every column, in vertex ranges shared among threads for large meshes.
 inline void add_flip_gradients(const FoldMesh& mesh, const FlippedFaces& flipped, float* G) {
-  add_every_column(
-      mesh, [&flipped](int32_t f) { return flipped.has(f); }, AddGradient{}, G);
+  const auto accept = [&flipped](int32_t f) { return flipped.has(f); };
+  parallel_for(mesh.numVerts, kColumnGrain, [&](int32_t begin, int32_t end) {
+    if (add_flip_gradients_in_lanes(mesh, flipped, begin, end, G)) return;
+    ColumnGradients<decltype(accept), AddGradient> gradients(mesh, G, accept, AddGradient{});
+    gradients.add_columns(end - begin, [begin](int32_t t) { return begin + t; });
+  });
 }
 
 // The corners of flipped faces, each at most once, in order of discovery (1-based).

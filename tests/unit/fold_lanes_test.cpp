@@ -1,0 +1,276 @@
+// The fold penalties with and without their lanes (several faces or gradient columns at once in
+// vector registers): the same bits, and the same message for a bad index at every lane.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <iterator>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/connectivity/TULM_convertFaces2FacesOfVert.h"
+#include "core/folding/TULM_computeAreaChangePenaltyGrad.h"
+#include "core/folding/TULM_computeFoldPenalty.h"
+#include "core/folding/TULM_computeFoldPenaltyGrad.h"
+#include "core/folding/fold_model.h"
+#include "core/parallel.h"
+#include "icosphere.h"
+
+namespace {
+
+// A mesh in column form with its faces-of-vertex table.
+struct Mesh {
+  std::vector<float> vertices;  // 3 x V
+  std::vector<int32_t> faces;   // 3 x F
+  std::vector<int32_t> table;   // K x V
+  int32_t K = 0;
+
+  int32_t V() const { return static_cast<int32_t>(vertices.size() / 3); }
+  int32_t F() const { return static_cast<int32_t>(faces.size() / 3); }
+  tulm::FoldMesh fold_mesh() const {
+    return {vertices.data(), V(), faces.data(), F(), table.data(), K};
+  }
+};
+
+// The icosphere subdivided 3 times (642 vertices: not a multiple of eight), its vertices moved
+// at random so that about a fifth of the faces flip.
+Mesh jittered_sphere() {
+  const tulm_test::Mesh sphere = tulm_test::icosphere(3);
+  Mesh m;
+  m.vertices = sphere.vertices;
+  m.faces = sphere.faces;
+  const std::vector<int32_t> rowFaces = tulm_test::transposed(m.faces, 3, m.F());
+  std::vector<int32_t> rowTable;
+  tulm::TULM_convertFaces2FacesOfVert(rowFaces.data(), m.F(), m.V(), [&](int32_t k) {
+    m.K = k;
+    rowTable.assign(size_t(k) * m.V(), 0);
+    return rowTable.data();
+  });
+  m.table = tulm_test::transposed(rowTable, m.V(), m.K);
+  std::mt19937 random(3);
+  std::normal_distribution<float> normal(0.0f, 0.05f);
+  for (float& x : m.vertices) x += normal(random);
+  return m;
+}
+
+// Every output bit of a call, or its message.
+struct Outcome {
+  std::vector<uint32_t> bits;
+  std::string message;
+
+  void add(const float* values, size_t count) {
+    const size_t at = bits.size();
+    bits.resize(at + count);
+    std::memcpy(bits.data() + at, values, count * sizeof(float));
+  }
+  bool operator==(const Outcome& other) const {
+    return bits == other.bits && message == other.message;
+  }
+};
+
+using Routine = std::function<void(const Mesh&, Outcome&)>;
+
+void fold_gradient(const Mesh& m, Outcome& out) {
+  float P = 0.0f;
+  std::vector<float> G(3 * size_t(m.V()));
+  tulm::TULM_computeFoldPenaltyGrad(m.fold_mesh(), 0.01f, &P, G.data());
+  out.add(&P, 1);
+  out.add(G.data(), G.size());
+}
+
+void fold_penalty(const Mesh& m, Outcome& out) {
+  float P = 0.0f;
+  tulm::TULM_computeFoldPenalty(m.fold_mesh(), -0.25f, &P);
+  out.add(&P, 1);
+}
+
+void area_change_gradient(const Mesh& m, Outcome& out) {
+  std::vector<float> original(m.F());
+  for (int32_t f = 0; f < m.F(); ++f) original[f] = 0.001f * float(f % 7);
+  float P = 0.0f;
+  std::vector<float> G(3 * size_t(m.V()));
+  tulm::TULM_computeAreaChangePenaltyGrad(m.fold_mesh(), original.data(), &P, G.data());
+  out.add(&P, 1);
+  out.add(G.data(), G.size());
+}
+
+const Routine kRoutines[] = {fold_gradient, fold_penalty, area_change_gradient};
+
+using tulm::FoldLanes;
+
+Outcome run(const Routine& routine, const Mesh& m, FoldLanes lanes) {
+  tulm::set_fold_lanes(lanes);
+  Outcome out;
+  try {
+    routine(m, out);
+  } catch (const tulm::Error& error) {
+    out.bits.clear();
+    out.message = error.what();
+  }
+  tulm::set_fold_lanes(FoldLanes::kWidest);
+  return out;
+}
+
+class FoldLaneWidths : public testing::Test {
+ protected:
+  void SetUp() override { tulm::set_thread_count(1); }
+  void TearDown() override {
+    tulm::set_fold_lanes(FoldLanes::kWidest);
+    tulm::set_thread_count(0);
+  }
+};
+
+// Both widths of lanes: four everywhere, the widest where the processor has more.
+const FoldLanes kLanes[] = {FoldLanes::kFour, FoldLanes::kWidest};
+
+void expect_same_with_and_without_lanes(const Mesh& m, const std::string& what) {
+  for (size_t r = 0; r < std::size(kRoutines); ++r) {
+    const Outcome scalar = run(kRoutines[r], m, FoldLanes::kScalar);
+    for (FoldLanes lanes : kLanes) {
+      EXPECT_TRUE(run(kRoutines[r], m, lanes) == scalar)
+          << what << ", routine " << r << ", lanes " << static_cast<int>(lanes);
+    }
+  }
+}
+
+// Meshes whose values or tables reach every branch of the lanes: flipped and unflipped faces in
+// one group, faces below the gradient's area floor, overflowing and vanishing products, NaN,
+// infinities and signed zeros, tables with gaps, repeats, strangers and long columns.
+TEST_F(FoldLaneWidths, SameBitsAsTheScalarCode) {
+  const Mesh base = jittered_sphere();
+  struct Case {
+    const char* name;
+    std::function<void(Mesh&)> change;
+  };
+  const Case cases[] = {
+      {"jittered", [](Mesh&) {}},
+      {"every face reversed",
+       [](Mesh& m) {
+         for (int32_t f = 0; f < m.F(); ++f) std::swap(m.faces[3 * f + 1], m.faces[3 * f + 2]);
+       }},
+      {"the last vertex, read apart by the lanes, at every position of a group of faces",
+       [](Mesh& m) {
+         for (int32_t p = 0; p < 24; ++p) m.faces[3 * (40 + 8 * p) + p] = m.V();
+       }},
+      {"scaled by 2^-70: areas below the floor",
+       [](Mesh& m) {
+         for (float& x : m.vertices) x = std::ldexp(x, -70);
+       }},
+      {"scaled by 2^-40: areas about the floor",
+       [](Mesh& m) {
+         for (float& x : m.vertices) x = std::ldexp(x, -40);
+       }},
+      {"scaled by 2^62: squares overflow",
+       [](Mesh& m) {
+         for (float& x : m.vertices) x = std::ldexp(x, 62);
+       }},
+      {"NaN, infinities, signed zeros and repeated points",
+       [](Mesh& m) {
+         const float inf = std::numeric_limits<float>::infinity();
+         const float special[] = {std::nanf(""), -std::nanf(""), inf, -inf, 0.0f, -0.0f};
+         for (int32_t v = 5; v < m.V(); v += 37) {
+           m.vertices[3 * v + v % 3] = special[(v / 37) % 6];
+         }
+         for (int32_t v = 11; v < m.V(); v += 53) {
+           for (int k = 0; k < 3; ++k) m.vertices[3 * v + k] = m.vertices[3 * (v - 1) + k];
+         }
+       }},
+      {"columns with gaps, repeats, strangers and negative entries",
+       [](Mesh& m) {
+         for (int32_t v = 0; v < m.V(); v += 3) {
+           int32_t* column = &m.table[size_t(m.K) * v];
+           switch (v % 4) {
+             case 0: column[1] = 0; break;                    // the rest is not read
+             case 1: column[2] = column[0]; break;            // a face twice
+             case 2: column[0] = 1 + (v * 7) % m.F(); break;  // not a face of v
+             default: column[m.K - 1] = -5; break;
+           }
+         }
+       }},
+      {"a column longer than the lanes take",
+       [](Mesh& m) {
+         const int32_t K = 40;
+         std::vector<int32_t> table(size_t(K) * m.V(), 0);
+         for (int32_t v = 0; v < m.V(); ++v) {
+           for (int32_t j = 0; j < K; ++j)
+             table[size_t(K) * v + j] = m.table[size_t(m.K) * v + j % m.K];
+         }
+         m.table = table;
+         m.K = K;
+       }},
+  };
+  for (const Case& c : cases) {
+    Mesh m = base;
+    c.change(m);
+    expect_same_with_and_without_lanes(m, c.name);
+  }
+}
+
+// A bad corner at each of the twenty-four positions of a group of eight faces (and so of two
+// groups of four) ends the call as the scalar code does, before a second bad corner further on.
+TEST_F(FoldLaneWidths, BadCornerAtEveryLaneGivesTheScalarMessage) {
+  const Mesh base = jittered_sphere();
+  for (int32_t value : {0, -1, base.V() + 1, std::numeric_limits<int32_t>::min()}) {
+    for (int32_t position = 0; position < 24; ++position) {
+      Mesh m = base;
+      m.faces[3 * 40 + position] = value;
+      m.faces[3 * 200 + 1] = base.V() + 7;
+      for (const Routine& routine : kRoutines) {
+        const Outcome scalar = run(routine, m, FoldLanes::kScalar);
+        EXPECT_FALSE(scalar.message.empty());
+        for (FoldLanes lanes : kLanes) {
+          EXPECT_TRUE(run(routine, m, lanes) == scalar)
+              << "corner " << value << " at " << position << ", lanes " << static_cast<int>(lanes);
+        }
+      }
+    }
+  }
+}
+
+// An entry above F in each of the eight lanes of a group of columns, in the first row and the
+// last, ends the call as the scalar code does; after the end of its column it is not read.
+TEST_F(FoldLaneWidths, BadVertexFacesEntryAtEveryLaneGivesTheScalarMessage) {
+  Mesh base = jittered_sphere();
+  for (int32_t f = 0; f < base.F(); ++f) std::swap(base.faces[3 * f + 1], base.faces[3 * f + 2]);
+  for (int32_t lane = 0; lane < 8; ++lane) {
+    for (int32_t row : {0, base.K - 1}) {
+      for (bool ended : {false, true}) {
+        Mesh m = base;
+        const int32_t v = 64 + lane;
+        m.table[size_t(m.K) * v + row] = m.F() + 1 + lane;
+        m.table[size_t(m.K) * 300 + 2] = m.F() + 50;
+        if (ended && row > 0) m.table[size_t(m.K) * v] = 0;
+        const Outcome scalar = run(fold_gradient, m, FoldLanes::kScalar);
+        EXPECT_FALSE(scalar.message.empty());
+        EXPECT_TRUE(run(fold_gradient, m, FoldLanes::kWidest) == scalar)
+            << "lane " << lane << " row " << row << (ended ? " after the end" : "");
+      }
+    }
+  }
+}
+
+// The area that scales a gradient, a double square root rounded to single, is taken as the
+// single square root halved: the same bits for every single (checked once for all 2^32),
+// checked here on a sample of every exponent and on the special values.
+TEST(FoldLanesArithmetic, HalvedSingleRootEqualsTheRoundedDoubleRoot) {
+  std::mt19937 random(17);
+  std::vector<uint32_t> patterns = {0u,          0x80000000u, 1u,          0x7F7FFFFFu,
+                                    0x7F800000u, 0xFF800000u, 0x7FC00000u, 0xFFC00001u,
+                                    0x7F800001u, 0x00800000u};
+  for (int i = 0; i < 200000; ++i) patterns.push_back(random());
+  for (uint32_t p : patterns) {
+    float s;
+    std::memcpy(&s, &p, sizeof s);
+    const float single = std::sqrt(s) * 0.5f;
+    const float viaDouble = static_cast<float>(std::sqrt(static_cast<double>(s)) * 0.5);
+    uint32_t a, b;
+    std::memcpy(&a, &single, sizeof a);
+    std::memcpy(&b, &viaDouble, sizeof b);
+    ASSERT_EQ(a, b) << std::hex << p;
+  }
+}
+
+}  // namespace
