@@ -214,14 +214,16 @@ void run_queries(tree_header& tree, const double* model, int32_t Q, double* out,
 
   std::atomic<int64_t> unmatched{0};
   parallel_for(Q, kQueriesPerGrain, [&](int32_t begin, int32_t end) {
-    double stackScratch[2 * kStackCoordinates];
+    // The row, then the packed search's scratch.
+    constexpr int32_t kPerCoordinate = 1 + PackedTree::kScratchPerCoordinate;
+    double stackScratch[kPerCoordinate * kStackCoordinates];
     std::vector<double> heapScratch;
     double* q = stackScratch;
     if (N > kStackCoordinates) {
-      heapScratch.resize(2 * static_cast<size_t>(N));
+      heapScratch.resize(kPerCoordinate * static_cast<size_t>(N));
       q = heapScratch.data();
     }
-    double* offsets = q + N;
+    double* scratch = q + N;
     int64_t misses = 0;
     int32_t hint = -1;
     for (int32_t n = begin; n < end; ++n) {
@@ -233,7 +235,7 @@ void run_queries(tree_header& tree, const double* model, int32_t Q, double* out,
       }
       for (int32_t k = 0; k < N; ++k) q[k] = model[i + static_cast<int64_t>(k) * Q];
       if (!packed.empty() && packed.admits(q)) {
-        const NearestHit hit = packed.nearest(q, offsets, hint);
+        const NearestHit hit = packed.nearest(q, scratch, hint);
         hint = hit.position;
         dist[i] = hit.distance;
         if (mode == kIndexMode) {

@@ -14,7 +14,11 @@ namespace tulm {
 namespace {
 
 // Subtrees of at most this many points are scanned whole rather than descended.
-constexpr int32_t kBucket = 10;
+constexpr int32_t kBucket = 24;
+
+// More far sides than a tree of 2^31 points can leave waiting at once (one per level above
+// the buckets); each keeps its offsets in the scratch, after those being descended.
+constexpr int32_t kMostPending = PackedTree::kScratchPerCoordinate - 1;
 
 // The block of a copy: this header, then the arrays that Layout places.
 struct CopyHeader {
@@ -157,35 +161,38 @@ inline double sum_cut(double m) { return m * (1 + 0x1p-49) + 0x1p-1000; }
 template <int32_t kDims>
 class BranchAndBound {
  public:
+  // scratch holds kScratchPerCoordinate * ndim doubles.
   BranchAndBound(const double* coordinates, int32_t count, int32_t ndim, const double* q,
-                 double* offsets)
-      : coordinates_(coordinates),
-        count_(count),
-        ndim_(kDims > 0 ? kDims : ndim),
-        q_(q),
-        offsets_(offsets) {}
+                 double* scratch)
+      : coordinates_(coordinates), count_(count), ndim_(ndim), q_(q), scratch_(scratch) {
+    for (int32_t k = 0; k < kDims; ++k) columns_[k] = coordinates + static_cast<size_t>(k) * count;
+  }
 
   NearestHit run(int32_t hint) {
-    for (int32_t k = 0; k < ndim_; ++k) offsets_[k] = 0.0;
     if (hint >= 0 && hint < count_) consider(hint, sum_at(hint));
-    descend(0, count_, 0);
+    search();
     const double distance = std::sqrt(least_);
     if (nearTie_) {
       settling_ = true;
       distance_ = distance;
       best_ = -1;
-      for (int32_t k = 0; k < ndim_; ++k) offsets_[k] = 0.0;
-      descend(0, count_, 0);
+      search();
     }
     return {best_, distance};
   }
 
  private:
-  const double* column(int32_t k) const { return coordinates_ + static_cast<size_t>(k) * count_; }
+  // The dimensions as a constant where the class is made for them, so that loops over them
+  // unroll.
+  int32_t dims() const { return kDims > 0 ? kDims : ndim_; }
+
+  const double* column(int32_t k) const {
+    return kDims > 0 ? columns_[k] : coordinates_ + static_cast<size_t>(k) * count_;
+  }
 
   double sum_at(int32_t position) const {
     double sum = 0.0;
-    for (int32_t k = 0; k < ndim_; ++k) {
+    for (int32_t k = 0; k < dims(); ++k) {
       const double d = q_[k] - column(k)[position];
       sum += d * d;
     }
@@ -230,48 +237,85 @@ class BranchAndBound {
     for (; k < n; ++k) sums[k] = sum_at(position + k);
   }
 
-  void descend(int32_t position, int32_t n, int32_t dim) {
-    if (n <= kBucket) {
-      // Most buckets hold no contender: one test for the whole bucket then.
-      double sums[kBucket];
-      bucket_sums(position, n, sums);
-      double least = sums[0];
-      for (int32_t k = 1; k < n; ++k) least = std::min(least, sums[k]);
-      if (least <= cut_) {
-        for (int32_t k = 0; k < n; ++k) consider(position + k, sums[k]);
+  // A subtree whose node was passed on the way to its sibling: it is searched later, when the
+  // bound of its sums (from its offsets) does not exceed the cut then.
+  struct Pending {
+    int32_t node;  // the parent, measured when the subtree is searched
+    int32_t position;
+    int32_t n;
+    int32_t dim;
+    double bound;
+  };
+
+  // The offsets of the subtree being descended, and those of each pending subtree.
+  double* offsets() { return scratch_; }
+  double* pending_offsets(int32_t k) { return scratch_ + static_cast<size_t>(k + 1) * dims(); }
+
+  // Depth first, near side first; the far sides wait on a stack instead of in recursive calls.
+  void search() {
+    Pending pending[kMostPending];
+    int32_t waiting = 0;
+    int32_t position = 0;
+    int32_t n = count_;
+    int32_t dim = 0;
+    for (int32_t k = 0; k < dims(); ++k) offsets()[k] = 0.0;
+    for (;;) {
+      while (n > kBucket) {
+        // n > kBucket >= 2: both subtrees hold points.
+        const int32_t leftCount = n / 2;
+        const int32_t left = position + 1;
+        const int32_t right = left + leftCount;
+        const int32_t rightCount = n - leftCount - 1;
+        const int32_t next = dim + 1 == dims() ? 0 : dim + 1;
+        const double gap = q_[dim] - column(dim)[position];
+        // The side is chosen by arithmetic: a branch on it would be mispredicted half the time.
+        const int32_t leftIsNear = -static_cast<int32_t>(gap < 0.0);
+        const int32_t near = right ^ ((right ^ left) & leftIsNear);
+        const int32_t nearCount = rightCount ^ ((rightCount ^ leftCount) & leftIsNear);
+        double* farOffsets = pending_offsets(waiting);
+        double bound = 0.0;
+        for (int32_t k = 0; k < dims(); ++k) {
+          farOffsets[k] = k == dim ? gap * gap : offsets()[k];
+          bound += farOffsets[k];
+        }
+        pending[waiting++] = {position, left ^ right ^ near, leftCount ^ rightCount ^ nearCount,
+                              next, bound};
+        position = near;
+        n = nearCount;
+        dim = next;
       }
-      return;
+      scan(position, n);
+      do {
+        if (waiting == 0) return;
+        --waiting;
+      } while (!(pending[waiting].bound <= cut_));
+      const Pending& far = pending[waiting];
+      consider(far.node, sum_at(far.node));
+      position = far.position;
+      n = far.n;
+      dim = far.dim;
+      const double* farOffsets = pending_offsets(waiting);
+      for (int32_t k = 0; k < dims(); ++k) offsets()[k] = farOffsets[k];
     }
-    // n > kBucket >= 2: both subtrees hold points.
-    const int32_t leftCount = n / 2;
-    const int32_t left = position + 1;
-    const int32_t right = left + leftCount;
-    const int32_t rightCount = n - leftCount - 1;
-    const int32_t next = dim + 1 == ndim_ ? 0 : dim + 1;
-    const double gap = q_[dim] - column(dim)[position];
-    // The side is chosen by arithmetic: a branch on it would be mispredicted half the time.
-    const bool leftIsNear = gap < 0.0;
-    const int32_t near = leftIsNear ? left : right;
-    const int32_t nearCount = leftIsNear ? leftCount : rightCount;
-    const int32_t far = leftIsNear ? right : left;
-    const int32_t farCount = leftIsNear ? rightCount : leftCount;
-    descend(near, nearCount, next);
-    const double saved = offsets_[dim];
-    offsets_[dim] = gap * gap;
-    double bound = 0.0;
-    for (int32_t k = 0; k < ndim_; ++k) bound += offsets_[k];
-    if (bound <= cut_) {
-      consider(position, sum_at(position));
-      descend(far, farCount, next);
+  }
+
+  // Most buckets hold no contender: one test for the whole bucket then.
+  void scan(int32_t position, int32_t n) {
+    double sums[kBucket];
+    bucket_sums(position, n, sums);
+    double least = sums[0];
+    for (int32_t k = 1; k < n; ++k) least = std::min(least, sums[k]);
+    if (least <= cut_) {
+      for (int32_t k = 0; k < n; ++k) consider(position + k, sums[k]);
     }
-    offsets_[dim] = saved;
   }
 
   const double* const coordinates_;
+  const double* columns_[kDims > 0 ? kDims : 1];
   const int32_t count_;
   const int32_t ndim_;
   const double* const q_;
-  double* const offsets_;
+  double* const scratch_;
   int32_t best_ = -1;
   double least_ = INFINITY;
   double cut_ = INFINITY;
@@ -331,12 +375,12 @@ bool PackedTree::admits(const double* q) const {
   return true;
 }
 
-NearestHit PackedTree::nearest(const double* q, double* offsets, int32_t hint) const {
+NearestHit PackedTree::nearest(const double* q, double* scratch, int32_t hint) const {
   switch (ndim_) {
     case 1: return nearest_on_line(q[0]);
-    case 2: return BranchAndBound<2>(coordinates_, count_, 2, q, offsets).run(hint);
-    case 3: return BranchAndBound<3>(coordinates_, count_, 3, q, offsets).run(hint);
-    default: return BranchAndBound<0>(coordinates_, count_, ndim_, q, offsets).run(hint);
+    case 2: return BranchAndBound<2>(coordinates_, count_, 2, q, scratch).run(hint);
+    case 3: return BranchAndBound<3>(coordinates_, count_, 3, q, scratch).run(hint);
+    default: return BranchAndBound<0>(coordinates_, count_, ndim_, q, scratch).run(hint);
   }
 }
 

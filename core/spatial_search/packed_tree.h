@@ -43,11 +43,13 @@ class PackedTree {
   // Whether every coordinate of q lies within coordinate_bound.
   bool admits(const double* q) const;
 
+  // The doubles of scratch that nearest needs per coordinate.
+  static constexpr int32_t kScratchPerCoordinate = 33;
+
   // Among the points at the smallest calcdistance from q, the last in pre-order. q must be
-  // admitted; offsets is scratch of ndim doubles. hint, a position or -1, is where the search
-  // starts to look: the answer does not depend on it, its time does (the answer of a
-  // neighbouring query is a good hint).
-  NearestHit nearest(const double* q, double* offsets, int32_t hint) const;
+  // admitted. hint, a position or -1, is where the search starts to look: the answer does not
+  // depend on it, its time does (the answer of a neighbouring query is a good hint).
+  NearestHit nearest(const double* q, double* scratch, int32_t hint) const;
 
   uint32_t row(int32_t position) const { return rows_[position]; }
   double coordinate(int32_t position, int32_t k) const {

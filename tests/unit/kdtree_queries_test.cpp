@@ -198,7 +198,7 @@ Cloud unit_circle(int32_t M, unsigned seed) {
 // origin meets the larger sum first, and the literal answer is that point, later in pre-order.
 Cloud equal_roots_of_distinct_sums() {
   std::vector<double> rowMajor = {0.636, 0.7716890565506291, 0, -1, 0, 0, -0.5, 5, 0};
-  for (int32_t k = 0; k < 15; ++k) {
+  for (int32_t k = 0; k < 40; ++k) {
     for (double c : {-5 - 0.1 * k, 0.01 * k, 0.0, 3 + 0.1 * k, -0.01 * k, 0.0}) {
       rowMajor.push_back(c);
     }
