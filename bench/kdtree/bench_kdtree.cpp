@@ -6,7 +6,8 @@
 // plug-ins pass them; random points on the sphere as queries). Every tree is built before the
 // timing; the sides of each case take turns, and each figure is the median of several turns.
 // Ours goes through run_queries, the core routine the two plug-ins call, at one thread and at
-// all threads; FLANN single-threaded and with SearchParams.cores = 0 (every core, OpenMP);
+// all threads, on one tree whose search copy, made in the first turn, stays with it, as with a
+// kept tree; FLANN single-threaded and with SearchParams.cores = 0 (every core, OpenMP);
 // nanoflann 1.4.3 has no multi-threaded query, so it runs single-threaded only. Octave's
 // sort + interp1 and ours through the Octave plug-ins are in bench/bench_kdtree.m.
 //

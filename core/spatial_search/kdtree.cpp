@@ -671,7 +671,7 @@ tree_header* build_tree(const double* data, int32_t stride, int32_t ndim, int32_
     diagnostics.print(kMemoryMessage);
     return nullptr;
   }
-  *tree = tree_header{nullptr, ndim, n > 0 ? n : 0};
+  *tree = tree_header{nullptr, ndim, n > 0 ? n : 0, 0, nullptr};
   if (n < 1) return tree.release();
 
   const size_t count = static_cast<size_t>(n);
@@ -718,8 +718,15 @@ void release_tree(tree_header* tree) {
   if (tree == nullptr) return;
   const size_t position = kept_position(tree);
   if (position < keptCount) keptTrees[position] = keptTrees[--keptCount];
+  std::free(tree->searchCopy);
   std::free(tree->root);
   std::free(tree);
+}
+
+void* allocate_search_copy(tree_header* tree, size_t bytes) {
+  std::free(tree->searchCopy);
+  tree->searchCopy = std::malloc(bytes);
+  return tree->searchCopy;
 }
 
 }  // namespace tulm

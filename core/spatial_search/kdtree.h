@@ -8,7 +8,8 @@
 // inside the tulm_kdtree library, a shared library beside the plug-ins that is loaded once per
 // process (on Linux it is also never unloaded, so kept trees survive `clear` of all three
 // plug-ins): one heap and one registry of kept trees serve every plug-in, which only reads
-// trees. Nothing here is thread-safe or reentrant.
+// trees, but for what the nearest searches keep with a tree in blocks of this library
+// (tree_header). Nothing here is thread-safe or reentrant.
 //
 // Shape: a subtree built from n points has as its root the point at sorted position n/2
 // (rounded down) along its split dimension; the m = n/2 points before it build the left
@@ -20,6 +21,7 @@
 #define TULM_CORE_SPATIAL_SEARCH_KDTREE_H
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 #include "core/diagnostics.h"
@@ -51,6 +53,12 @@ struct tree_header {
   // The number of nodes, 0 when root is null; what a search needs to know the tree's shape
   // from its root alone.
   int32_t count;
+  // What the nearest searches keep with the tree between calls (nearest_queries.cpp): the
+  // model rows it has been asked about, and the copy of it that they search
+  // (packed_tree.h), null until one of them makes it through allocate_search_copy. The copy
+  // goes with the tree.
+  int64_t queries = 0;
+  void* searchCopy = nullptr;
 };
 
 // How build_tree shares its work among threads: calls body(context, begin, end) on ranges
@@ -91,8 +99,13 @@ TULM_KDTREE_API bool keep_tree(tree_header* tree);
 // compared with the addresses of kept trees, never used as one, so any value is safe.
 TULM_KDTREE_API tree_header* find_kept_tree(int64_t address);
 
-// Releases a tree made by build_tree, kept or not; a kept tree leaves the registry, so its
-// handle is refused afterwards. Null is allowed.
+// Replaces the tree's search copy, if it has one, by a new block of `bytes` bytes, which the
+// tree owns from then on and release_tree frees with it. Returns the block, or null when
+// memory runs out (the tree then has no copy).
+TULM_KDTREE_API void* allocate_search_copy(tree_header* tree, size_t bytes);
+
+// Releases a tree made by build_tree, kept or not, with its search copy; a kept tree leaves the
+// registry, so its handle is refused afterwards. Null is allowed.
 TULM_KDTREE_API void release_tree(tree_header* tree);
 
 // Euclidean distance in double: the square root of the in-order sum of squared differences.

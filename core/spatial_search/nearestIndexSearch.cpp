@@ -6,7 +6,7 @@
 
 namespace tulm {
 
-void nearestIndexSearch(const tree_header& tree, const double* model, int32_t Q, double* rows,
+void nearestIndexSearch(tree_header& tree, const double* model, int32_t Q, double* rows,
                         double* distances, Diagnostics& diagnostics) {
   std::vector<double> scratchDistances;
   if (distances == nullptr) {

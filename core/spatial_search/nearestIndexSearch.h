@@ -22,7 +22,7 @@ namespace tulm {
 //   wins: of two equal reference rows it is not always the first. A model row holding NaN has
 //   no match: it prints "Null LL\n", its row is 0, and its distance is left as it was (0 in a
 //   created output).
-void nearestIndexSearch(const tree_header& tree, const double* model, int32_t Q, double* rows,
+void nearestIndexSearch(tree_header& tree, const double* model, int32_t Q, double* rows,
                         double* distances, Diagnostics& diagnostics);
 
 }  // namespace tulm

@@ -6,7 +6,7 @@
 
 namespace tulm {
 
-void nearestPointSearch(const tree_header& tree, const double* model, int32_t Q, double* points,
+void nearestPointSearch(tree_header& tree, const double* model, int32_t Q, double* points,
                         double* distances, Diagnostics& diagnostics) {
   std::vector<double> scratchDistances;
   if (distances == nullptr) {

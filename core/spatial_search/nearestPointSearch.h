@@ -20,7 +20,7 @@ namespace tulm {
 //   Among reference points at the same smallest distance, the last in the tree's pre-order
 //   wins. A model row holding NaN has no match: it prints "Null LL\n", gets -1 in every
 //   column of points, and its distance is left as it was (0 in a created output).
-void nearestPointSearch(const tree_header& tree, const double* model, int32_t Q, double* points,
+void nearestPointSearch(tree_header& tree, const double* model, int32_t Q, double* points,
                         double* distances, Diagnostics& diagnostics);
 
 }  // namespace tulm

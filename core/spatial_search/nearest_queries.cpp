@@ -168,8 +168,8 @@ void write_no_match(double* out, int32_t i, int32_t Q, int32_t N, int16_t mode) 
   }
 }
 
-// Packing the tree takes time in proportion to its points: with fewer queries than one per
-// kPointsPerQuery points, the literal search alone costs less.
+// Packing the tree takes time in proportion to its points: until it has been asked, over all
+// calls, one query per kPointsPerQuery points, the literal search alone costs less.
 constexpr int64_t kPointsPerQuery = 64;
 
 // Queries whose work pays for starting a thread.
@@ -203,30 +203,27 @@ constexpr int32_t kStackCoordinates = 16;
 // r - D >= 0.001 (1 - u) - D u (N + 8) / 2 - 2^-520. With D <= 2 B sqrt(N) and
 // B sqrt(N) (N + 8) = 1e12, the middle term is at most 1.2e-4: r > D >= |q[s] - p[s]|. The same
 // bound keeps every sum far from overflow, so no distance is infinite.
-void run_queries(const tree_header& tree, const double* model, int32_t Q, double* out, double* dist,
+void run_queries(tree_header& tree, const double* model, int32_t Q, double* out, double* dist,
                  int16_t mode, Diagnostics& diagnostics) {
   if (Q <= 0) return;
   const int32_t N = tree.ndim;
   const std::vector<int32_t> order = cache_friendly_order(model, Q, N, tree.count);
-  PackedTree packed;
-  if (static_cast<int64_t>(Q) * kPointsPerQuery >= tree.count) {
-    try {
-      packed.pack(tree);
-    } catch (const std::bad_alloc&) {
-      packed = PackedTree();
-    }
-  }
+  tree.queries += Q;
+  const PackedTree packed =
+      tree.queries * kPointsPerQuery >= tree.count ? PackedTree::of(tree) : PackedTree();
 
   std::atomic<int64_t> unmatched{0};
   parallel_for(Q, kQueriesPerGrain, [&](int32_t begin, int32_t end) {
-    double stackScratch[2 * kStackCoordinates];
+    // The row, then the packed search's scratch.
+    constexpr int32_t kPerCoordinate = 1 + PackedTree::kScratchPerCoordinate;
+    double stackScratch[kPerCoordinate * kStackCoordinates];
     std::vector<double> heapScratch;
     double* q = stackScratch;
     if (N > kStackCoordinates) {
-      heapScratch.resize(2 * static_cast<size_t>(N));
+      heapScratch.resize(kPerCoordinate * static_cast<size_t>(N));
       q = heapScratch.data();
     }
-    double* offsets = q + N;
+    double* scratch = q + N;
     int64_t misses = 0;
     int32_t hint = -1;
     for (int32_t n = begin; n < end; ++n) {
@@ -238,10 +235,16 @@ void run_queries(const tree_header& tree, const double* model, int32_t Q, double
       }
       for (int32_t k = 0; k < N; ++k) q[k] = model[i + static_cast<int64_t>(k) * Q];
       if (!packed.empty() && packed.admits(q)) {
-        const NearestHit hit = packed.nearest(q, offsets, hint);
+        const NearestHit hit = packed.nearest(q, scratch, hint);
         hint = hit.position;
         dist[i] = hit.distance;
-        write_answer(out, i, Q, N, mode, packed.row(hit.position), packed.point(hit.position));
+        if (mode == kIndexMode) {
+          out[i] = static_cast<double>(packed.row(hit.position));
+        } else {
+          for (int32_t k = 0; k < N; ++k) {
+            out[i + static_cast<int64_t>(k) * Q] = packed.coordinate(hit.position, k);
+          }
+        }
         continue;
       }
       double distance = 0.0;

@@ -34,11 +34,15 @@ const node* pointLocation(const node* root, const double* q, int32_t n);
 // in the row) gets -1 in out and leaves dist[i] as it was; after all rows, the calling thread
 // prints "Null LL\n" once for each such row.
 //
+// The packed copy is made, and kept with the tree (tree_header::searchCopy), at the call that
+// brings the rows the tree has been asked about, over all calls, to one per 64 of its points:
+// a kept tree that many calls search with few rows each gets it too. Before that, and where
+// memory for it runs out, every row takes the literal search; the answers are the same.
+//
 // Large calls share their rows among threads (parallel_for); the results are the same at any
-// thread count. Memory for the packed copy is optional: without it every row takes the literal
-// search. Throws std::bad_alloc only when the scratch of more than 16 coordinates per row
+// thread count. Throws std::bad_alloc only when the scratch of more than 16 coordinates per row
 // cannot be had.
-void run_queries(const tree_header& tree, const double* model, int32_t Q, double* out, double* dist,
+void run_queries(tree_header& tree, const double* model, int32_t Q, double* out, double* dist,
                  int16_t mode, Diagnostics& diagnostics);
 
 // The tree that one nearestPointSearch or nearestIndexSearch call searches: built in the call
@@ -62,7 +66,7 @@ class SearchedTree {
   // Searches a kept tree (find_kept_tree).
   void use_kept(tree_header* kept);
 
-  const tree_header* get() const { return tree_; }
+  tree_header* get() const { return tree_; }
 
   // Keeps the tree when handleReturned (throws std::bad_alloc, leaving a built tree to the
   // destructor, when the registry cannot grow), releases it otherwise.

@@ -2,11 +2,15 @@
 // searched by branch and bound with buckets (one dimension: sorted distinct values). It
 // answers exactly what run_queries' literal descent and radius search answer, for the queries
 // it admits (nearest_queries.cpp says why); run_queries takes the literal path for the others.
+//
+// The copy is one block kept with its tree (tree_header::searchCopy), allocated and freed by
+// the tulm_kdtree library (allocate_search_copy, release_tree): a tree is packed once, by
+// whichever plug-in first wants the copy, and its copy goes with it whichever plug-in releases
+// it. A PackedTree is a view of that block.
 #ifndef TULM_CORE_SPATIAL_SEARCH_PACKED_TREE_H
 #define TULM_CORE_SPATIAL_SEARCH_PACKED_TREE_H
 
 #include <cstdint>
-#include <vector>
 
 #include "core/spatial_search/kdtree.h"
 
@@ -25,41 +29,51 @@ class PackedTree {
   // the literal answer (nearest_queries.cpp).
   static double coordinate_bound(int32_t ndim);
 
-  // Copies the tree. Returns false, leaving the copy empty, when the tree is empty, does not
-  // have the shape kdtree.h documents, or holds a coordinate beyond coordinate_bound (NaN and
-  // infinities included). Throws std::bad_alloc when memory runs out.
-  bool pack(const tree_header& tree);
+  // The view of the tree's copy, which is made first when the tree has none. Empty when the
+  // tree is empty, does not have the shape kdtree.h documents, or holds a coordinate beyond
+  // coordinate_bound (NaN and infinities included): its copy then records just that, so that
+  // the tree is not packed again. Empty too, leaving the tree without a copy, when memory runs
+  // out.
+  static PackedTree of(tree_header& tree);
 
-  bool empty() const { return rows_.empty(); }
+  PackedTree() = default;
+
+  bool empty() const { return count_ == 0; }
 
   // Whether every coordinate of q lies within coordinate_bound.
   bool admits(const double* q) const;
 
+  // The doubles of scratch that nearest needs per coordinate.
+  static constexpr int32_t kScratchPerCoordinate = 33;
+
   // Among the points at the smallest calcdistance from q, the last in pre-order. q must be
-  // admitted; offsets is scratch of ndim doubles. hint, a position or -1, is where the search
-  // starts to look: the answer does not depend on it, its time does (the answer of a
-  // neighbouring query is a good hint).
-  NearestHit nearest(const double* q, double* offsets, int32_t hint) const;
+  // admitted. hint, a position or -1, is where the search starts to look: the answer does not
+  // depend on it, its time does (the answer of a neighbouring query is a good hint).
+  NearestHit nearest(const double* q, double* scratch, int32_t hint) const;
 
   uint32_t row(int32_t position) const { return rows_[position]; }
-  const double* point(int32_t position) const {
-    return &points_[static_cast<size_t>(position) * ndim_];
+  double coordinate(int32_t position, int32_t k) const {
+    return coordinates_[static_cast<size_t>(k) * count_ + position];
   }
 
  private:
-  bool copy_subtree(const node* at, int32_t position, int32_t n, int32_t dim);
-  bool line_up(int32_t position, int32_t n);
+  explicit PackedTree(const void* block);
+
   NearestHit nearest_on_line(double q) const;
 
   int32_t ndim_ = 0;
+  int32_t count_ = 0;
+  int32_t lineCount_ = 0;
   double bound_ = 0.0;
-  // By pre-order position: the point's coordinates and its row in the reference matrix.
-  std::vector<double> points_;
-  std::vector<uint32_t> rows_;
-  // One dimension: the distinct values in ascending order and, for each, the last position
-  // in pre-order among the points that hold it (-0 and 0 are one value).
-  std::vector<double> lineValues_;
-  std::vector<int32_t> lineLast_;
+  // By pre-order position: coordinate k of the point at position p at coordinates_[k * count_ +
+  // p] (a bucket's points are contiguous along each coordinate), and its row in the reference
+  // matrix.
+  const double* coordinates_ = nullptr;
+  const uint32_t* rows_ = nullptr;
+  // One dimension: the lineCount_ distinct values in ascending order and, for each, the last
+  // position in pre-order among the points that hold it (-0 and 0 are one value).
+  const double* lineValues_ = nullptr;
+  const int32_t* lineLast_ = nullptr;
 };
 
 }  // namespace tulm

@@ -51,7 +51,8 @@
 %!   assert(exported(fullfile(plugins, plugin.name)), {'mexFunction'});
 %! end
 %! assert(exported(fullfile(plugins, 'libtulm_kdtree.so')), ...
-%!        {'tulm::build_tree', 'tulm::find_kept_tree', 'tulm::keep_tree', 'tulm::release_tree'});
+%!        {'tulm::allocate_search_copy', 'tulm::build_tree', 'tulm::find_kept_tree', ...
+%!         'tulm::keep_tree', 'tulm::release_tree'});
 %!endfunction
 
 %!test

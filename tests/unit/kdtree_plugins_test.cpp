@@ -230,6 +230,45 @@ TEST(TreeHandle, LivesAcrossPluginsUntilReleased) {
   EXPECT_EQ(call(kIndex, 0, {kSix, double_array({0, 2}), handle}).error, kInvalidThird);
 }
 
+// The rows a kept tree is asked about add up over calls; the call that brings them to one per
+// 64 points makes the search copy, which every later call searches, whichever plug-in makes
+// it, and the release by another plug-in frees with the tree (the sanitizer build fails on a
+// leak). The answers are the brute force's before and after.
+TEST(TreeHandle, KeepsOneSearchCopyUntilReleased) {
+  const tulm_test::Cloud cloud = tulm_test::random_cloud(1000, 3, 5, 13);
+  const tulm_test::PreorderOracle oracle(cloud);
+  tulm_test::Cloud model = tulm_test::random_cloud(6, 3, 10, 14);
+  for (double& x : model.xyz) x *= 0.5;
+  const Array handle =
+      expect_success(kIndex, 3, {cloud_array(cloud), cloud_array(model)}).outputs[2];
+  const tulm::tree_header* tree = tulm::find_kept_tree(static_cast<int64_t>(values(handle)[0]));
+  ASSERT_NE(tree, nullptr);
+  EXPECT_EQ(tree->searchCopy, nullptr);
+  const void* copy = nullptr;
+  for (const char* plugin : {kPoint, kPoint, kIndex, kPoint}) {
+    const CallResult result =
+        expect_success(plugin, 3, {double_array({0, 0}), cloud_array(model), handle});
+    for (int32_t i = 0; i < model.M; ++i) {
+      const tulm_test::Nearest expected = tulm_test::brute_nearest(cloud, oracle, model.row(i));
+      if (plugin == kIndex) {
+        EXPECT_EQ(values(result.outputs[0])[i], expected.row + 1) << "model row " << i;
+      } else {
+        EXPECT_EQ(values(result.outputs[0])[i], cloud.at(expected.row, 0)) << "model row " << i;
+      }
+      EXPECT_EQ(values(result.outputs[1])[i], expected.distance);
+    }
+    if (copy == nullptr) {
+      copy = tree->searchCopy;
+    } else {
+      EXPECT_EQ(tree->searchCopy, copy);
+    }
+  }
+  EXPECT_NE(copy, nullptr);
+  expect_success(kIndex, 1, {double_array({0, 0}), cloud_array(model), handle});
+  EXPECT_EQ(call(kRadius, 1, {handle, rows_of({{0, 0, 0}}), double_scalar(1)}).error,
+            kInvalidFirst);
+}
+
 TEST(TreeHandle, EmptyModelReleasesTheTree) {
   const Array handle = keep_six_points();
   const CallResult result =

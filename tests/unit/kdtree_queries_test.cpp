@@ -180,6 +180,32 @@ Cloud sphere_points(int32_t count, unsigned seed) {
   return from_rows(3, rowMajor);
 }
 
+// Points on the unit circle in the plane z = 0: their squared distances from points near the
+// origin differ by a few units in the last place, and distinct sums often have the same root.
+Cloud unit_circle(int32_t M, unsigned seed) {
+  std::mt19937 random(seed);
+  std::uniform_real_distribution<double> angle(0.0, 6.283185307179586);
+  std::vector<double> rowMajor;
+  for (int32_t p = 0; p < M; ++p) {
+    const double t = angle(random);
+    for (double c : {std::cos(t), std::sin(t), 0.0}) rowMajor.push_back(c);
+  }
+  return from_rows(3, rowMajor);
+}
+
+// Two points at distance 1 from the origin whose sums of squares differ, 1 + 2^-52 on the right
+// of the root's split and 1 on its left, with far points around them: a search from the
+// origin meets the larger sum first, and the literal answer is that point, later in pre-order.
+Cloud equal_roots_of_distinct_sums() {
+  std::vector<double> rowMajor = {0.636, 0.7716890565506291, 0, -1, 0, 0, -0.5, 5, 0};
+  for (int32_t k = 0; k < 40; ++k) {
+    for (double c : {-5 - 0.1 * k, 0.01 * k, 0.0, 3 + 0.1 * k, -0.01 * k, 0.0}) {
+      rowMajor.push_back(c);
+    }
+  }
+  return from_rows(3, rowMajor);
+}
+
 // Points and queries at multiples of a quarter on a line of `range` values.
 Cloud line(int32_t M, int range, double scale, unsigned seed) {
   Cloud cloud = tulm_test::random_cloud(M, 1, range, seed);
@@ -285,6 +311,16 @@ INSTANTIATE_TEST_SUITE_P(
                   },
                   [] {
                     return from_rows(1, {-0.5, -0.75, 3, -2, 1e-199});
+                  }},
+        QueryCase{"CircleTiesByRounding", [] { return unit_circle(250, 33); },
+                  [] {
+                    Cloud model = tulm_test::random_cloud(300, 3, 0, 34);
+                    for (double& x : model.xyz) x = (x - 0.5) * 1e-16;
+                    return model;
+                  }},
+        QueryCase{"EqualRootsOfDistinctSums", equal_roots_of_distinct_sums,
+                  [] {
+                    return from_rows(3, {0, 0, 0});
                   }},
         QueryCase{"SphereVertices", [] { return sphere_vertices(3); },
                   [] { return sphere_points(2500, 15); }},
