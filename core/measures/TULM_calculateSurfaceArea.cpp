@@ -90,7 +90,7 @@ float add_areas(const float* vertices, int32_t numVerts, const int32_t* faces, i
       // max(0, d) is d for d >= 0, -0 and NaN, and 0 below: the scalar code's clamp.
       const __m128 d =
           _mm_max_ps(_mm_setzero_ps(), _mm_sub_ps(_mm_mul_ps(uu, ww), _mm_mul_ps(dot, dot)));
-      const __m128 area = lanes::half_root_in_double(d);
+      const __m128 area = lanes::half_root(d);
       if (areas != nullptr) _mm_storeu_ps(areas + (i - first), area);
       float four[4];
       _mm_storeu_ps(four, area);

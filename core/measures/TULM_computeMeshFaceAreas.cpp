@@ -31,33 +31,39 @@ float face_area(const int32_t* faces, const float* vertices, int32_t numVerts, i
 }
 
 #if defined(TULM_HAVE_SSE2)
-// The squared cross product (cx^2, cy^2, cz^2, 0) of a face whose corners are in 1..V.
-inline __m128 squared_cross(const int32_t* face, const float* vertices) {
-  const __m128 p0 = lanes::load_point(vertices + 3 * (face[0] - 1));
-  const __m128 u = _mm_sub_ps(lanes::load_point(vertices + 3 * (face[1] - 1)), p0);
-  const __m128 w = _mm_sub_ps(lanes::load_point(vertices + 3 * (face[2] - 1)), p0);
-  const __m128 c = lanes::cross(u, w);
-  return _mm_mul_ps(c, c);
-}
-
-// Faces begin .. end - 1, four at a time where their twelve corners are all in 1..V; the
-// scalar code takes the others, and so ends the call at the first bad corner.
+// Faces begin .. end - 1, four at a time where their twelve corners are all in 1..V - 1, so
+// that each corner's point is one load with the float after it; the scalar code takes the
+// others, and so ends the call at the first bad corner. A lane does the scalar code's
+// operations in its order, on coordinates that the transposes have put one face per lane.
 void face_areas_in_lanes(int32_t begin, int32_t end, const int32_t* faces, const float* vertices,
                          int32_t numVerts, float* areas) {
   int32_t i = begin;
   for (; i + 4 <= end; i += 4) {
     const int32_t* face = faces + 3 * i;
     const __m128i* corners = reinterpret_cast<const __m128i*>(face);
-    if (lanes::any_outside(_mm_loadu_si128(corners), 1, numVerts) ||
-        lanes::any_outside(_mm_loadu_si128(corners + 1), 1, numVerts) ||
-        lanes::any_outside(_mm_loadu_si128(corners + 2), 1, numVerts)) {
+    if (lanes::any_outside(_mm_loadu_si128(corners), 1, numVerts - 1) ||
+        lanes::any_outside(_mm_loadu_si128(corners + 1), 1, numVerts - 1) ||
+        lanes::any_outside(_mm_loadu_si128(corners + 2), 1, numVerts - 1)) {
       for (int32_t k = i; k < i + 4; ++k) areas[k] = face_area(faces, vertices, numVerts, k);
       continue;
     }
+    __m128 x[3], y[3], z[3];  // corner j of the four faces
+    for (int j = 0; j < 3; ++j) {
+      const auto point = [&](int f) {
+        return lanes::load_point_and_next(vertices + 3 * (face[3 * f + j] - 1));
+      };
+      lanes::transpose_points(point(0), point(1), point(2), point(3), &x[j], &y[j], &z[j]);
+    }
+    const __m128 ux = _mm_sub_ps(x[1], x[0]), uy = _mm_sub_ps(y[1], y[0]),
+                 uz = _mm_sub_ps(z[1], z[0]);
+    const __m128 wx = _mm_sub_ps(x[2], x[0]), wy = _mm_sub_ps(y[2], y[0]),
+                 wz = _mm_sub_ps(z[2], z[0]);
+    const __m128 cx = _mm_sub_ps(_mm_mul_ps(uy, wz), _mm_mul_ps(uz, wy));
+    const __m128 cy = _mm_sub_ps(_mm_mul_ps(uz, wx), _mm_mul_ps(wz, ux));
+    const __m128 cz = _mm_sub_ps(_mm_mul_ps(ux, wy), _mm_mul_ps(uy, wx));
     const __m128 s =
-        lanes::sum_xyz(squared_cross(face, vertices), squared_cross(face + 3, vertices),
-                       squared_cross(face + 6, vertices), squared_cross(face + 9, vertices));
-    _mm_storeu_ps(areas + i, lanes::half_root_in_double(s));
+        _mm_add_ps(_mm_add_ps(_mm_mul_ps(cx, cx), _mm_mul_ps(cy, cy)), _mm_mul_ps(cz, cz));
+    _mm_storeu_ps(areas + i, lanes::half_root(s));
   }
   for (; i < end; ++i) areas[i] = face_area(faces, vertices, numVerts, i);
 }

@@ -170,6 +170,29 @@ TEST_F(PointLanes, GiveTheScalarBitsOnHardValues) {
   }
 }
 
+#if defined(TULM_HAVE_SSE2)
+// The lanes halve a single root where the scalar code halves a double root and rounds it to a
+// single: the same bits for every float (checked over all of them once), here on a sample of
+// random bit patterns and on the values at the edges.
+TEST_F(PointLanes, SingleRootHalvedIsTheDoubleRootHalvedAndRounded) {
+  std::vector<uint32_t> patterns = {0x00000000u, 0x80000000u, 0x00000001u, 0x00000003u,
+                                    0x007fffffu, 0x00800000u, 0x3f800000u, 0x3f800001u,
+                                    0x7f7fffffu, 0x7f800000u, 0xff800000u, 0x7fc00000u,
+                                    0xffc00000u, 0x7f800001u, 0xbf800000u, 0x80000001u};
+  std::mt19937 random(11);
+  for (int k = 0; k < (1 << 18); ++k) patterns.push_back(random());
+  for (size_t k = 0; k + 4 <= patterns.size(); k += 4) {
+    float s[4], inLanes[4];
+    std::memcpy(s, &patterns[k], sizeof s);
+    _mm_storeu_ps(inLanes, tulm::lanes::half_root(_mm_loadu_ps(s)));
+    for (int lane = 0; lane < 4; ++lane) {
+      const float scalar = static_cast<float>(0.5 * std::sqrt(static_cast<double>(s[lane])));
+      EXPECT_EQ(bits({inLanes[lane]}), bits({scalar})) << std::hex << patterns[k + lane];
+    }
+  }
+}
+#endif
+
 // The message of a call with one bad entry, with lanes or without.
 std::string message(const std::function<void()>& call) {
   try {
