@@ -126,7 +126,9 @@ float TULM_calculateSurfaceArea(const float* vertices, int32_t numVerts, const i
 
   // Block b's areas go to slot b % slotCount. Helpers fill slots ahead of the calling thread,
   // which adds every block to the total in face order: from its slot when a helper has filled
-  // it, else making the areas itself, never waiting. It then gives the slot to block
+  // it, else making the areas itself, never waiting. While a helper is writing block b, the
+  // calling thread fills the slot of the next block nobody has taken, as a helper would, and
+  // makes block b itself only when there is none. It then gives the slot to block
   // b + slotCount, unless a helper is still writing there (for b, or for a block it has
   // passed): that slot goes on once the helper is done.
   const int32_t blocks = numFaces / kAreasPerBlock + (numFaces % kAreasPerBlock != 0);
@@ -144,6 +146,28 @@ float TULM_calculateSurfaceArea(const float* vertices, int32_t numVerts, const i
     return slots.data() + size_t(b % slotCount) * kAreasPerBlock;
   };
 
+  // The calling thread, at block b, fills the slot of the next block nobody has taken; false
+  // when there is no such block with a free slot.
+  const auto fill_ahead = [&](int32_t b) {
+    int32_t c = nextBlock.load(std::memory_order_relaxed);
+    if (c >= blocks || c >= b + slotCount) return false;
+    if (!nextBlock.compare_exchange_strong(c, c + 1, std::memory_order_relaxed))
+      return true;  // a helper took it: look at block b again
+    std::atomic<int64_t>& slot = state[c % slotCount];
+    int64_t seen = free_for(c);
+    if (!slot.compare_exchange_strong(seen, writing(c), std::memory_order_acq_rel)) return false;
+    try {
+      add_areas(vertices, numVerts, faces, numFaces, first_face(c), block_size(c), 0.0f,
+                slot_areas(c));
+    } catch (...) {
+      // Block c goes back to the calling thread, which meets the bad corner in face order.
+      slot.store(free_for(c), std::memory_order_release);
+      return false;
+    }
+    slot.store(holding(c), std::memory_order_release);
+    return true;
+  };
+
   float total = 0.0f;
   const auto lead = [&] {
     for (int32_t b = 0; b < blocks; passed.store(++b, std::memory_order_release)) {
@@ -155,6 +179,10 @@ float TULM_calculateSurfaceArea(const float* vertices, int32_t numVerts, const i
           for (int32_t k = 0; k < block_size(b); ++k) total = total + areas[k];
           slot.store(free_for(b + slotCount), std::memory_order_release);
           break;
+        }
+        if (seen == writing(b) && fill_ahead(b)) {
+          seen = slot.load(std::memory_order_acquire);
+          continue;
         }
         if (is_writing(seen) ||
             slot.compare_exchange_weak(seen, free_for(b + slotCount), std::memory_order_acq_rel)) {
