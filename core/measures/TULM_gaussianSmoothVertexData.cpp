@@ -232,7 +232,7 @@ void TULM_gaussianSmoothVertexData(const float* vertices, int32_t numVerts,
   const bool gaussian = s > 0.0f;
   const float c = gaussian ? 0.5f / s : 0.0f;
 #if defined(TULM_HAVE_AVX2_TARGET)
-  if (gaussian && point_lanes_enabled() && TULM_PROCESSOR_HAS_AVX2()) {
+  if (gaussian && point_lanes_enabled() && wide_lanes_enabled() && TULM_PROCESSOR_HAS_AVX2()) {
     parallel_for(numVerts, kVertexGrain, [=](int32_t begin, int32_t end) {
       std::vector<float> acc(D > 0 ? D : 0);
       smooth_in_batches(vertices, numVerts, vertexNbors, K, data, D, c, begin, end, acc.data(),

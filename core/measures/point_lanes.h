@@ -6,10 +6,15 @@
 #ifndef TULM_CORE_MEASURES_POINT_LANES_H
 #define TULM_CORE_MEASURES_POINT_LANES_H
 
+#include <cstdint>
+
 #include "core/portability.h"
 
 #if defined(TULM_HAVE_SSE2)
 #include <emmintrin.h>
+#endif
+#if defined(TULM_HAVE_AVX2_TARGET)
+#include <immintrin.h>
 #endif
 
 namespace tulm {
@@ -18,6 +23,11 @@ namespace tulm {
 // that tests can compare both ways of computing on the processor they run on.
 bool point_lanes_enabled();
 void set_point_lanes_enabled(bool enabled);
+
+// Whether, with point lanes, the measures take the eight lanes of AVX2 where the processor has
+// them (true unless a test says no), or only the four of SSE2, so that tests compare every way.
+bool wide_lanes_enabled();
+void set_wide_lanes_enabled(bool enabled);
 
 #if defined(TULM_HAVE_SSE2)
 namespace lanes {
@@ -60,11 +70,17 @@ inline __m128 sum_xyz(__m128 a0, __m128 a1, __m128 a2, __m128 a3) {
 // over all 2^32 floats once; point_lanes_test keeps a sampled check.
 inline __m128 half_root(__m128 s) { return _mm_mul_ps(_mm_set1_ps(0.5f), _mm_sqrt_ps(s)); }
 
-// Whether any of the four int32 lanes lies outside lo..hi.
-inline bool any_outside(__m128i values, int lo, int hi) {
-  const __m128i below = _mm_cmplt_epi32(values, _mm_set1_epi32(lo));
-  const __m128i above = _mm_cmpgt_epi32(values, _mm_set1_epi32(hi));
-  return _mm_movemask_epi8(_mm_or_si128(below, above)) != 0;
+// All ones in the int32 lanes that lie outside lo..hi, for lo <= hi: value - lo above hi - lo
+// unsigned, one signed comparison once both sides are moved down by 2^31.
+inline __m128i outside(__m128i values, int32_t lo, int32_t hi) {
+  const uint32_t down = 0x80000000u;
+  const __m128i moved = _mm_add_epi32(values, _mm_set1_epi32(static_cast<int32_t>(down - lo)));
+  return _mm_cmpgt_epi32(moved, _mm_set1_epi32(static_cast<int32_t>(hi - lo + down)));
+}
+
+// Whether any of the four int32 lanes lies outside lo..hi, for lo <= hi.
+inline bool any_outside(__m128i values, int32_t lo, int32_t hi) {
+  return _mm_movemask_epi8(outside(values, lo, hi)) != 0;
 }
 
 }  // namespace lanes

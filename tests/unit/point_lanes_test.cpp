@@ -1,7 +1,7 @@
-// The measures computed several values at a time in lanes and by their scalar code: the same
-// bits on meshes with values that round, cancel, overflow and are not numbers, and the same
-// message at a bad index wherever it falls among the lanes. Where the processor has no lanes
-// both runs take the scalar code.
+// The measures computed several values at a time in lanes (four, and eight where the processor
+// has AVX2) and by their scalar code: the same bits on meshes with values that round, cancel,
+// overflow and are not numbers, and the same message at a bad index wherever it falls among
+// the lanes. Where the processor has no lanes every run takes the scalar code.
 #include "core/measures/point_lanes.h"
 
 #include <gtest/gtest.h>
@@ -29,6 +29,7 @@ class PointLanes : public testing::Test {
   void SetUp() override { tulm::set_thread_count(1); }
   void TearDown() override {
     tulm::set_point_lanes_enabled(true);
+    tulm::set_wide_lanes_enabled(true);
     tulm::set_thread_count(0);
   }
 };
@@ -142,12 +143,17 @@ std::vector<uint32_t> bits(const std::vector<float>& values) {
   return out;
 }
 
-std::vector<float> run_both_ways(const Measure& measure, const HardMesh& m,
-                                 std::vector<float>* scalar) {
-  tulm::set_point_lanes_enabled(false);
-  *scalar = measure.run(m);
-  tulm::set_point_lanes_enabled(true);
-  return measure.run(m);
+// The ways of computing that a test compares with the scalar code: four lanes, and the widest
+// the processor has (eight where it has AVX2, else again four).
+struct LaneWay {
+  const char* name;
+  bool wide;
+};
+const LaneWay kLaneWays[] = {{"four lanes", false}, {"widest lanes", true}};
+
+void take_lanes(const LaneWay* way) {
+  tulm::set_point_lanes_enabled(way != nullptr);
+  tulm::set_wide_lanes_enabled(way != nullptr && way->wide);
 }
 
 TEST_F(PointLanes, GiveTheScalarBitsOnHardValues) {
@@ -160,11 +166,14 @@ TEST_F(PointLanes, GiveTheScalarBitsOnHardValues) {
     for (unsigned seed : {1u, 2u, 3u}) {
       const HardMesh m = hard_mesh(size.V, size.F, size.K, seed);
       for (const Measure& measure : kMeasures) {
-        std::vector<float> scalar;
-        const std::vector<float> inLanes = run_both_ways(measure, m, &scalar);
-        EXPECT_EQ(bits(inLanes), bits(scalar))
-            << measure.name << ", V = " << size.V << ", F = " << size.F << ", K = " << size.K
-            << ", seed " << seed;
+        take_lanes(nullptr);
+        const std::vector<float> scalar = measure.run(m);
+        for (const LaneWay& way : kLaneWays) {
+          take_lanes(&way);
+          EXPECT_EQ(bits(measure.run(m)), bits(scalar))
+              << measure.name << " in " << way.name << ", V = " << size.V << ", F = " << size.F
+              << ", K = " << size.K << ", seed " << seed;
+        }
       }
     }
   }
@@ -226,11 +235,13 @@ TEST_F(PointLanes, BadIndexAnywhereAmongFourEndsTheCallAsTheScalarCodeDoes) {
           },
       };
       for (const auto& call : calls) {
-        tulm::set_point_lanes_enabled(false);
+        take_lanes(nullptr);
         const std::string scalar = message(call);
-        tulm::set_point_lanes_enabled(true);
-        EXPECT_EQ(message(call), scalar) << "bad entry " << bad << " at " << at;
         EXPECT_NE(scalar, "no error");
+        for (const LaneWay& way : kLaneWays) {
+          take_lanes(&way);
+          EXPECT_EQ(message(call), scalar) << way.name << ", bad entry " << bad << " at " << at;
+        }
       }
     }
   }
@@ -251,11 +262,13 @@ TEST_F(PointLanes, BadNeighbourOfTheSmoothingEndsTheCallAsTheScalarCodeDoes) {
         tulm::TULM_gaussianSmoothVertexData(m.columnVertices.data(), m.V, nbors.data(), m.K,
                                             m.data.data(), 3, 1e-3f, out.data());
       };
-      tulm::set_point_lanes_enabled(false);
+      take_lanes(nullptr);
       const std::string scalar = message(call);
-      tulm::set_point_lanes_enabled(true);
-      EXPECT_EQ(message(call), scalar) << "entry " << bad << " at " << at;
       EXPECT_NE(scalar, "no error");
+      for (const LaneWay& way : kLaneWays) {
+        take_lanes(&way);
+        EXPECT_EQ(message(call), scalar) << way.name << ", entry " << bad << " at " << at;
+      }
     }
   }
 }
