@@ -77,12 +77,6 @@ void face_areas_in_lanes(int32_t begin, int32_t end, const int32_t* faces, const
 #endif
 
 #if defined(TULM_HAVE_AVX2_TARGET)
-// (x, y, z, _) of the point at low in the low half, of the point at high in the high half; for
-// points that are not the last of their array, as load_point_and_next.
-TULM_TARGET_AVX2 inline __m256 two_points(const float* low, const float* high) {
-  return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(low)), _mm_loadu_ps(high), 1);
-}
-
 // face_areas_in_lanes eight faces at a time: faces k and k + 4 in lane k of the low and the
 // high half of each register, which keeps them in face order.
 TULM_TARGET_AVX2 void face_areas_in_wide_lanes(int32_t begin, int32_t end, const int32_t* faces,
@@ -99,15 +93,9 @@ TULM_TARGET_AVX2 void face_areas_in_wide_lanes(int32_t begin, int32_t end, const
     for (int j = 0; j < 3; ++j) {
       const float* p[8];
       for (int f = 0; f < 8; ++f) p[f] = vertices + 3 * (face[3 * f + j] - 1);
-      const __m256 p04 = two_points(p[0], p[4]), p15 = two_points(p[1], p[5]);
-      const __m256 p26 = two_points(p[2], p[6]), p37 = two_points(p[3], p[7]);
-      const __m256 t0 = _mm256_unpacklo_ps(p04, p15);  // x0 x1 y0 y1 | x4 x5 y4 y5
-      const __m256 t1 = _mm256_unpacklo_ps(p26, p37);  // x2 x3 y2 y3 | x6 x7 y6 y7
-      const __m256 t2 = _mm256_unpackhi_ps(p04, p15);  // z0 z1 _ _   | z4 z5 _ _
-      const __m256 t3 = _mm256_unpackhi_ps(p26, p37);  // z2 z3 _ _   | z6 z7 _ _
-      x[j] = _mm256_shuffle_ps(t0, t1, _MM_SHUFFLE(1, 0, 1, 0));
-      y[j] = _mm256_shuffle_ps(t0, t1, _MM_SHUFFLE(3, 2, 3, 2));
-      z[j] = _mm256_shuffle_ps(t2, t3, _MM_SHUFFLE(1, 0, 1, 0));
+      lanes::transpose_points(lanes::two_points(p[0], p[4]), lanes::two_points(p[1], p[5]),
+                              lanes::two_points(p[2], p[6]), lanes::two_points(p[3], p[7]), &x[j],
+                              &y[j], &z[j]);
     }
     const __m256 ux = _mm256_sub_ps(x[1], x[0]), uy = _mm256_sub_ps(y[1], y[0]),
                  uz = _mm256_sub_ps(z[1], z[0]);

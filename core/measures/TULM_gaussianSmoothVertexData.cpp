@@ -116,21 +116,26 @@ struct Batch {
 
 // Slot s gets rounded_expf(c * -d2), d2 the squared distance of own[s] and nbor[s]: each lane
 // does the scalar code's operations, (dx^2 + dy^2) + dz^2 being its sum that starts at 0 (0
-// adds nothing to a square).
+// adds nothing to a square). Slots s + k and s + 4 + k share a register, lane k of its halves,
+// so the eight slots keep their order; no point in a batch is the last of the vertices, so
+// each is one load with the float after it.
 TULM_TARGET_AVX2 void batch_weights(const float* vertices, float c, Batch& batch) {
   const __m256 scale = _mm256_set1_ps(c);
   const __m256 signBit = _mm256_set1_ps(-0.0f);
-  const auto squares = [&](int32_t slot) {
-    const __m128 d = _mm_sub_ps(lanes::load_point(vertices + batch.own[slot]),
-                                lanes::load_point(vertices + batch.nbor[slot]));
-    return _mm_mul_ps(d, d);
-  };
   int32_t s = 0;
   for (; s + 8 <= batch.slots; s += 8) {
-    const __m128 low = lanes::sum_xyz(squares(s), squares(s + 1), squares(s + 2), squares(s + 3));
-    const __m128 high =
-        lanes::sum_xyz(squares(s + 4), squares(s + 5), squares(s + 6), squares(s + 7));
-    const __m256 d2 = _mm256_set_m128(high, low);
+    __m256 squares[4];
+    for (int k = 0; k < 4; ++k) {
+      const __m256 own =
+          lanes::two_points(vertices + batch.own[s + k], vertices + batch.own[s + k + 4]);
+      const __m256 nbor =
+          lanes::two_points(vertices + batch.nbor[s + k], vertices + batch.nbor[s + k + 4]);
+      const __m256 d = _mm256_sub_ps(own, nbor);
+      squares[k] = _mm256_mul_ps(d, d);
+    }
+    __m256 dx2, dy2, dz2;
+    lanes::transpose_points(squares[0], squares[1], squares[2], squares[3], &dx2, &dy2, &dz2);
+    const __m256 d2 = _mm256_add_ps(_mm256_add_ps(dx2, dy2), dz2);
     _mm256_storeu_ps(batch.w + s,
                      rounded_expf_avx2(_mm256_mul_ps(scale, _mm256_xor_ps(d2, signBit))));
   }
@@ -167,8 +172,9 @@ void add_up_vertex(const int32_t* column, int32_t listed, const float* w, const 
 }
 
 // Vertices begin .. end - 1, Gaussian weights only, in batches; a vertex with a bad entry goes
-// to the scalar code, which ends the call there, and so does one with more listed neighbours
-// than a batch holds.
+// to the scalar code, which ends the call there, and so do one with more listed neighbours
+// than a batch holds and the vertices whose point or a neighbour's is the last of the
+// vertices, which batch_weights cannot read with the float after it.
 void smooth_in_batches(const float* vertices, int32_t numVerts, const int32_t* vertexNbors,
                        int32_t K, const float* data, int32_t D, float c, int32_t begin, int32_t end,
                        float* acc, float* smoothed) {
@@ -182,12 +188,12 @@ void smooth_in_batches(const float* vertices, int32_t numVerts, const int32_t* v
     for (; i < end && batch.vertices < Batch::kVertices; ++i) {
       const int32_t* column = vertexNbors + index_2D_array(0, i, K);
       int32_t listed = 0;
-      bool inRange = true;
+      bool beforeLast = i < numVerts - 1;
       while (listed < K && column[listed] >= 1) {
-        inRange = inRange && column[listed] <= numVerts;
+        beforeLast = beforeLast && column[listed] < numVerts;
         ++listed;
       }
-      if (!inRange || listed > Batch::kSlots) {
+      if (!beforeLast || listed > Batch::kSlots) {
         alone = i++;
         break;
       }

@@ -83,6 +83,26 @@ inline bool any_outside(__m128i values, int32_t lo, int32_t hi) {
   return _mm_movemask_epi8(outside(values, lo, hi)) != 0;
 }
 
+#if defined(TULM_HAVE_AVX2_TARGET)
+// load_point_and_next of two points: the one at low in the low half, the one at high in the
+// high half. For callers that have checked TULM_PROCESSOR_HAS_AVX2().
+TULM_TARGET_AVX2 inline __m256 two_points(const float* low, const float* high) {
+  return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(low)), _mm_loadu_ps(high), 1);
+}
+
+// transpose_points of the low halves and of the high halves of four registers of two points.
+TULM_TARGET_AVX2 inline void transpose_points(__m256 p0, __m256 p1, __m256 p2, __m256 p3, __m256* x,
+                                              __m256* y, __m256* z) {
+  const __m256 t0 = _mm256_unpacklo_ps(p0, p1);  // x0 x1 y0 y1 per half
+  const __m256 t1 = _mm256_unpacklo_ps(p2, p3);  // x2 x3 y2 y3
+  const __m256 t2 = _mm256_unpackhi_ps(p0, p1);  // z0 z1 _ _
+  const __m256 t3 = _mm256_unpackhi_ps(p2, p3);  // z2 z3 _ _
+  *x = _mm256_shuffle_ps(t0, t1, _MM_SHUFFLE(1, 0, 1, 0));
+  *y = _mm256_shuffle_ps(t0, t1, _MM_SHUFFLE(3, 2, 3, 2));
+  *z = _mm256_shuffle_ps(t2, t3, _MM_SHUFFLE(1, 0, 1, 0));
+}
+#endif
+
 }  // namespace lanes
 #endif
 
