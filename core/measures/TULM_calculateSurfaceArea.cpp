@@ -65,14 +65,12 @@ float add_areas(const float* vertices, int32_t numVerts, const int32_t* faces, i
     const int32_t* f1 = faces + index_2D_array(0, 1, numFaces);
     const int32_t* f2 = faces + index_2D_array(0, 2, numFaces);
     for (; i + 4 <= end; i += 4) {
-      if (lanes::any_outside(_mm_loadu_si128(reinterpret_cast<const __m128i*>(f0 + i)), 1,
-                             numVerts) ||
-          lanes::any_outside(_mm_loadu_si128(reinterpret_cast<const __m128i*>(f1 + i)), 1,
-                             numVerts) ||
-          lanes::any_outside(_mm_loadu_si128(reinterpret_cast<const __m128i*>(f2 + i)), 1,
-                             numVerts)) {
+      const auto outside = [i, numVerts](const int32_t* f) {
+        return lanes::outside(_mm_loadu_si128(reinterpret_cast<const __m128i*>(f + i)), 1,
+                              numVerts);
+      };
+      if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(outside(f0), outside(f1)), outside(f2))))
         break;  // the scalar code below ends the call at the bad corner
-      }
       const auto gather = [i](const float* c, const int32_t* f) {
         return _mm_setr_ps(c[f[i] - 1], c[f[i + 1] - 1], c[f[i + 2] - 1], c[f[i + 3] - 1]);
       };
