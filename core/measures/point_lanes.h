@@ -90,6 +90,14 @@ TULM_TARGET_AVX2 inline __m256 two_points(const float* low, const float* high) {
   return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(low)), _mm_loadu_ps(high), 1);
 }
 
+// outside of eight int32 lanes.
+TULM_TARGET_AVX2 inline __m256i outside(__m256i values, int32_t lo, int32_t hi) {
+  const uint32_t down = 0x80000000u;
+  const __m256i moved =
+      _mm256_add_epi32(values, _mm256_set1_epi32(static_cast<int32_t>(down - lo)));
+  return _mm256_cmpgt_epi32(moved, _mm256_set1_epi32(static_cast<int32_t>(hi - lo + down)));
+}
+
 // transpose_points of the low halves and of the high halves of four registers of two points.
 TULM_TARGET_AVX2 inline void transpose_points(__m256 p0, __m256 p1, __m256 p2, __m256 p3, __m256* x,
                                               __m256* y, __m256* z) {
