@@ -172,9 +172,9 @@ void add_up_vertex(const int32_t* column, int32_t listed, const float* w, const 
 }
 
 // Vertices begin .. end - 1, Gaussian weights only, in batches; a vertex with a bad entry goes
-// to the scalar code, which ends the call there, and so do one with more listed neighbours
-// than a batch holds and the vertices whose point or a neighbour's is the last of the
-// vertices, which batch_weights cannot read with the float after it.
+// to the scalar code, which ends the call there, and so do the vertices whose column is
+// longer than a batch and those whose point or a neighbour's is the last of the vertices,
+// which batch_weights cannot read with the float after it.
 void smooth_in_batches(const float* vertices, int32_t numVerts, const int32_t* vertexNbors,
                        int32_t K, const float* data, int32_t D, float c, int32_t begin, int32_t end,
                        float* acc, float* smoothed) {
@@ -186,24 +186,30 @@ void smooth_in_batches(const float* vertices, int32_t numVerts, const int32_t* v
     batch.slots = 0;
     int32_t alone = -1;  // a vertex for the scalar code, after the batch
     for (; i < end && batch.vertices < Batch::kVertices; ++i) {
-      const int32_t* column = vertexNbors + index_2D_array(0, i, K);
-      int32_t listed = 0;
-      bool beforeLast = i < numVerts - 1;
-      while (listed < K && column[listed] >= 1) {
-        beforeLast = beforeLast && column[listed] < numVerts;
-        ++listed;
-      }
-      if (!beforeLast || listed > Batch::kSlots) {
-        alone = i++;
+      if (batch.slots + K > Batch::kSlots) {
+        if (batch.vertices > 0) break;  // the next batch takes vertex i
+        alone = i++;                    // a column longer than a batch
         break;
       }
-      if (batch.slots + listed > Batch::kSlots) break;
-      for (int32_t j = 0; j < listed; ++j) {
-        batch.own[batch.slots + j] = 3 * i;
-        batch.nbor[batch.slots + j] = 3 * (column[j] - 1);
+      // The listed neighbours go into the batch as they are read; a vertex that must go alone
+      // leaves them there, beyond the batch's slots.
+      const int32_t* column = vertexNbors + index_2D_array(0, i, K);
+      int32_t* own = batch.own + batch.slots;
+      int32_t* nbor = batch.nbor + batch.slots;
+      bool beforeLast = i < numVerts - 1;
+      int32_t listed = 0;
+      for (; listed < K && column[listed] >= 1; ++listed) {
+        const int32_t n = column[listed] - 1;
+        beforeLast = beforeLast && n < numVerts - 1;
+        own[listed] = 3 * i;
+        nbor[listed] = 3 * n;
         // Neighbours lie anywhere in memory: asked for now, they arrive while the batch fills.
-        TULM_PREFETCH(vertices + 3 * (column[j] - 1));
-        TULM_PREFETCH(data + index_2D_array(0, column[j] - 1, D));
+        TULM_PREFETCH(vertices + 3 * int64_t{n});
+        TULM_PREFETCH(data + int64_t{D} * n);
+      }
+      if (!beforeLast) {
+        alone = i++;
+        break;
       }
       batch.listed[batch.vertices++] = listed;
       batch.slots += listed;
