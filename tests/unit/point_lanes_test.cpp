@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <initializer_list>
@@ -222,7 +223,7 @@ std::string message(const std::function<void()>& call) {
 TEST_F(PointLanes, BadIndexAnywhereAmongFourEndsTheCallAsTheScalarCodeDoes) {
   const HardMesh good = hard_mesh(50, 41, 5, 7);
   for (int32_t at = 30; at < 41; ++at) {  // every place among four, and the faces after them
-    for (int32_t bad : {0, -3, 51}) {
+    for (int32_t bad : {0, -3, 51, INT32_MIN, INT32_MAX}) {
       HardMesh m = good;
       m.columnFaces[3 * at + at % 3] = bad;
       m.rowFaces[at + (at % 3) * size_t(m.F)] = bad;
