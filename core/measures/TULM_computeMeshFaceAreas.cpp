@@ -31,35 +31,85 @@ float face_area(const int32_t* faces, const float* vertices, int32_t numVerts, i
 }
 
 #if defined(TULM_HAVE_SSE2)
-// The squared cross product (cx^2, cy^2, cz^2, 0) of a face whose corners are in 1..V.
-inline __m128 squared_cross(const int32_t* face, const float* vertices) {
-  const __m128 p0 = lanes::load_point(vertices + 3 * (face[0] - 1));
-  const __m128 u = _mm_sub_ps(lanes::load_point(vertices + 3 * (face[1] - 1)), p0);
-  const __m128 w = _mm_sub_ps(lanes::load_point(vertices + 3 * (face[2] - 1)), p0);
-  const __m128 c = lanes::cross(u, w);
-  return _mm_mul_ps(c, c);
+// Whether the four faces at `face` have their twelve corners in 1..V - 1, so that each
+// corner's point can be read in one load with the float after it. V >= 2.
+inline bool four_inside(const int32_t* face, int32_t numVerts) {
+  const __m128i* corners = reinterpret_cast<const __m128i*>(face);
+  const __m128i outside =
+      _mm_or_si128(_mm_or_si128(lanes::outside(_mm_loadu_si128(corners), 1, numVerts - 1),
+                                lanes::outside(_mm_loadu_si128(corners + 1), 1, numVerts - 1)),
+                   lanes::outside(_mm_loadu_si128(corners + 2), 1, numVerts - 1));
+  return _mm_movemask_epi8(outside) == 0;
 }
 
-// Faces begin .. end - 1, four at a time where their twelve corners are all in 1..V; the
-// scalar code takes the others, and so ends the call at the first bad corner.
+// Faces begin .. end - 1, four at a time where four_inside says so; the scalar code takes the
+// others, and so ends the call at the first bad corner. A lane does the scalar code's
+// operations in its order, on coordinates that the transposes have put one face per lane.
 void face_areas_in_lanes(int32_t begin, int32_t end, const int32_t* faces, const float* vertices,
                          int32_t numVerts, float* areas) {
   int32_t i = begin;
-  for (; i + 4 <= end; i += 4) {
+  for (; i + 4 <= end && numVerts >= 2; i += 4) {
     const int32_t* face = faces + 3 * i;
-    const __m128i* corners = reinterpret_cast<const __m128i*>(face);
-    if (lanes::any_outside(_mm_loadu_si128(corners), 1, numVerts) ||
-        lanes::any_outside(_mm_loadu_si128(corners + 1), 1, numVerts) ||
-        lanes::any_outside(_mm_loadu_si128(corners + 2), 1, numVerts)) {
+    if (!four_inside(face, numVerts)) {
       for (int32_t k = i; k < i + 4; ++k) areas[k] = face_area(faces, vertices, numVerts, k);
       continue;
     }
+    __m128 x[3], y[3], z[3];  // corner j of the four faces
+    for (int j = 0; j < 3; ++j) {
+      const auto point = [&](int f) {
+        return lanes::load_point_and_next(vertices + 3 * (face[3 * f + j] - 1));
+      };
+      lanes::transpose_points(point(0), point(1), point(2), point(3), &x[j], &y[j], &z[j]);
+    }
+    const __m128 ux = _mm_sub_ps(x[1], x[0]), uy = _mm_sub_ps(y[1], y[0]),
+                 uz = _mm_sub_ps(z[1], z[0]);
+    const __m128 wx = _mm_sub_ps(x[2], x[0]), wy = _mm_sub_ps(y[2], y[0]),
+                 wz = _mm_sub_ps(z[2], z[0]);
+    const __m128 cx = _mm_sub_ps(_mm_mul_ps(uy, wz), _mm_mul_ps(uz, wy));
+    const __m128 cy = _mm_sub_ps(_mm_mul_ps(uz, wx), _mm_mul_ps(wz, ux));
+    const __m128 cz = _mm_sub_ps(_mm_mul_ps(ux, wy), _mm_mul_ps(uy, wx));
     const __m128 s =
-        lanes::sum_xyz(squared_cross(face, vertices), squared_cross(face + 3, vertices),
-                       squared_cross(face + 6, vertices), squared_cross(face + 9, vertices));
-    _mm_storeu_ps(areas + i, lanes::half_root_in_double(s));
+        _mm_add_ps(_mm_add_ps(_mm_mul_ps(cx, cx), _mm_mul_ps(cy, cy)), _mm_mul_ps(cz, cz));
+    _mm_storeu_ps(areas + i, lanes::half_root(s));
   }
   for (; i < end; ++i) areas[i] = face_area(faces, vertices, numVerts, i);
+}
+#endif
+
+#if defined(TULM_HAVE_AVX2_TARGET)
+// face_areas_in_lanes eight faces at a time: faces k and k + 4 in lane k of the low and the
+// high half of each register, which keeps them in face order.
+TULM_TARGET_AVX2 void face_areas_in_wide_lanes(int32_t begin, int32_t end, const int32_t* faces,
+                                               const float* vertices, int32_t numVerts,
+                                               float* areas) {
+  int32_t i = begin;
+  for (; i + 8 <= end && numVerts >= 2; i += 8) {
+    const int32_t* face = faces + 3 * i;
+    if (!four_inside(face, numVerts) || !four_inside(face + 12, numVerts)) {
+      face_areas_in_lanes(i, i + 8, faces, vertices, numVerts, areas);
+      continue;
+    }
+    __m256 x[3], y[3], z[3];  // corner j of the eight faces
+    for (int j = 0; j < 3; ++j) {
+      const float* p[8];
+      for (int f = 0; f < 8; ++f) p[f] = vertices + 3 * (face[3 * f + j] - 1);
+      lanes::transpose_points(lanes::two_points(p[0], p[4]), lanes::two_points(p[1], p[5]),
+                              lanes::two_points(p[2], p[6]), lanes::two_points(p[3], p[7]), &x[j],
+                              &y[j], &z[j]);
+    }
+    const __m256 ux = _mm256_sub_ps(x[1], x[0]), uy = _mm256_sub_ps(y[1], y[0]),
+                 uz = _mm256_sub_ps(z[1], z[0]);
+    const __m256 wx = _mm256_sub_ps(x[2], x[0]), wy = _mm256_sub_ps(y[2], y[0]),
+                 wz = _mm256_sub_ps(z[2], z[0]);
+    const __m256 cx = _mm256_sub_ps(_mm256_mul_ps(uy, wz), _mm256_mul_ps(uz, wy));
+    const __m256 cy = _mm256_sub_ps(_mm256_mul_ps(uz, wx), _mm256_mul_ps(wz, ux));
+    const __m256 cz = _mm256_sub_ps(_mm256_mul_ps(ux, wy), _mm256_mul_ps(uy, wx));
+    const __m256 s = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(cx, cx), _mm256_mul_ps(cy, cy)),
+                                   _mm256_mul_ps(cz, cz));
+    // lanes::half_root's operations, eight at a time.
+    _mm256_storeu_ps(areas + i, _mm256_mul_ps(_mm256_set1_ps(0.5f), _mm256_sqrt_ps(s)));
+  }
+  face_areas_in_lanes(i, end, faces, vertices, numVerts, areas);
 }
 #endif
 
@@ -67,6 +117,14 @@ void face_areas_in_lanes(int32_t begin, int32_t end, const int32_t* faces, const
 
 void TULM_computeMeshFaceAreas(int32_t numFaces, const int32_t* faces, const float* vertices,
                                int32_t numVerts, float* areas) {
+#if defined(TULM_HAVE_AVX2_TARGET)
+  if (point_lanes_enabled() && wide_lanes_enabled() && TULM_PROCESSOR_HAS_AVX2()) {
+    parallel_for(numFaces, kFaceGrain, [=](int32_t begin, int32_t end) {
+      face_areas_in_wide_lanes(begin, end, faces, vertices, numVerts, areas);
+    });
+    return;
+  }
+#endif
 #if defined(TULM_HAVE_SSE2)
   if (point_lanes_enabled()) {
     parallel_for(numFaces, kFaceGrain, [=](int32_t begin, int32_t end) {

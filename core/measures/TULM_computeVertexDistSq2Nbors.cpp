@@ -30,10 +30,15 @@ void slot_distance(int32_t k, int32_t v, int32_t maxNeighbors, int32_t numVerts,
 // with a bad entry on, the scalar code takes over and ends the call there.
 void distances_in_lanes(int32_t begin, int32_t end, int32_t K, int32_t numVerts,
                         const int32_t* vertexNbors, const float* vertices, float* distSq) {
+  // A point is one load with the float after it, except the last one, which has none after it.
+  const float* const lastPoint = vertices + 3 * (numVerts - 1);
+  const auto point = [lastPoint](const float* p) {
+    return p == lastPoint ? lanes::load_point(p) : lanes::load_point_and_next(p);
+  };
   const int32_t last = index_2D_array(0, end, K);
   int32_t j = index_2D_array(0, begin, K);
   int32_t k = 0, v = begin;  // slot j's place
-  __m128 own = lanes::load_point(vertices + 3 * v);
+  __m128 own = point(vertices + 3 * v);
   for (; j + 4 <= last; j += 4) {
     const __m128i entries = _mm_loadu_si128(reinterpret_cast<const __m128i*>(vertexNbors + j));
     if (lanes::any_outside(entries, 0, numVerts)) break;
@@ -41,11 +46,11 @@ void distances_in_lanes(int32_t begin, int32_t end, int32_t K, int32_t numVerts,
     for (int lane = 0; lane < 4; ++lane) {
       const int32_t n = vertexNbors[j + lane];
       const float* m = vertices + 3 * (n > 0 ? n - 1 : v);  // an empty slot's lane is dropped
-      const __m128 d = _mm_sub_ps(own, lanes::load_point(m));
+      const __m128 d = _mm_sub_ps(own, point(m));
       squares[lane] = _mm_mul_ps(d, d);
       if (++k == K) {
         k = 0;
-        if (++v < end) own = lanes::load_point(vertices + 3 * v);
+        if (++v < end) own = point(vertices + 3 * v);
       }
     }
     const __m128 sums = lanes::sum_xyz(squares[0], squares[1], squares[2], squares[3]);

@@ -116,21 +116,26 @@ struct Batch {
 
 // Slot s gets rounded_expf(c * -d2), d2 the squared distance of own[s] and nbor[s]: each lane
 // does the scalar code's operations, (dx^2 + dy^2) + dz^2 being its sum that starts at 0 (0
-// adds nothing to a square).
+// adds nothing to a square). Slots s + k and s + 4 + k share a register, lane k of its halves,
+// so the eight slots keep their order; no point in a batch is the last of the vertices, so
+// each is one load with the float after it.
 TULM_TARGET_AVX2 void batch_weights(const float* vertices, float c, Batch& batch) {
   const __m256 scale = _mm256_set1_ps(c);
   const __m256 signBit = _mm256_set1_ps(-0.0f);
-  const auto squares = [&](int32_t slot) {
-    const __m128 d = _mm_sub_ps(lanes::load_point(vertices + batch.own[slot]),
-                                lanes::load_point(vertices + batch.nbor[slot]));
-    return _mm_mul_ps(d, d);
-  };
   int32_t s = 0;
   for (; s + 8 <= batch.slots; s += 8) {
-    const __m128 low = lanes::sum_xyz(squares(s), squares(s + 1), squares(s + 2), squares(s + 3));
-    const __m128 high =
-        lanes::sum_xyz(squares(s + 4), squares(s + 5), squares(s + 6), squares(s + 7));
-    const __m256 d2 = _mm256_set_m128(high, low);
+    __m256 squares[4];
+    for (int k = 0; k < 4; ++k) {
+      const __m256 own =
+          lanes::two_points(vertices + batch.own[s + k], vertices + batch.own[s + k + 4]);
+      const __m256 nbor =
+          lanes::two_points(vertices + batch.nbor[s + k], vertices + batch.nbor[s + k + 4]);
+      const __m256 d = _mm256_sub_ps(own, nbor);
+      squares[k] = _mm256_mul_ps(d, d);
+    }
+    __m256 dx2, dy2, dz2;
+    lanes::transpose_points(squares[0], squares[1], squares[2], squares[3], &dx2, &dy2, &dz2);
+    const __m256 d2 = _mm256_add_ps(_mm256_add_ps(dx2, dy2), dz2);
     _mm256_storeu_ps(batch.w + s,
                      rounded_expf_avx2(_mm256_mul_ps(scale, _mm256_xor_ps(d2, signBit))));
   }
@@ -167,8 +172,9 @@ void add_up_vertex(const int32_t* column, int32_t listed, const float* w, const 
 }
 
 // Vertices begin .. end - 1, Gaussian weights only, in batches; a vertex with a bad entry goes
-// to the scalar code, which ends the call there, and so does one with more listed neighbours
-// than a batch holds.
+// to the scalar code, which ends the call there, and so do the vertices whose column is
+// longer than a batch and those whose point or a neighbour's is the last of the vertices,
+// which batch_weights cannot read with the float after it.
 void smooth_in_batches(const float* vertices, int32_t numVerts, const int32_t* vertexNbors,
                        int32_t K, const float* data, int32_t D, float c, int32_t begin, int32_t end,
                        float* acc, float* smoothed) {
@@ -180,24 +186,30 @@ void smooth_in_batches(const float* vertices, int32_t numVerts, const int32_t* v
     batch.slots = 0;
     int32_t alone = -1;  // a vertex for the scalar code, after the batch
     for (; i < end && batch.vertices < Batch::kVertices; ++i) {
-      const int32_t* column = vertexNbors + index_2D_array(0, i, K);
-      int32_t listed = 0;
-      bool inRange = true;
-      while (listed < K && column[listed] >= 1) {
-        inRange = inRange && column[listed] <= numVerts;
-        ++listed;
-      }
-      if (!inRange || listed > Batch::kSlots) {
-        alone = i++;
+      if (batch.slots + K > Batch::kSlots) {
+        if (batch.vertices > 0) break;  // the next batch takes vertex i
+        alone = i++;                    // a column longer than a batch
         break;
       }
-      if (batch.slots + listed > Batch::kSlots) break;
-      for (int32_t j = 0; j < listed; ++j) {
-        batch.own[batch.slots + j] = 3 * i;
-        batch.nbor[batch.slots + j] = 3 * (column[j] - 1);
+      // The listed neighbours go into the batch as they are read; a vertex that must go alone
+      // leaves them there, beyond the batch's slots.
+      const int32_t* column = vertexNbors + index_2D_array(0, i, K);
+      int32_t* own = batch.own + batch.slots;
+      int32_t* nbor = batch.nbor + batch.slots;
+      bool beforeLast = i < numVerts - 1;
+      int32_t listed = 0;
+      for (; listed < K && column[listed] >= 1; ++listed) {
+        const int32_t n = column[listed] - 1;
+        beforeLast = beforeLast && n < numVerts - 1;
+        own[listed] = 3 * i;
+        nbor[listed] = 3 * n;
         // Neighbours lie anywhere in memory: asked for now, they arrive while the batch fills.
-        TULM_PREFETCH(vertices + 3 * (column[j] - 1));
-        TULM_PREFETCH(data + index_2D_array(0, column[j] - 1, D));
+        TULM_PREFETCH(vertices + 3 * int64_t{n});
+        TULM_PREFETCH(data + int64_t{D} * n);
+      }
+      if (!beforeLast) {
+        alone = i++;
+        break;
       }
       batch.listed[batch.vertices++] = listed;
       batch.slots += listed;
@@ -232,7 +244,7 @@ void TULM_gaussianSmoothVertexData(const float* vertices, int32_t numVerts,
   const bool gaussian = s > 0.0f;
   const float c = gaussian ? 0.5f / s : 0.0f;
 #if defined(TULM_HAVE_AVX2_TARGET)
-  if (gaussian && point_lanes_enabled() && TULM_PROCESSOR_HAS_AVX2()) {
+  if (gaussian && point_lanes_enabled() && wide_lanes_enabled() && TULM_PROCESSOR_HAS_AVX2()) {
     parallel_for(numVerts, kVertexGrain, [=](int32_t begin, int32_t end) {
       std::vector<float> acc(D > 0 ? D : 0);
       smooth_in_batches(vertices, numVerts, vertexNbors, K, data, D, c, begin, end, acc.data(),

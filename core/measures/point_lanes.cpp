@@ -6,6 +6,7 @@ namespace tulm {
 namespace {
 
 std::atomic<bool> pointLanesEnabled{true};
+std::atomic<bool> wideLanesEnabled{true};
 
 }  // namespace
 
@@ -13,6 +14,12 @@ bool point_lanes_enabled() { return pointLanesEnabled.load(std::memory_order_rel
 
 void set_point_lanes_enabled(bool enabled) {
   pointLanesEnabled.store(enabled, std::memory_order_relaxed);
+}
+
+bool wide_lanes_enabled() { return wideLanesEnabled.load(std::memory_order_relaxed); }
+
+void set_wide_lanes_enabled(bool enabled) {
+  wideLanesEnabled.store(enabled, std::memory_order_relaxed);
 }
 
 }  // namespace tulm

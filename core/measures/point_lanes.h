@@ -6,10 +6,15 @@
 #ifndef TULM_CORE_MEASURES_POINT_LANES_H
 #define TULM_CORE_MEASURES_POINT_LANES_H
 
+#include <cstdint>
+
 #include "core/portability.h"
 
 #if defined(TULM_HAVE_SSE2)
 #include <emmintrin.h>
+#endif
+#if defined(TULM_HAVE_AVX2_TARGET)
+#include <immintrin.h>
 #endif
 
 namespace tulm {
@@ -18,6 +23,11 @@ namespace tulm {
 // that tests can compare both ways of computing on the processor they run on.
 bool point_lanes_enabled();
 void set_point_lanes_enabled(bool enabled);
+
+// Whether, with point lanes, the measures take the eight lanes of AVX2 where the processor has
+// them (true unless a test says no), or only the four of SSE2, so that tests compare every way.
+bool wide_lanes_enabled();
+void set_wide_lanes_enabled(bool enabled);
 
 #if defined(TULM_HAVE_SSE2)
 namespace lanes {
@@ -29,41 +39,77 @@ inline __m128 load_point(const float* p) {
   return _mm_movelh_ps(xy, _mm_load_ss(p + 2));
 }
 
-// The cross product (uy wz - uz wy, uz wx - ux wz, ux wy - uy wx, 0) of (x, y, z, 0) lanes.
-inline __m128 cross(__m128 u, __m128 w) {
-  const __m128 uYzx = _mm_shuffle_ps(u, u, _MM_SHUFFLE(3, 0, 2, 1));
-  const __m128 uZxy = _mm_shuffle_ps(u, u, _MM_SHUFFLE(3, 1, 0, 2));
-  const __m128 wYzx = _mm_shuffle_ps(w, w, _MM_SHUFFLE(3, 0, 2, 1));
-  const __m128 wZxy = _mm_shuffle_ps(w, w, _MM_SHUFFLE(3, 1, 0, 2));
-  return _mm_sub_ps(_mm_mul_ps(uYzx, wZxy), _mm_mul_ps(uZxy, wYzx));
+// (x, y, z, w) from the four floats at p: a point and the float after it, one load where
+// load_point takes three. Only for a point that is not the last of its array.
+inline __m128 load_point_and_next(const float* p) { return _mm_loadu_ps(p); }
+
+// The x, y and z of four (x, y, z, _) points, lane k from point k.
+inline void transpose_points(__m128 p0, __m128 p1, __m128 p2, __m128 p3, __m128* x, __m128* y,
+                             __m128* z) {
+  const __m128 t0 = _mm_unpacklo_ps(p0, p1);  // x0 x1 y0 y1
+  const __m128 t1 = _mm_unpacklo_ps(p2, p3);  // x2 x3 y2 y3
+  const __m128 t2 = _mm_unpackhi_ps(p0, p1);  // z0 z1 _ _
+  const __m128 t3 = _mm_unpackhi_ps(p2, p3);  // z2 z3 _ _
+  *x = _mm_movelh_ps(t0, t1);
+  *y = _mm_movehl_ps(t1, t0);
+  *z = _mm_movelh_ps(t2, t3);
 }
 
 // (a.x + a.y) + a.z of four (x, y, z, _) vectors, lane k from vector k.
 inline __m128 sum_xyz(__m128 a0, __m128 a1, __m128 a2, __m128 a3) {
-  const __m128 t0 = _mm_unpacklo_ps(a0, a1);  // x0 x1 y0 y1
-  const __m128 t1 = _mm_unpacklo_ps(a2, a3);  // x2 x3 y2 y3
-  const __m128 t2 = _mm_unpackhi_ps(a0, a1);  // z0 z1 _ _
-  const __m128 t3 = _mm_unpackhi_ps(a2, a3);  // z2 z3 _ _
-  const __m128 x = _mm_movelh_ps(t0, t1);
-  const __m128 y = _mm_movehl_ps(t1, t0);
-  const __m128 z = _mm_movelh_ps(t2, t3);
+  __m128 x, y, z;
+  transpose_points(a0, a1, a2, a3, &x, &y, &z);
   return _mm_add_ps(_mm_add_ps(x, y), z);
 }
 
-// Four floats s to 0.5 * sqrt(double(s)), each rounded back to a float.
-inline __m128 half_root_in_double(__m128 s) {
-  const __m128d half = _mm_set1_pd(0.5);
-  const __m128d low = _mm_mul_pd(half, _mm_sqrt_pd(_mm_cvtps_pd(s)));
-  const __m128d high = _mm_mul_pd(half, _mm_sqrt_pd(_mm_cvtps_pd(_mm_movehl_ps(s, s))));
-  return _mm_movelh_ps(_mm_cvtpd_ps(low), _mm_cvtpd_ps(high));
+// Four floats s to float(0.5 * sqrt(double(s))), the scalar code's area, through the single
+// root: the double root of a float rounded to a float is the correctly rounded float root
+// (53 >= 2 * 24 + 2 bits, so the double rounding is innocuous), halving is exact in both
+// (a root of a nonzero float is at least 2^-75, far above the subnormals), and a NaN, an
+// infinity, a zero of either sign or a negative s give the same bits both ways. Checked
+// over all 2^32 floats once; point_lanes_test keeps a sampled check.
+inline __m128 half_root(__m128 s) { return _mm_mul_ps(_mm_set1_ps(0.5f), _mm_sqrt_ps(s)); }
+
+// All ones in the int32 lanes that lie outside lo..hi, for lo <= hi: value - lo above hi - lo
+// unsigned, one signed comparison once both sides are moved down by 2^31.
+inline __m128i outside(__m128i values, int32_t lo, int32_t hi) {
+  const uint32_t down = 0x80000000u;
+  const __m128i moved = _mm_add_epi32(values, _mm_set1_epi32(static_cast<int32_t>(down - lo)));
+  return _mm_cmpgt_epi32(moved, _mm_set1_epi32(static_cast<int32_t>(hi - lo + down)));
 }
 
-// Whether any of the four int32 lanes lies outside lo..hi.
-inline bool any_outside(__m128i values, int lo, int hi) {
-  const __m128i below = _mm_cmplt_epi32(values, _mm_set1_epi32(lo));
-  const __m128i above = _mm_cmpgt_epi32(values, _mm_set1_epi32(hi));
-  return _mm_movemask_epi8(_mm_or_si128(below, above)) != 0;
+// Whether any of the four int32 lanes lies outside lo..hi, for lo <= hi.
+inline bool any_outside(__m128i values, int32_t lo, int32_t hi) {
+  return _mm_movemask_epi8(outside(values, lo, hi)) != 0;
 }
+
+#if defined(TULM_HAVE_AVX2_TARGET)
+// load_point_and_next of two points: the one at low in the low half, the one at high in the
+// high half. For callers that have checked TULM_PROCESSOR_HAS_AVX2().
+TULM_TARGET_AVX2 inline __m256 two_points(const float* low, const float* high) {
+  return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(low)), _mm_loadu_ps(high), 1);
+}
+
+// outside of eight int32 lanes.
+TULM_TARGET_AVX2 inline __m256i outside(__m256i values, int32_t lo, int32_t hi) {
+  const uint32_t down = 0x80000000u;
+  const __m256i moved =
+      _mm256_add_epi32(values, _mm256_set1_epi32(static_cast<int32_t>(down - lo)));
+  return _mm256_cmpgt_epi32(moved, _mm256_set1_epi32(static_cast<int32_t>(hi - lo + down)));
+}
+
+// transpose_points of the low halves and of the high halves of four registers of two points.
+TULM_TARGET_AVX2 inline void transpose_points(__m256 p0, __m256 p1, __m256 p2, __m256 p3, __m256* x,
+                                              __m256* y, __m256* z) {
+  const __m256 t0 = _mm256_unpacklo_ps(p0, p1);  // x0 x1 y0 y1 per half
+  const __m256 t1 = _mm256_unpacklo_ps(p2, p3);  // x2 x3 y2 y3
+  const __m256 t2 = _mm256_unpackhi_ps(p0, p1);  // z0 z1 _ _
+  const __m256 t3 = _mm256_unpackhi_ps(p2, p3);  // z2 z3 _ _
+  *x = _mm256_shuffle_ps(t0, t1, _MM_SHUFFLE(1, 0, 1, 0));
+  *y = _mm256_shuffle_ps(t0, t1, _MM_SHUFFLE(3, 2, 3, 2));
+  *z = _mm256_shuffle_ps(t2, t3, _MM_SHUFFLE(1, 0, 1, 0));
+}
+#endif
 
 }  // namespace lanes
 #endif

@@ -1,12 +1,13 @@
-// The measures computed several values at a time in lanes and by their scalar code: the same
-// bits on meshes with values that round, cancel, overflow and are not numbers, and the same
-// message at a bad index wherever it falls among the lanes. Where the processor has no lanes
-// both runs take the scalar code.
+// The measures computed several values at a time in lanes (four, and eight where the processor
+// has AVX2) and by their scalar code: the same bits on meshes with values that round, cancel,
+// overflow and are not numbers, and the same message at a bad index wherever it falls among
+// the lanes. Where the processor has no lanes every run takes the scalar code.
 #include "core/measures/point_lanes.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <initializer_list>
@@ -29,6 +30,7 @@ class PointLanes : public testing::Test {
   void SetUp() override { tulm::set_thread_count(1); }
   void TearDown() override {
     tulm::set_point_lanes_enabled(true);
+    tulm::set_wide_lanes_enabled(true);
     tulm::set_thread_count(0);
   }
 };
@@ -44,7 +46,10 @@ struct HardMesh {
   std::vector<float> data;                         // 3 x V
 };
 
-HardMesh hard_mesh(int32_t V, int32_t F, int32_t K, unsigned seed) {
+// With `finite`, the values that would overflow, vanish, be infinite or NaN are ordinary ones of
+// other magnitudes instead, so that the sums stay finite and any change of their order shows.
+HardMesh hard_mesh(int32_t V, int32_t F, int32_t K, unsigned seed, bool finite = false) {
+  constexpr int kOtherMagnitude = 20;  // no kind of value: kinds are 0..19
   std::mt19937 random(seed);
   std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
   std::uniform_int_distribution<int> kind(0, 19);
@@ -55,13 +60,16 @@ HardMesh hard_mesh(int32_t V, int32_t F, int32_t K, unsigned seed) {
   for (int32_t v = 0; v < V; ++v) {
     for (int c = 0; c < 3; ++c) {
       float x = unit(random);
-      switch (kind(random)) {
+      const int k = kind(random);
+      const float magnitudes[] = {1e3f, 1e-3f, 37.0f, 0.01f};
+      switch (finite && k < 4 ? kOtherMagnitude : k) {
         case 0: x *= 3e19f; break;   // squares overflow
         case 1: x *= 1e-30f; break;  // squares vanish
         case 2: x = inf; break;
         case 3: x = -nan; break;
         case 4: x = v > 0 ? m.columnVertices[3 * (v - 1) + c] : x; break;  // repeated
         case 5: x = 1.0f + x * 1e-7f; break;                               // cancels
+        case kOtherMagnitude: x *= magnitudes[k & 3]; break;
         default: break;
       }
       m.columnVertices[3 * size_t(v) + c] = x;
@@ -142,12 +150,17 @@ std::vector<uint32_t> bits(const std::vector<float>& values) {
   return out;
 }
 
-std::vector<float> run_both_ways(const Measure& measure, const HardMesh& m,
-                                 std::vector<float>* scalar) {
-  tulm::set_point_lanes_enabled(false);
-  *scalar = measure.run(m);
-  tulm::set_point_lanes_enabled(true);
-  return measure.run(m);
+// The ways of computing that a test compares with the scalar code: four lanes, and the widest
+// the processor has (eight where it has AVX2, else again four).
+struct LaneWay {
+  const char* name;
+  bool wide;
+};
+const LaneWay kLaneWays[] = {{"four lanes", false}, {"widest lanes", true}};
+
+void take_lanes(const LaneWay* way) {
+  tulm::set_point_lanes_enabled(way != nullptr);
+  tulm::set_wide_lanes_enabled(way != nullptr && way->wide);
 }
 
 TEST_F(PointLanes, GiveTheScalarBitsOnHardValues) {
@@ -157,18 +170,45 @@ TEST_F(PointLanes, GiveTheScalarBitsOnHardValues) {
   } sizes[] = {{1, 1, 1},     {5, 3, 3},       {9, 7, 4},      {33, 66, 6},
                {100, 201, 7}, {1000, 2003, 9}, {300, 50, 1100}};
   for (const auto& size : sizes) {
-    for (unsigned seed : {1u, 2u, 3u}) {
-      const HardMesh m = hard_mesh(size.V, size.F, size.K, seed);
+    for (unsigned seed : {1u, 2u, 3u, 4u}) {
+      const bool finite = seed == 4;
+      const HardMesh m = hard_mesh(size.V, size.F, size.K, seed, finite);
       for (const Measure& measure : kMeasures) {
-        std::vector<float> scalar;
-        const std::vector<float> inLanes = run_both_ways(measure, m, &scalar);
-        EXPECT_EQ(bits(inLanes), bits(scalar))
-            << measure.name << ", V = " << size.V << ", F = " << size.F << ", K = " << size.K
-            << ", seed " << seed;
+        take_lanes(nullptr);
+        const std::vector<float> scalar = measure.run(m);
+        for (const LaneWay& way : kLaneWays) {
+          take_lanes(&way);
+          EXPECT_EQ(bits(measure.run(m)), bits(scalar))
+              << measure.name << " in " << way.name << ", V = " << size.V << ", F = " << size.F
+              << ", K = " << size.K << ", seed " << seed << (finite ? ", finite" : "");
+        }
       }
     }
   }
 }
+
+#if defined(TULM_HAVE_SSE2)
+// The lanes halve a single root where the scalar code halves a double root and rounds it to a
+// single: the same bits for every float (checked over all of them once), here on a sample of
+// random bit patterns and on the values at the edges.
+TEST_F(PointLanes, SingleRootHalvedIsTheDoubleRootHalvedAndRounded) {
+  std::vector<uint32_t> patterns = {0x00000000u, 0x80000000u, 0x00000001u, 0x00000003u,
+                                    0x007fffffu, 0x00800000u, 0x3f800000u, 0x3f800001u,
+                                    0x7f7fffffu, 0x7f800000u, 0xff800000u, 0x7fc00000u,
+                                    0xffc00000u, 0x7f800001u, 0xbf800000u, 0x80000001u};
+  std::mt19937 random(11);
+  for (int k = 0; k < (1 << 18); ++k) patterns.push_back(random());
+  for (size_t k = 0; k + 4 <= patterns.size(); k += 4) {
+    float s[4], inLanes[4];
+    std::memcpy(s, &patterns[k], sizeof s);
+    _mm_storeu_ps(inLanes, tulm::lanes::half_root(_mm_loadu_ps(s)));
+    for (int lane = 0; lane < 4; ++lane) {
+      const float scalar = static_cast<float>(0.5 * std::sqrt(static_cast<double>(s[lane])));
+      EXPECT_EQ(bits({inLanes[lane]}), bits({scalar})) << std::hex << patterns[k + lane];
+    }
+  }
+}
+#endif
 
 // The message of a call with one bad entry, with lanes or without.
 std::string message(const std::function<void()>& call) {
@@ -183,7 +223,7 @@ std::string message(const std::function<void()>& call) {
 TEST_F(PointLanes, BadIndexAnywhereAmongFourEndsTheCallAsTheScalarCodeDoes) {
   const HardMesh good = hard_mesh(50, 41, 5, 7);
   for (int32_t at = 30; at < 41; ++at) {  // every place among four, and the faces after them
-    for (int32_t bad : {0, -3, 51}) {
+    for (int32_t bad : {0, -3, 51, INT32_MIN, INT32_MAX}) {
       HardMesh m = good;
       m.columnFaces[3 * at + at % 3] = bad;
       m.rowFaces[at + (at % 3) * size_t(m.F)] = bad;
@@ -203,11 +243,13 @@ TEST_F(PointLanes, BadIndexAnywhereAmongFourEndsTheCallAsTheScalarCodeDoes) {
           },
       };
       for (const auto& call : calls) {
-        tulm::set_point_lanes_enabled(false);
+        take_lanes(nullptr);
         const std::string scalar = message(call);
-        tulm::set_point_lanes_enabled(true);
-        EXPECT_EQ(message(call), scalar) << "bad entry " << bad << " at " << at;
         EXPECT_NE(scalar, "no error");
+        for (const LaneWay& way : kLaneWays) {
+          take_lanes(&way);
+          EXPECT_EQ(message(call), scalar) << way.name << ", bad entry " << bad << " at " << at;
+        }
       }
     }
   }
@@ -228,11 +270,13 @@ TEST_F(PointLanes, BadNeighbourOfTheSmoothingEndsTheCallAsTheScalarCodeDoes) {
         tulm::TULM_gaussianSmoothVertexData(m.columnVertices.data(), m.V, nbors.data(), m.K,
                                             m.data.data(), 3, 1e-3f, out.data());
       };
-      tulm::set_point_lanes_enabled(false);
+      take_lanes(nullptr);
       const std::string scalar = message(call);
-      tulm::set_point_lanes_enabled(true);
-      EXPECT_EQ(message(call), scalar) << "entry " << bad << " at " << at;
       EXPECT_NE(scalar, "no error");
+      for (const LaneWay& way : kLaneWays) {
+        take_lanes(&way);
+        EXPECT_EQ(message(call), scalar) << way.name << ", entry " << bad << " at " << at;
+      }
     }
   }
 }
