@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "core/folding/fold_lanes.h"
+#include "core/point_lanes.h"
 #include "core/portability.h"
 
 namespace tulm {

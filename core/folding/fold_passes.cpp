@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "core/folding/fold_lanes.h"
 #include "core/parallel.h"
+#include "core/point_lanes.h"
 #include "core/portability.h"
 
 namespace tulm {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/errors.h"
-#include "core/measures/point_lanes.h"
+#include "core/point_lanes.h"
 #include "core/mesh_arrays.h"
 #include "core/parallel.h"
 

@@ -3,8 +3,8 @@
 #include <cmath>
 
 #include "core/errors.h"
-#include "core/measures/point_lanes.h"
 #include "core/parallel.h"
+#include "core/point_lanes.h"
 
 namespace tulm {
 namespace {
@@ -54,17 +54,17 @@ void face_areas_in_lanes(int32_t begin, int32_t end, const int32_t* faces, const
       for (int32_t k = i; k < i + 4; ++k) areas[k] = face_area(faces, vertices, numVerts, k);
       continue;
     }
-    __m128 x[3], y[3], z[3];  // corner j of the four faces
+    lanes::Points4 c[3];  // corner j of the four faces
     for (int j = 0; j < 3; ++j) {
       const auto point = [&](int f) {
         return lanes::load_point_and_next(vertices + 3 * (face[3 * f + j] - 1));
       };
-      lanes::transpose_points(point(0), point(1), point(2), point(3), &x[j], &y[j], &z[j]);
+      c[j] = lanes::transposed4(point(0), point(1), point(2), point(3));
     }
-    const __m128 ux = _mm_sub_ps(x[1], x[0]), uy = _mm_sub_ps(y[1], y[0]),
-                 uz = _mm_sub_ps(z[1], z[0]);
-    const __m128 wx = _mm_sub_ps(x[2], x[0]), wy = _mm_sub_ps(y[2], y[0]),
-                 wz = _mm_sub_ps(z[2], z[0]);
+    const __m128 ux = _mm_sub_ps(c[1].x, c[0].x), uy = _mm_sub_ps(c[1].y, c[0].y),
+                 uz = _mm_sub_ps(c[1].z, c[0].z);
+    const __m128 wx = _mm_sub_ps(c[2].x, c[0].x), wy = _mm_sub_ps(c[2].y, c[0].y),
+                 wz = _mm_sub_ps(c[2].z, c[0].z);
     const __m128 cx = _mm_sub_ps(_mm_mul_ps(uy, wz), _mm_mul_ps(uz, wy));
     const __m128 cy = _mm_sub_ps(_mm_mul_ps(uz, wx), _mm_mul_ps(wz, ux));
     const __m128 cz = _mm_sub_ps(_mm_mul_ps(ux, wy), _mm_mul_ps(uy, wx));
@@ -89,18 +89,17 @@ TULM_TARGET_AVX2 void face_areas_in_wide_lanes(int32_t begin, int32_t end, const
       face_areas_in_lanes(i, i + 8, faces, vertices, numVerts, areas);
       continue;
     }
-    __m256 x[3], y[3], z[3];  // corner j of the eight faces
+    lanes::Points8 c[3];  // corner j of the eight faces
     for (int j = 0; j < 3; ++j) {
       const float* p[8];
       for (int f = 0; f < 8; ++f) p[f] = vertices + 3 * (face[3 * f + j] - 1);
-      lanes::transpose_points(lanes::two_points(p[0], p[4]), lanes::two_points(p[1], p[5]),
-                              lanes::two_points(p[2], p[6]), lanes::two_points(p[3], p[7]), &x[j],
-                              &y[j], &z[j]);
+      c[j] = lanes::transposed8(lanes::two_points(p[0], p[4]), lanes::two_points(p[1], p[5]),
+                                lanes::two_points(p[2], p[6]), lanes::two_points(p[3], p[7]));
     }
-    const __m256 ux = _mm256_sub_ps(x[1], x[0]), uy = _mm256_sub_ps(y[1], y[0]),
-                 uz = _mm256_sub_ps(z[1], z[0]);
-    const __m256 wx = _mm256_sub_ps(x[2], x[0]), wy = _mm256_sub_ps(y[2], y[0]),
-                 wz = _mm256_sub_ps(z[2], z[0]);
+    const __m256 ux = _mm256_sub_ps(c[1].x, c[0].x), uy = _mm256_sub_ps(c[1].y, c[0].y),
+                 uz = _mm256_sub_ps(c[1].z, c[0].z);
+    const __m256 wx = _mm256_sub_ps(c[2].x, c[0].x), wy = _mm256_sub_ps(c[2].y, c[0].y),
+                 wz = _mm256_sub_ps(c[2].z, c[0].z);
     const __m256 cx = _mm256_sub_ps(_mm256_mul_ps(uy, wz), _mm256_mul_ps(uz, wy));
     const __m256 cy = _mm256_sub_ps(_mm256_mul_ps(uz, wx), _mm256_mul_ps(wz, ux));
     const __m256 cz = _mm256_sub_ps(_mm256_mul_ps(ux, wy), _mm256_mul_ps(uy, wx));

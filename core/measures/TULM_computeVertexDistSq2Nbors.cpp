@@ -1,7 +1,7 @@
 #include "core/measures/TULM_computeVertexDistSq2Nbors.h"
 
 #include "core/errors.h"
-#include "core/measures/point_lanes.h"
+#include "core/point_lanes.h"
 #include "core/mesh_arrays.h"
 #include "core/parallel.h"
 

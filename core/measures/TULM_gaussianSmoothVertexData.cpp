@@ -3,10 +3,10 @@
 #include <vector>
 
 #include "core/errors.h"
-#include "core/measures/point_lanes.h"
 #include "core/measures/rounded_exp.h"
 #include "core/mesh_arrays.h"
 #include "core/parallel.h"
+#include "core/point_lanes.h"
 
 namespace tulm {
 namespace {
@@ -133,9 +133,8 @@ TULM_TARGET_AVX2 void batch_weights(const float* vertices, float c, Batch& batch
       const __m256 d = _mm256_sub_ps(own, nbor);
       squares[k] = _mm256_mul_ps(d, d);
     }
-    __m256 dx2, dy2, dz2;
-    lanes::transpose_points(squares[0], squares[1], squares[2], squares[3], &dx2, &dy2, &dz2);
-    const __m256 d2 = _mm256_add_ps(_mm256_add_ps(dx2, dy2), dz2);
+    const lanes::Points8 sq = lanes::transposed8(squares[0], squares[1], squares[2], squares[3]);
+    const __m256 d2 = _mm256_add_ps(_mm256_add_ps(sq.x, sq.y), sq.z);
     _mm256_storeu_ps(batch.w + s,
                      rounded_expf_avx2(_mm256_mul_ps(scale, _mm256_xor_ps(d2, signBit))));
   }

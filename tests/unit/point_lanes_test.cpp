@@ -2,7 +2,7 @@
 // has AVX2) and by their scalar code: the same bits on meshes with values that round, cancel,
 // overflow and are not numbers, and the same message at a bad index wherever it falls among
 // the lanes. Where the processor has no lanes every run takes the scalar code.
-#include "core/measures/point_lanes.h"
+#include "core/point_lanes.h"
 
 #include <gtest/gtest.h>
 

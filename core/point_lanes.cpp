@@ -1,4 +1,4 @@
-#include "core/measures/point_lanes.h"
+#include "core/point_lanes.h"
 
 #include <atomic>
 

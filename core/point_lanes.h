@@ -1,10 +1,10 @@
-// Mesh points in the four lanes of an SSE2 register, for the measures that make one value per
-// face or per neighbour slot: four values at once, each lane going through exactly the IEEE
-// single and double operations, in the order, that the routine's scalar code performs, so that
-// both give the same bits. The scalar code stays, for the elements that do not fill four lanes,
-// for the element that ends a call with a bad index, and on processors without SSE2.
-#ifndef TULM_CORE_MEASURES_POINT_LANES_H
-#define TULM_CORE_MEASURES_POINT_LANES_H
+// Mesh points in SSE2's four lanes or AVX2's eight, for the measures and the fold passes that
+// make one value per face or per neighbour slot: each lane goes through exactly the IEEE single
+// and double operations, in the order, that the routine's scalar code performs, so that both
+// give the same bits. The scalar code stays, for the elements that do not fill the lanes, for
+// the element that ends a call with a bad index, and on processors without SSE2.
+#ifndef TULM_CORE_POINT_LANES_H
+#define TULM_CORE_POINT_LANES_H
 
 #include <cstdint>
 
@@ -43,23 +43,24 @@ inline __m128 load_point(const float* p) {
 // load_point takes three. Only for a point that is not the last of its array.
 inline __m128 load_point_and_next(const float* p) { return _mm_loadu_ps(p); }
 
+// Four points as one register per coordinate.
+struct Points4 {
+  __m128 x, y, z;
+};
+
 // The x, y and z of four (x, y, z, _) points, lane k from point k.
-inline void transpose_points(__m128 p0, __m128 p1, __m128 p2, __m128 p3, __m128* x, __m128* y,
-                             __m128* z) {
+inline Points4 transposed4(__m128 p0, __m128 p1, __m128 p2, __m128 p3) {
   const __m128 t0 = _mm_unpacklo_ps(p0, p1);  // x0 x1 y0 y1
   const __m128 t1 = _mm_unpacklo_ps(p2, p3);  // x2 x3 y2 y3
   const __m128 t2 = _mm_unpackhi_ps(p0, p1);  // z0 z1 _ _
   const __m128 t3 = _mm_unpackhi_ps(p2, p3);  // z2 z3 _ _
-  *x = _mm_movelh_ps(t0, t1);
-  *y = _mm_movehl_ps(t1, t0);
-  *z = _mm_movelh_ps(t2, t3);
+  return {_mm_movelh_ps(t0, t1), _mm_movehl_ps(t1, t0), _mm_movelh_ps(t2, t3)};
 }
 
 // (a.x + a.y) + a.z of four (x, y, z, _) vectors, lane k from vector k.
 inline __m128 sum_xyz(__m128 a0, __m128 a1, __m128 a2, __m128 a3) {
-  __m128 x, y, z;
-  transpose_points(a0, a1, a2, a3, &x, &y, &z);
-  return _mm_add_ps(_mm_add_ps(x, y), z);
+  const Points4 a = transposed4(a0, a1, a2, a3);
+  return _mm_add_ps(_mm_add_ps(a.x, a.y), a.z);
 }
 
 // Four floats s to float(0.5 * sqrt(double(s))), the scalar code's area, through the single
@@ -98,16 +99,27 @@ TULM_TARGET_AVX2 inline __m256i outside(__m256i values, int32_t lo, int32_t hi) 
   return _mm256_cmpgt_epi32(moved, _mm256_set1_epi32(static_cast<int32_t>(hi - lo + down)));
 }
 
-// transpose_points of the low halves and of the high halves of four registers of two points.
-TULM_TARGET_AVX2 inline void transpose_points(__m256 p0, __m256 p1, __m256 p2, __m256 p3, __m256* x,
-                                              __m256* y, __m256* z) {
+// Eight points as one register per coordinate.
+struct Points8 {
+  __m256 x, y, z;
+};
+
+// The x, y and z of eight (x, y, z, _) points, two to a register: points k and k + 4 in the
+// low and the high half of register k, which become lanes k and k + 4.
+TULM_TARGET_AVX2 inline Points8 transposed8(__m256 p0, __m256 p1, __m256 p2, __m256 p3) {
   const __m256 t0 = _mm256_unpacklo_ps(p0, p1);  // x0 x1 y0 y1 per half
   const __m256 t1 = _mm256_unpacklo_ps(p2, p3);  // x2 x3 y2 y3
   const __m256 t2 = _mm256_unpackhi_ps(p0, p1);  // z0 z1 _ _
   const __m256 t3 = _mm256_unpackhi_ps(p2, p3);  // z2 z3 _ _
-  *x = _mm256_shuffle_ps(t0, t1, _MM_SHUFFLE(1, 0, 1, 0));
-  *y = _mm256_shuffle_ps(t0, t1, _MM_SHUFFLE(3, 2, 3, 2));
-  *z = _mm256_shuffle_ps(t2, t3, _MM_SHUFFLE(1, 0, 1, 0));
+  return {_mm256_shuffle_ps(t0, t1, _MM_SHUFFLE(1, 0, 1, 0)),
+          _mm256_shuffle_ps(t0, t1, _MM_SHUFFLE(3, 2, 3, 2)),
+          _mm256_shuffle_ps(t2, t3, _MM_SHUFFLE(1, 0, 1, 0))};
+}
+
+// The x, y and z of the eight (x, y, z, _) points p[0..7], lane k from point k.
+TULM_TARGET_AVX2 inline Points8 transposed8(const __m128* p) {
+  return transposed8(_mm256_set_m128(p[4], p[0]), _mm256_set_m128(p[5], p[1]),
+                     _mm256_set_m128(p[6], p[2]), _mm256_set_m128(p[7], p[3]));
 }
 #endif
 
@@ -116,4 +128,4 @@ TULM_TARGET_AVX2 inline void transpose_points(__m256 p0, __m256 p1, __m256 p2, _
 
 }  // namespace tulm
 
-#endif  // TULM_CORE_MEASURES_POINT_LANES_H
+#endif  // TULM_CORE_POINT_LANES_H
