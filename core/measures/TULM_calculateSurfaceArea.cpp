@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "core/errors.h"
-#include "core/point_lanes.h"
 #include "core/mesh_arrays.h"
 #include "core/parallel.h"
+#include "core/point_lanes.h"
 
 namespace tulm {
 namespace {

@@ -1,9 +1,9 @@
 #include "core/measures/TULM_computeVertexDistSq2Nbors.h"
 
 #include "core/errors.h"
-#include "core/point_lanes.h"
 #include "core/mesh_arrays.h"
 #include "core/parallel.h"
+#include "core/point_lanes.h"
 
 namespace tulm {
 namespace {
