@@ -195,18 +195,18 @@ void smooth_in_batches(const float* vertices, int32_t numVerts, const int32_t* v
       const int32_t* column = vertexNbors + index_2D_array(0, i, K);
       int32_t* own = batch.own + batch.slots;
       int32_t* nbor = batch.nbor + batch.slots;
-      bool beforeLast = i < numVerts - 1;
       int32_t listed = 0;
       for (; listed < K && column[listed] >= 1; ++listed) {
         const int32_t n = column[listed] - 1;
-        beforeLast = beforeLast && n < numVerts - 1;
+        if (n >= numVerts - 1) break;  // the last point, or a bad entry: 3 * n may not fit
         own[listed] = 3 * i;
         nbor[listed] = 3 * n;
         // Neighbours lie anywhere in memory: asked for now, they arrive while the batch fills.
         TULM_PREFETCH(vertices + 3 * int64_t{n});
         TULM_PREFETCH(data + int64_t{D} * n);
       }
-      if (!beforeLast) {
+      const bool wholeColumn = listed == K || column[listed] < 1;
+      if (i >= numVerts - 1 || !wholeColumn) {
         alone = i++;
         break;
       }
@@ -243,7 +243,10 @@ void TULM_gaussianSmoothVertexData(const float* vertices, int32_t numVerts,
   const bool gaussian = s > 0.0f;
   const float c = gaussian ? 0.5f / s : 0.0f;
 #if defined(TULM_HAVE_AVX2_TARGET)
-  if (gaussian && point_lanes_enabled() && wide_lanes_enabled() && TULM_PROCESSOR_HAS_AVX2()) {
+  // A batch keeps 3 * vertex as an int32 offset.
+  const bool offsetsFit = numVerts <= INT32_MAX / 3;
+  if (gaussian && offsetsFit && point_lanes_enabled() && wide_lanes_enabled() &&
+      TULM_PROCESSOR_HAS_AVX2()) {
     parallel_for(numVerts, kVertexGrain, [=](int32_t begin, int32_t end) {
       std::vector<float> acc(D > 0 ? D : 0);
       smooth_in_batches(vertices, numVerts, vertexNbors, K, data, D, c, begin, end, acc.data(),

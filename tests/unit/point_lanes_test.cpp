@@ -262,7 +262,7 @@ TEST_F(PointLanes, BadNeighbourOfTheSmoothingEndsTheCallAsTheScalarCodeDoes) {
   for (int32_t& n : m.nbors) n = n == 0 ? 1 : n;
   std::vector<float> out(3 * size_t(m.V));
   for (int32_t at : {0, 5, 6, 1500 * 6 + 3, 2000 * 6 - 1}) {
-    for (int32_t bad : {2001, 0}) {
+    for (int32_t bad : {2001, 0, INT32_MAX}) {
       std::vector<int32_t> nbors = m.nbors;
       nbors[at] = bad;
       nbors[at + 6 < 2000 * 6 ? at + 6 : 0] = 2002;  // a later bad entry, or an earlier one
