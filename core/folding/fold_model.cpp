@@ -89,6 +89,7 @@ std::atomic<FoldLanes> foldLanes{FoldLanes::kWidest};
 #if defined(TULM_HAVE_SSE2)
 
 inline bool corners_fit_four_lanes(const int32_t* corners, int32_t numVerts) {
+  if (numVerts < 2) return false;  // 1..V-1 is empty, and V - 1 would wrap at V = 0
   const __m128i shift = _mm_set1_epi32(INT32_MIN);
   const __m128i one = _mm_set1_epi32(1);
   const __m128i limit =
@@ -135,6 +136,7 @@ inline __m128 signed_areas_in_four_lanes(const float* vertices, const int32_t* c
 #if defined(TULM_HAVE_AVX2_TARGET)
 
 TULM_TARGET_AVX2 inline bool corners_fit_eight_lanes(const int32_t* corners, int32_t numVerts) {
+  if (numVerts < 2) return false;
   const __m256i shift = _mm256_set1_epi32(INT32_MIN);
   const __m256i one = _mm256_set1_epi32(1);
   const __m256i limit =

@@ -230,6 +230,22 @@ TEST_F(FoldLaneWidths, BadCornerAtEveryLaneGivesTheScalarMessage) {
   }
 }
 
+// Faces on a mesh without vertices: no corner is in 1..V, which the lanes' range check must
+// see although V - 1 wraps there, or they would read through a null vertex array.
+TEST_F(FoldLaneWidths, FacesWithoutVerticesGiveTheScalarMessage) {
+  Mesh m = jittered_sphere();
+  std::vector<float>().swap(m.vertices);
+  m.table.clear();
+  m.K = 0;
+  for (const Routine& routine : kRoutines) {
+    const Outcome scalar = run(routine, m, FoldLanes::kScalar);
+    EXPECT_FALSE(scalar.message.empty());
+    for (FoldLanes lanes : kLanes) {
+      EXPECT_TRUE(run(routine, m, lanes) == scalar) << "lanes " << static_cast<int>(lanes);
+    }
+  }
+}
+
 // An entry above F in each of the eight lanes of a group of columns, in the first row and the
 // last, ends the call as the scalar code does; after the end of its column it is not read.
 TEST_F(FoldLaneWidths, BadVertexFacesEntryAtEveryLaneGivesTheScalarMessage) {
