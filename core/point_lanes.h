@@ -84,6 +84,18 @@ inline bool any_outside(__m128i values, int32_t lo, int32_t hi) {
   return _mm_movemask_epi8(outside(values, lo, hi)) != 0;
 }
 
+// Whether the twelve 1-based corners of four faces from `corners` on all lie in 1..V-1: inside
+// the vertices and not the last, whose 16-byte read would pass the end of the array. False
+// for V < 2, where that range is empty.
+inline bool four_faces_fit(const int32_t* corners, int32_t numVerts) {
+  if (numVerts < 2) return false;
+  const __m128i* c = reinterpret_cast<const __m128i*>(corners);
+  const __m128i out = _mm_or_si128(_mm_or_si128(outside(_mm_loadu_si128(c), 1, numVerts - 1),
+                                                outside(_mm_loadu_si128(c + 1), 1, numVerts - 1)),
+                                   outside(_mm_loadu_si128(c + 2), 1, numVerts - 1));
+  return _mm_movemask_epi8(out) == 0;
+}
+
 #if defined(TULM_HAVE_AVX2_TARGET)
 // load_point_and_next of two points: the one at low in the low half, the one at high in the
 // high half. For callers that have checked TULM_PROCESSOR_HAS_AVX2().
@@ -97,6 +109,17 @@ TULM_TARGET_AVX2 inline __m256i outside(__m256i values, int32_t lo, int32_t hi) 
   const __m256i moved =
       _mm256_add_epi32(values, _mm256_set1_epi32(static_cast<int32_t>(down - lo)));
   return _mm256_cmpgt_epi32(moved, _mm256_set1_epi32(static_cast<int32_t>(hi - lo + down)));
+}
+
+// four_faces_fit for the twenty-four corners of eight faces.
+TULM_TARGET_AVX2 inline bool eight_faces_fit(const int32_t* corners, int32_t numVerts) {
+  if (numVerts < 2) return false;
+  const __m256i* c = reinterpret_cast<const __m256i*>(corners);
+  const __m256i out =
+      _mm256_or_si256(_mm256_or_si256(outside(_mm256_loadu_si256(c), 1, numVerts - 1),
+                                      outside(_mm256_loadu_si256(c + 1), 1, numVerts - 1)),
+                      outside(_mm256_loadu_si256(c + 2), 1, numVerts - 1));
+  return _mm256_testz_si256(out, out) != 0;
 }
 
 // Eight points as one register per coordinate.

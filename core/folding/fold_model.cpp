@@ -83,29 +83,11 @@ void batched_signed_face_areas(const FoldMesh& mesh, int32_t count, FaceAt faceA
 
 std::atomic<FoldLanes> foldLanes{FoldLanes::kWidest};
 
-// The 1-based corners of a group of faces, each checked to lie in 1..V-1: inside the vertices,
-// and not the last, whose 16-byte read would pass the end of the array. Unsigned c - 1 < V - 1
-// is compared as signed after moving both by 2^31.
 #if defined(TULM_HAVE_SSE2)
-
-inline bool corners_fit_four_lanes(const int32_t* corners, int32_t numVerts) {
-  if (numVerts < 2) return false;  // 1..V-1 is empty, and V - 1 would wrap at V = 0
-  const __m128i shift = _mm_set1_epi32(INT32_MIN);
-  const __m128i one = _mm_set1_epi32(1);
-  const __m128i limit =
-      _mm_set1_epi32(static_cast<int32_t>(static_cast<uint32_t>(numVerts - 1) ^ 0x80000000u));
-  __m128i inside = _mm_set1_epi32(-1);
-  for (int k = 0; k < 3; ++k) {
-    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(corners + 4 * k));
-    const __m128i moved = _mm_xor_si128(_mm_sub_epi32(c, one), shift);
-    inside = _mm_and_si128(inside, _mm_cmplt_epi32(moved, limit));
-  }
-  return _mm_movemask_epi8(inside) == 0xFFFF;
-}
 
 // signedFaceArea of the four faces whose corners start at `corners`, each lane through the
 // scalar code's single operations in its order. Each vertex is read as 16 bytes: its three
-// coordinates and what follows them, which corners_fit_four_lanes ensures lies in the array.
+// coordinates and what follows them, which lanes::four_faces_fit ensures lies in the array.
 inline __m128 signed_areas_in_four_lanes(const float* vertices, const int32_t* corners) {
   const auto corner = [&](int j) {
     const auto at = [&](int i) {
@@ -134,21 +116,6 @@ inline __m128 signed_areas_in_four_lanes(const float* vertices, const int32_t* c
 #endif
 
 #if defined(TULM_HAVE_AVX2_TARGET)
-
-TULM_TARGET_AVX2 inline bool corners_fit_eight_lanes(const int32_t* corners, int32_t numVerts) {
-  if (numVerts < 2) return false;
-  const __m256i shift = _mm256_set1_epi32(INT32_MIN);
-  const __m256i one = _mm256_set1_epi32(1);
-  const __m256i limit =
-      _mm256_set1_epi32(static_cast<int32_t>(static_cast<uint32_t>(numVerts - 1) ^ 0x80000000u));
-  __m256i inside = _mm256_set1_epi32(-1);
-  for (int k = 0; k < 3; ++k) {
-    const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(corners + 8 * k));
-    const __m256i moved = _mm256_xor_si256(_mm256_sub_epi32(c, one), shift);
-    inside = _mm256_and_si256(inside, _mm256_cmpgt_epi32(limit, moved));
-  }
-  return _mm256_movemask_epi8(inside) == -1;
-}
 
 // Corner j of the eight faces whose corners start at `corners`.
 TULM_TARGET_AVX2 inline lanes::Points8 corner_of_eight(const float* vertices,
@@ -186,7 +153,7 @@ TULM_TARGET_AVX2 int32_t signed_face_areas_in_eight_lanes(const FoldMesh& mesh, 
   int32_t done = 0;
   for (; done + 8 <= count; done += 8) {
     const int32_t* corners = mesh.faces + index_2D_array(0, first + done, 3);
-    if (!corners_fit_eight_lanes(corners, mesh.numVerts)) {
+    if (!lanes::eight_faces_fit(corners, mesh.numVerts)) {
       batched_signed_face_areas(
           mesh, 8, [first, done](int32_t i) { return first + done + i; }, areas + done);
       continue;
@@ -223,7 +190,7 @@ void signed_face_areas(const FoldMesh& mesh, int32_t first, int32_t count, float
   if (fold_lanes() != FoldLanes::kScalar) {
     for (; done + 4 <= count; done += 4) {
       const int32_t* corners = mesh.faces + index_2D_array(0, first + done, 3);
-      if (corners_fit_four_lanes(corners, mesh.numVerts)) {
+      if (lanes::four_faces_fit(corners, mesh.numVerts)) {
         _mm_storeu_ps(areas + done, signed_areas_in_four_lanes(mesh.vertices, corners));
       } else {
         batched_signed_face_areas(

@@ -31,26 +31,15 @@ float face_area(const int32_t* faces, const float* vertices, int32_t numVerts, i
 }
 
 #if defined(TULM_HAVE_SSE2)
-// Whether the four faces at `face` have their twelve corners in 1..V - 1, so that each
-// corner's point can be read in one load with the float after it. V >= 2.
-inline bool four_inside(const int32_t* face, int32_t numVerts) {
-  const __m128i* corners = reinterpret_cast<const __m128i*>(face);
-  const __m128i outside =
-      _mm_or_si128(_mm_or_si128(lanes::outside(_mm_loadu_si128(corners), 1, numVerts - 1),
-                                lanes::outside(_mm_loadu_si128(corners + 1), 1, numVerts - 1)),
-                   lanes::outside(_mm_loadu_si128(corners + 2), 1, numVerts - 1));
-  return _mm_movemask_epi8(outside) == 0;
-}
-
-// Faces begin .. end - 1, four at a time where four_inside says so; the scalar code takes the
-// others, and so ends the call at the first bad corner. A lane does the scalar code's
+// Faces begin .. end - 1, four at a time where lanes::four_faces_fit says so; the scalar code takes
+// the others, and so ends the call at the first bad corner. A lane does the scalar code's
 // operations in its order, on coordinates that the transposes have put one face per lane.
 void face_areas_in_lanes(int32_t begin, int32_t end, const int32_t* faces, const float* vertices,
                          int32_t numVerts, float* areas) {
   int32_t i = begin;
   for (; i + 4 <= end && numVerts >= 2; i += 4) {
     const int32_t* face = faces + 3 * i;
-    if (!four_inside(face, numVerts)) {
+    if (!lanes::four_faces_fit(face, numVerts)) {
       for (int32_t k = i; k < i + 4; ++k) areas[k] = face_area(faces, vertices, numVerts, k);
       continue;
     }
@@ -85,7 +74,7 @@ TULM_TARGET_AVX2 void face_areas_in_wide_lanes(int32_t begin, int32_t end, const
   int32_t i = begin;
   for (; i + 8 <= end && numVerts >= 2; i += 8) {
     const int32_t* face = faces + 3 * i;
-    if (!four_inside(face, numVerts) || !four_inside(face + 12, numVerts)) {
+    if (!lanes::eight_faces_fit(face, numVerts)) {
       face_areas_in_lanes(i, i + 8, faces, vertices, numVerts, areas);
       continue;
     }
