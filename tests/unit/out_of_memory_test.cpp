@@ -4,6 +4,9 @@
 // allocation (scratch tables, outputs, k-d tree nodes) fails.
 #include <gtest/gtest.h>
 #if !defined(_WIN32)
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -50,6 +53,22 @@ long address_space_in_use() {
   return pages * sysconf(_SC_PAGESIZE);
 }
 
+// In a process that has already run other tests, a starved call could be served from memory
+// inside the limit: blocks the C library kept when they were freed, and the heaps it reserved
+// for earlier tests' threads, into which it falls back when the main heap cannot grow. So the
+// whole test program keeps one heap, and the child gives back what it kept and maps every
+// large block afresh.
+#if defined(__GLIBC__)
+[[maybe_unused]] const bool kOneHeap = mallopt(M_ARENA_MAX, 1) == 1;
+#endif
+
+void release_heap_reserve() {
+#if defined(__GLIBC__)
+  mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+  malloc_trim(0);
+#endif
+}
+
 // Whether a limit on the address space holds in this process: qemu-user, for one, accepts the
 // limit and ignores it, as the emulator itself needs the memory. Tried in a child.
 bool address_space_limit_holds() {
@@ -79,8 +98,9 @@ std::string run_starved(const StarvedCall& starved) {
     mexhost::plugin_available(starved.name);  // loaded before the limit
     static bool limited = false;
     mexhost::set_before_call([] {
-      const rlimit limit{static_cast<rlim_t>(address_space_in_use() + kHeadroom),
-                         static_cast<rlim_t>(address_space_in_use() + kHeadroom)};
+      release_heap_reserve();
+      const auto bytes = static_cast<rlim_t>(address_space_in_use() + kHeadroom);
+      const rlimit limit{bytes, bytes};
       limited = setrlimit(RLIMIT_AS, &limit) == 0;
     });
     const auto result = mexhost::call(starved.name, starved.nlhs, inputs);
