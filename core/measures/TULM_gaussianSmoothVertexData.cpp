@@ -230,6 +230,22 @@ TULM_TARGET_AVX2 void smooth_eight(const float* vertices, const int32_t* columns
   }
 }
 
+// Neighbours lie anywhere in memory: their points and data asked for this many vertices before
+// they are smoothed arrive in time on a mesh larger than the caches.
+constexpr int32_t kPrefetchAhead = 16 * kLanes;
+
+// Asks for the points and data of the neighbours listed in eight columns.
+void prefetch_neighbours(const int32_t* columns, int32_t K, const float* vertices, int32_t numVerts,
+                         const float* data, int32_t D) {
+  for (int64_t k = 0; k < int64_t{K} * kLanes; ++k) {
+    const uint32_t n = static_cast<uint32_t>(columns[k]) - 1u;
+    if (n < static_cast<uint32_t>(numVerts)) {
+      TULM_PREFETCH(vertices + 3 * int64_t{n});
+      TULM_PREFETCH(data + int64_t{D} * n);
+    }
+  }
+}
+
 // Vertices begin .. end - 1, Gaussian weights only, eight at a time where eight_vertices_fit
 // says so; the scalar code takes the others, and so ends the call at the first bad entry.
 template <int kRows>
@@ -239,6 +255,9 @@ void smooth_in_lanes(const float* vertices, int32_t numVerts, const int32_t* ver
   int32_t i = begin;
   for (; end - i >= kLanes; i += kLanes) {
     const int32_t* columns = vertexNbors + index_2D_array(0, i, K);
+    if (end - i >= kPrefetchAhead + kLanes) {
+      prefetch_neighbours(columns + int64_t{K} * kPrefetchAhead, K, vertices, numVerts, data, D);
+    }
     if (eight_vertices_fit(columns, K, i, numVerts)) {
       smooth_eight<kRows>(vertices, columns, K, data, D, c, i, sums, smoothed);
       continue;
