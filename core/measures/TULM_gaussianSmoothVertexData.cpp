@@ -102,134 +102,172 @@ void smooth_vertex(const float* vertices, int32_t numVerts, const int32_t* verte
 }
 
 #if defined(TULM_HAVE_AVX2_TARGET)
-// The listed neighbours of consecutive vertices, whose Gaussian weights are made together,
-// eight at a time, before each vertex adds up its own in list order.
-struct Batch {
-  static constexpr int32_t kSlots = 1024;
-  static constexpr int32_t kVertices = 256;
-  int32_t vertices = 0;               // in the batch, from `first` on
-  int32_t slots = 0;                  // listed neighbours of those vertices
-  int32_t listed[kVertices];          // per vertex
-  int32_t own[kSlots], nbor[kSlots];  // 0-based, 3 * the vertex: the offset of its x
-  float w[kSlots];
-};
+// Vertices go eight at a time, vertex first + l in lane l: slot j of the eight columns is one
+// step of every lane's sums, which then add their terms in list order as the scalar code does.
+constexpr int32_t kLanes = 8;
 
-// Slot s gets rounded_expf(c * -d2), d2 the squared distance of own[s] and nbor[s]: each lane
-// does the scalar code's operations, (dx^2 + dy^2) + dz^2 being its sum that starts at 0 (0
-// adds nothing to a square). Slots s + k and s + 4 + k share a register, lane k of its halves,
-// so the eight slots keep their order; no point in a batch is the last of the vertices, so
-// each is one load with the float after it.
-TULM_TARGET_AVX2 void batch_weights(const float* vertices, float c, Batch& batch) {
+// Whether vertices first .. first + 7 can go in lanes: none of them is the last vertex and no
+// entry of their columns is above V - 1, that is, no bad entry (which the scalar code must
+// meet in its order) and no neighbour that is the last vertex (whose point and, for three
+// rows, data have no float after them for the lanes' 16-byte reads).
+TULM_TARGET_AVX2 bool eight_vertices_fit(const int32_t* columns, int32_t K, int32_t first,
+                                         int32_t numVerts) {
+  if (first + kLanes >= numVerts) return false;
+  const int64_t count = int64_t{K} * kLanes;
+  const __m256i limit = _mm256_set1_epi32(numVerts - 1);
+  __m256i above = _mm256_setzero_si256();
+  int64_t k = 0;
+  for (; k + 8 <= count; k += 8) {
+    const __m256i entries = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(columns + k));
+    above = _mm256_or_si256(above, _mm256_cmpgt_epi32(entries, limit));
+  }
+  return _mm256_testz_si256(above, above) != 0;  // count is a multiple of eight
+}
+
+// Three rows of eight (x, y, z, _) records at p, p + 3, ..., p + 21, lane l from the record
+// at p + 3l; none may be the last of its array.
+TULM_TARGET_AVX2 inline lanes::Points8 eight_records(const float* p) {
+  return lanes::transposed8(lanes::two_points(p, p + 12), lanes::two_points(p + 3, p + 15),
+                            lanes::two_points(p + 6, p + 18), lanes::two_points(p + 9, p + 21));
+}
+
+// Records of three floats, lane l from the one at q[l]; none may be the last of its array.
+TULM_TARGET_AVX2 inline lanes::Points8 gathered_records(const float* const* q) {
+  return lanes::transposed8(lanes::two_points(q[0], q[4]), lanes::two_points(q[1], q[5]),
+                            lanes::two_points(q[2], q[6]), lanes::two_points(q[3], q[7]));
+}
+
+// The rows of vertices first .. first + 7, checked by eight_vertices_fit, Gaussian weights
+// only. kRows is D where the sums stay in registers (1 or 3); with 0, the D rows' sums of the
+// eight lanes go through `sums` (D x 8 floats).
+template <int kRows>
+TULM_TARGET_AVX2 void smooth_eight(const float* vertices, const int32_t* columns, int32_t K,
+                                   const float* data, int32_t D, float c, int32_t first,
+                                   float* sums, float* smoothed) {
+  const lanes::Points8 own = eight_records(vertices + 3 * int64_t{first});
   const __m256 scale = _mm256_set1_ps(c);
   const __m256 signBit = _mm256_set1_ps(-0.0f);
-  int32_t s = 0;
-  for (; s + 8 <= batch.slots; s += 8) {
-    __m256 squares[4];
-    for (int k = 0; k < 4; ++k) {
-      const __m256 own =
-          lanes::two_points(vertices + batch.own[s + k], vertices + batch.own[s + k + 4]);
-      const __m256 nbor =
-          lanes::two_points(vertices + batch.nbor[s + k], vertices + batch.nbor[s + k + 4]);
-      const __m256 d = _mm256_sub_ps(own, nbor);
-      squares[k] = _mm256_mul_ps(d, d);
-    }
-    const lanes::Points8 sq = lanes::transposed8(squares[0], squares[1], squares[2], squares[3]);
-    const __m256 d2 = _mm256_add_ps(_mm256_add_ps(sq.x, sq.y), sq.z);
-    _mm256_storeu_ps(batch.w + s,
-                     rounded_expf_avx2(_mm256_mul_ps(scale, _mm256_xor_ps(d2, signBit))));
+  __m256 sum[kRows > 0 ? kRows : 1];
+  if constexpr (kRows == 1) sum[0] = _mm256_loadu_ps(data + first);
+  if constexpr (kRows == 3) {
+    const lanes::Points8 rows = eight_records(data + 3 * int64_t{first});
+    sum[0] = rows.x;
+    sum[1] = rows.y;
+    sum[2] = rows.z;
   }
-  for (; s < batch.slots; ++s) {
-    const float* xi = vertices + batch.own[s];
-    const float* xn = vertices + batch.nbor[s];
-    float d2 = 0.0f;
-    for (int k = 0; k < 3; ++k) {
-      const float delta = xi[k] - xn[k];
-      d2 = d2 + delta * delta;
+  if constexpr (kRows == 0) {
+    for (int32_t k = 0; k < D; ++k) {
+      for (int l = 0; l < kLanes; ++l) sums[kLanes * k + l] = data[(first + l) * int64_t{D} + k];
     }
-    batch.w[s] = rounded_expf(c * (-d2));
+  }
+  __m256 wsum = _mm256_set1_ps(1.0f);
+  __m256 listed = _mm256_castsi256_ps(_mm256_set1_epi32(-1));  // lanes whose list goes on
+  int32_t slots = 0;
+  for (; slots < K; ++slots) {
+    // Inserted one by one: a gather is slower here.
+    const int32_t* slot = columns + slots;
+    const __m256i entries = _mm256_setr_epi32(slot[0], slot[K], slot[2 * K], slot[3 * K],
+                                              slot[4 * K], slot[5 * K], slot[6 * K], slot[7 * K]);
+    const __m256i listedHere = _mm256_cmpgt_epi32(entries, _mm256_setzero_si256());
+    listed = _mm256_and_ps(listed, _mm256_castsi256_ps(listedHere));
+    if (_mm256_testz_ps(listed, listed)) break;
+    int64_t n[kLanes];  // 0-based; a lane whose list has ended takes its own vertex
+    const float* q[kLanes];
+    for (int l = 0; l < kLanes; ++l) {
+      const int32_t entry = slot[int64_t{l} * K];
+      n[l] = entry >= 1 ? int64_t{entry} - 1 : int64_t{first} + l;
+      q[l] = vertices + 3 * n[l];
+    }
+    const lanes::Points8 nbor = gathered_records(q);
+    const __m256 dx = _mm256_sub_ps(own.x, nbor.x), dy = _mm256_sub_ps(own.y, nbor.y),
+                 dz = _mm256_sub_ps(own.z, nbor.z);
+    // The scalar code's sum starts at 0, which adds nothing to a square.
+    const __m256 d2 = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(dx, dx), _mm256_mul_ps(dy, dy)),
+                                    _mm256_mul_ps(dz, dz));
+    const __m256 w = rounded_expf_avx2(_mm256_mul_ps(scale, _mm256_xor_ps(d2, signBit)));
+    if constexpr (kRows == 0) {
+      for (int32_t k = 0; k < D; ++k) {
+        const float* row = data + k;
+        const __m256 theirs =
+            _mm256_setr_ps(row[n[0] * D], row[n[1] * D], row[n[2] * D], row[n[3] * D],
+                           row[n[4] * D], row[n[5] * D], row[n[6] * D], row[n[7] * D]);
+        const __m256 before = _mm256_loadu_ps(sums + kLanes * k);
+        _mm256_storeu_ps(
+            sums + kLanes * k,
+            _mm256_blendv_ps(before, _mm256_add_ps(_mm256_mul_ps(w, theirs), before), listed));
+      }
+    }
+    if constexpr (kRows == 1) {
+      const __m256 theirs = _mm256_setr_ps(data[n[0]], data[n[1]], data[n[2]], data[n[3]],
+                                           data[n[4]], data[n[5]], data[n[6]], data[n[7]]);
+      sum[0] = _mm256_blendv_ps(sum[0], _mm256_add_ps(_mm256_mul_ps(w, theirs), sum[0]), listed);
+    }
+    if constexpr (kRows == 3) {
+      for (int l = 0; l < kLanes; ++l) q[l] = data + 3 * n[l];
+      const lanes::Points8 theirs = gathered_records(q);
+      const __m256 rows[3] = {theirs.x, theirs.y, theirs.z};
+      for (int k = 0; k < 3; ++k) {
+        sum[k] = _mm256_blendv_ps(sum[k], _mm256_add_ps(_mm256_mul_ps(w, rows[k]), sum[k]), listed);
+      }
+    }
+    wsum = _mm256_blendv_ps(wsum, _mm256_add_ps(wsum, w), listed);
+  }
+  if constexpr (kRows == 1) _mm256_storeu_ps(smoothed + first, _mm256_div_ps(sum[0], wsum));
+  if constexpr (kRows == 3) {
+    float out[3][kLanes];
+    for (int k = 0; k < 3; ++k) _mm256_storeu_ps(out[k], _mm256_div_ps(sum[k], wsum));
+    float* to = smoothed + 3 * int64_t{first};
+    for (int l = 0; l < kLanes; ++l) {
+      for (int k = 0; k < 3; ++k) to[3 * l + k] = out[k][l];
+    }
+  }
+  if constexpr (kRows == 0) {
+    for (int32_t k = 0; k < D; ++k) {
+      _mm256_storeu_ps(sums + kLanes * k, _mm256_div_ps(_mm256_loadu_ps(sums + kLanes * k), wsum));
+      for (int l = 0; l < kLanes; ++l)
+        smoothed[(first + l) * int64_t{D} + k] = sums[kLanes * k + l];
+    }
   }
 }
 
-// Vertex v's smoothed rows from its listed neighbours' weights w, in list order; kRows is D
-// where that is 1, 2 or 3, whose sums then stay in registers, else 0 and the sums go through acc.
+// Neighbours lie anywhere in memory: their points and data asked for this many vertices before
+// they are smoothed arrive in time on a mesh larger than the caches.
+constexpr int32_t kPrefetchAhead = 16 * kLanes;
+
+// Asks for the points and data of the neighbours listed in eight columns.
+void prefetch_neighbours(const int32_t* columns, int32_t K, const float* vertices, int32_t numVerts,
+                         const float* data, int32_t D) {
+  for (int64_t k = 0; k < int64_t{K} * kLanes; ++k) {
+    const uint32_t n = static_cast<uint32_t>(columns[k]) - 1u;
+    if (n < static_cast<uint32_t>(numVerts)) {
+      TULM_PREFETCH(vertices + 3 * int64_t{n});
+      TULM_PREFETCH(data + int64_t{D} * n);
+    }
+  }
+}
+
+// Vertices begin .. end - 1, Gaussian weights only, eight at a time where eight_vertices_fit
+// says so; the scalar code takes the others, and so ends the call at the first bad entry.
 template <int kRows>
-void add_up_vertex(const int32_t* column, int32_t listed, const float* w, const float* data,
-                   int32_t D, int32_t v, float* acc, float* smoothed) {
-  const int32_t rows = kRows > 0 ? kRows : D;
-  const float* own = data + index_2D_array(0, v, rows);
-  float* out = smoothed + index_2D_array(0, v, rows);
-  float sums[kRows > 0 ? kRows : 1];
-  float* sum = kRows > 0 ? sums : acc;
-  for (int32_t k = 0; k < rows; ++k) sum[k] = own[k];
-  float wsum = 1.0f;
-  for (int32_t j = 0; j < listed; ++j) {
-    const float* theirs = data + index_2D_array(0, column[j] - 1, rows);
-    for (int32_t k = 0; k < rows; ++k) sum[k] = w[j] * theirs[k] + sum[k];
-    wsum = wsum + w[j];
-  }
-  for (int32_t k = 0; k < rows; ++k) out[k] = sum[k] / wsum;
-}
-
-// Vertices begin .. end - 1, Gaussian weights only, in batches; a vertex with a bad entry goes
-// to the scalar code, which ends the call there, and so do the vertices whose column is
-// longer than a batch and those whose point or a neighbour's is the last of the vertices,
-// which batch_weights cannot read with the float after it.
-void smooth_in_batches(const float* vertices, int32_t numVerts, const int32_t* vertexNbors,
-                       int32_t K, const float* data, int32_t D, float c, int32_t begin, int32_t end,
-                       float* acc, float* smoothed) {
-  Batch batch;
+void smooth_in_lanes(const float* vertices, int32_t numVerts, const int32_t* vertexNbors, int32_t K,
+                     const float* data, int32_t D, float c, int32_t begin, int32_t end, float* sums,
+                     float* acc, float* smoothed) {
   int32_t i = begin;
-  while (i < end) {
-    const int32_t first = i;
-    batch.vertices = 0;
-    batch.slots = 0;
-    int32_t alone = -1;  // a vertex for the scalar code, after the batch
-    for (; i < end && batch.vertices < Batch::kVertices; ++i) {
-      if (batch.slots + K > Batch::kSlots) {
-        if (batch.vertices > 0) break;  // the next batch takes vertex i
-        alone = i++;                    // a column longer than a batch
-        break;
-      }
-      // The listed neighbours go into the batch as they are read; a vertex that must go alone
-      // leaves them there, beyond the batch's slots.
-      const int32_t* column = vertexNbors + index_2D_array(0, i, K);
-      int32_t* own = batch.own + batch.slots;
-      int32_t* nbor = batch.nbor + batch.slots;
-      int32_t listed = 0;
-      for (; listed < K && column[listed] >= 1; ++listed) {
-        const int32_t n = column[listed] - 1;
-        if (n >= numVerts - 1) break;  // the last point, or a bad entry: 3 * n may not fit
-        own[listed] = 3 * i;
-        nbor[listed] = 3 * n;
-        // Neighbours lie anywhere in memory: asked for now, they arrive while the batch fills.
-        TULM_PREFETCH(vertices + 3 * int64_t{n});
-        TULM_PREFETCH(data + int64_t{D} * n);
-      }
-      const bool wholeColumn = listed == K || column[listed] < 1;
-      if (i >= numVerts - 1 || !wholeColumn) {
-        alone = i++;
-        break;
-      }
-      batch.listed[batch.vertices++] = listed;
-      batch.slots += listed;
+  for (; end - i >= kLanes; i += kLanes) {
+    const int32_t* columns = vertexNbors + index_2D_array(0, i, K);
+    if (end - i >= kPrefetchAhead + kLanes) {
+      prefetch_neighbours(columns + int64_t{K} * kPrefetchAhead, K, vertices, numVerts, data, D);
     }
-    batch_weights(vertices, c, batch);
-    const float* w = batch.w;
-    for (int32_t b = 0; b < batch.vertices; ++b) {
-      const int32_t v = first + b;
-      const int32_t* column = vertexNbors + index_2D_array(0, v, K);
-      const int32_t listed = batch.listed[b];
-      switch (D) {
-        case 1: add_up_vertex<1>(column, listed, w, data, D, v, acc, smoothed); break;
-        case 2: add_up_vertex<2>(column, listed, w, data, D, v, acc, smoothed); break;
-        case 3: add_up_vertex<3>(column, listed, w, data, D, v, acc, smoothed); break;
-        default: add_up_vertex<0>(column, listed, w, data, D, v, acc, smoothed); break;
-      }
-      w += listed;
+    if (eight_vertices_fit(columns, K, i, numVerts)) {
+      smooth_eight<kRows>(vertices, columns, K, data, D, c, i, sums, smoothed);
+      continue;
     }
-    if (alone >= 0) {
-      smooth_vertex(vertices, numVerts, vertexNbors, K, data, D, true, c, alone, acc, smoothed);
+    for (int32_t v = i; v < i + kLanes; ++v) {
+      smooth_vertex(vertices, numVerts, vertexNbors, K, data, D, true, c, v, acc, smoothed);
     }
+  }
+  for (; i < end; ++i) {
+    smooth_vertex(vertices, numVerts, vertexNbors, K, data, D, true, c, i, acc, smoothed);
   }
 }
 #endif
@@ -243,14 +281,20 @@ void TULM_gaussianSmoothVertexData(const float* vertices, int32_t numVerts,
   const bool gaussian = s > 0.0f;
   const float c = gaussian ? 0.5f / s : 0.0f;
 #if defined(TULM_HAVE_AVX2_TARGET)
-  // A batch keeps 3 * vertex as an int32 offset.
-  const bool offsetsFit = numVerts <= INT32_MAX / 3;
-  if (gaussian && offsetsFit && point_lanes_enabled() && wide_lanes_enabled() &&
-      TULM_PROCESSOR_HAS_AVX2()) {
+  if (gaussian && point_lanes_enabled() && wide_lanes_enabled() && TULM_PROCESSOR_HAS_AVX2()) {
     parallel_for(numVerts, kVertexGrain, [=](int32_t begin, int32_t end) {
       std::vector<float> acc(D > 0 ? D : 0);
-      smooth_in_batches(vertices, numVerts, vertexNbors, K, data, D, c, begin, end, acc.data(),
-                        smoothed);
+      std::vector<float> sums(D == 1 || D == 3 ? 0 : size_t(kLanes) * size_t(D));
+      const auto run = [&](auto smooth) {
+        smooth(vertices, numVerts, vertexNbors, K, data, D, c, begin, end, sums.data(), acc.data(),
+               smoothed);
+      };
+      if (D == 1)
+        run(smooth_in_lanes<1>);
+      else if (D == 3)
+        run(smooth_in_lanes<3>);
+      else
+        run(smooth_in_lanes<0>);
     });
     return;
   }

@@ -142,6 +142,11 @@ const Measure kMeasures[] = {
      [](const HardMesh& m) {
        return smooth(m, 3, {0.3f, 1e-2f, 1e-30f});
      }},
+    // Two rows take the lanes' code for any count of rows.
+    {"smoothing D=2",
+     [](const HardMesh& m) {
+       return smooth(m, 2, {1e-2f, 1e-4f});
+     }},
 };
 
 std::vector<uint32_t> bits(const std::vector<float>& values) {
@@ -261,7 +266,9 @@ TEST_F(PointLanes, BadNeighbourOfTheSmoothingEndsTheCallAsTheScalarCodeDoes) {
   HardMesh m = hard_mesh(2000, 1, 6, 9);
   for (int32_t& n : m.nbors) n = n == 0 ? 1 : n;
   std::vector<float> out(3 * size_t(m.V));
-  for (int32_t at : {0, 5, 6, 1500 * 6 + 3, 2000 * 6 - 1}) {
+  std::vector<int32_t> places = {0, 5, 6, 1500 * 6 + 3, 2000 * 6 - 1};
+  for (int32_t lane = 0; lane < 8; ++lane) places.push_back((1000 + lane) * 6 + lane % 6);
+  for (int32_t at : places) {
     for (int32_t bad : {2001, 0, INT32_MAX}) {
       std::vector<int32_t> nbors = m.nbors;
       nbors[at] = bad;
@@ -277,6 +284,28 @@ TEST_F(PointLanes, BadNeighbourOfTheSmoothingEndsTheCallAsTheScalarCodeDoes) {
         take_lanes(&way);
         EXPECT_EQ(message(call), scalar) << way.name << ", entry " << bad << " at " << at;
       }
+    }
+  }
+}
+
+// Whatever follows the end of a list is never read, in any lane of eight vertices smoothed
+// together: vertices (1000..1007), or bad entries and the last vertex (1008..1015).
+TEST_F(PointLanes, SmoothingIgnoresWhatFollowsTheEndOfAListInEveryLane) {
+  HardMesh m = hard_mesh(2000, 1, 6, 5, true);
+  for (int32_t v = 1000; v < 1016; ++v) {
+    int32_t* column = m.nbors.data() + v * 6;
+    const int32_t end = v % 6;
+    column[end] = v % 2 == 0 ? 0 : INT32_MIN;
+    for (int32_t j = end + 1; j < 6; ++j) {
+      column[j] = v < 1008 ? 1 + (v + j) % 1999 : j % 2 == 0 ? INT32_MAX : 2000;
+    }
+  }
+  for (const int32_t D : {1, 2, 3}) {
+    take_lanes(nullptr);
+    const std::vector<float> scalar = smooth(m, D, {1e-2f, 0.3f});
+    for (const LaneWay& way : kLaneWays) {
+      take_lanes(&way);
+      EXPECT_EQ(bits(smooth(m, D, {1e-2f, 0.3f})), bits(scalar)) << way.name << ", D = " << D;
     }
   }
 }
