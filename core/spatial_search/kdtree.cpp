@@ -167,10 +167,12 @@ inline int lowest_bit(uint64_t bits) {
 // highest position in (i, j) whose key is <= pivot and its next i the lowest whose key is
 // >= pivot, as neither scan passes a swapped entry (a[i] <= pivot, a[j] >= pivot), and
 // positions strictly between i and j still hold their first entries; it swaps them when
-// i < j and else returns j, or i when no key in (i, j) is <= pivot. So the swaps pair the
-// k-th position from the left whose first key is >= pivot with the k-th from the right whose
-// first key is <= pivot, for as long as the first lies below the second: the positions can
-// be found block by block, in bit masks, and the swaps made in that order.
+// i < j and else returns that j, which is i itself when no key in (i, j) is <= pivot. So the
+// swaps pair the k-th position from the left whose first key is >= pivot with the k-th from
+// the right whose first key is <= pivot, for as long as the first lies below the second: the
+// positions can be found block by block, in bit masks, and the swaps made in that order. While
+// whole blocks are taken from both ends, a left block lies below every right block, so each
+// pair is swapped; the last positions, between the last pair, go through the loop's own test.
 int32_t partition_ranked(Entry* a, int32_t lo, int32_t hi) {
   constexpr int32_t kBlock = 64;
   const uint32_t pivot = rank_of(a[lo]);
