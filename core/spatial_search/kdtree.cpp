@@ -14,6 +14,9 @@
 #include <utility>
 #include <vector>
 
+#if defined(TULM_HAVE_SSE2)
+#include <emmintrin.h>
+#endif
 #if defined(__linux__)
 #include <sys/mman.h>
 #include <unistd.h>
@@ -160,6 +163,62 @@ inline int lowest_bit(uint64_t bits) {
   return kPositions[((bits & (~bits + 1)) * 0x022fdd63cc95386dull) >> 58];
 }
 
+// Bit t set where the rank of a[t], t < count, is >= pivot.
+inline uint64_t ranks_at_least(const Entry* a, uint32_t pivot, int32_t count) {
+  uint64_t bits = 0;
+  for (int32_t t = 0; t < count; ++t) bits |= uint64_t{rank_of(a[t]) >= pivot} << t;
+  return bits;
+}
+
+// Bit t set where the rank of last[-t], t < count, is <= pivot.
+inline uint64_t ranks_at_most_backward(const Entry* last, uint32_t pivot, int32_t count) {
+  uint64_t bits = 0;
+  for (int32_t t = 0; t < count; ++t) bits |= uint64_t{rank_of(*(last - t)) <= pivot} << t;
+  return bits;
+}
+
+constexpr int32_t kBlock = 64;
+
+#if defined(TULM_HAVE_SSE2)
+// The ranks of a[0..3] in lanes 0..3: the high words of the entries. Ranks are below 2^31,
+// so the signed comparisons of SSE2 order them.
+inline __m128i four_ranks(const Entry* a) {
+  const __m128 low = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a)));
+  const __m128 high = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 2)));
+  return _mm_castps_si128(_mm_shuffle_ps(low, high, _MM_SHUFFLE(3, 1, 3, 1)));
+}
+
+// ranks_at_least and ranks_at_most_backward over a block, four entries at a time.
+inline uint64_t block_at_least(const Entry* a, uint32_t pivot) {
+  const __m128i p = _mm_set1_epi32(static_cast<int32_t>(pivot));
+  uint64_t bits = 0;
+  for (int32_t t = 0; t < kBlock; t += 4) {
+    const int below = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmplt_epi32(four_ranks(a + t), p)));
+    bits |= static_cast<uint64_t>(~below & 15) << t;
+  }
+  return bits;
+}
+
+inline uint64_t block_at_most_backward(const Entry* last, uint32_t pivot) {
+  const __m128i p = _mm_set1_epi32(static_cast<int32_t>(pivot));
+  uint64_t bits = 0;
+  for (int32_t t = 0; t < kBlock; t += 4) {
+    const __m128i reversed = _mm_shuffle_epi32(four_ranks(last - t - 3), _MM_SHUFFLE(0, 1, 2, 3));
+    const int above = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpgt_epi32(reversed, p)));
+    bits |= static_cast<uint64_t>(~above & 15) << t;
+  }
+  return bits;
+}
+#else
+inline uint64_t block_at_least(const Entry* a, uint32_t pivot) {
+  return ranks_at_least(a, pivot, kBlock);
+}
+
+inline uint64_t block_at_most_backward(const Entry* last, uint32_t pivot) {
+  return ranks_at_most_backward(last, pivot, kBlock);
+}
+#endif
+
 // Hoare's partition with the first entry as pivot (hoare_partition's steps), on entries keyed
 // by rank, without a branch per comparison.
 //
@@ -174,20 +233,7 @@ inline int lowest_bit(uint64_t bits) {
 // whole blocks are taken from both ends, a left block lies below every right block, so each
 // pair is swapped; the last positions, between the last pair, go through the loop's own test.
 int32_t partition_ranked(Entry* a, int32_t lo, int32_t hi) {
-  constexpr int32_t kBlock = 64;
   const uint32_t pivot = rank_of(a[lo]);
-  // The keys >= pivot of a[first..first + count - 1], bit t for a[first + t], and the keys
-  // <= pivot of a[last - count + 1..last], bit t for a[last - t].
-  const auto from_left = [a, pivot](int32_t first, int32_t count) {
-    uint64_t bits = 0;
-    for (int32_t t = 0; t < count; ++t) bits |= uint64_t{rank_of(a[first + t]) >= pivot} << t;
-    return bits;
-  };
-  const auto from_right = [a, pivot](int32_t last, int32_t count) {
-    uint64_t bits = 0;
-    for (int32_t t = 0; t < count; ++t) bits |= uint64_t{rank_of(a[last - t]) <= pivot} << t;
-    return bits;
-  };
   int32_t i = lo - 1;  // the loop's state: the last pair swapped
   int32_t j = hi + 1;
   // Whole blocks from both ends while the positions not yet scanned, [left, right], hold
@@ -202,13 +248,13 @@ int32_t partition_ranked(Entry* a, int32_t lo, int32_t hi) {
     if (lefts == 0) {
       if (right - left + 1 < kBlock) break;
       leftBase = left;
-      lefts = from_left(left, kBlock);
+      lefts = block_at_least(a + left, pivot);
       left += kBlock;
     }
     if (rights == 0) {
       if (right - left + 1 < kBlock) break;
       rightBase = right;
-      rights = from_right(right, kBlock);
+      rights = block_at_most_backward(a + right, pivot);
       right -= kBlock;
     }
     while (lefts != 0 && rights != 0) {
@@ -236,8 +282,8 @@ int32_t partition_ranked(Entry* a, int32_t lo, int32_t hi) {
   }
   const int32_t first = i + 1;
   const int32_t last = j - 1;
-  lefts = from_left(first, count);
-  rights = from_right(last, count);
+  lefts = ranks_at_least(a + first, pivot, count);
+  rights = ranks_at_most_backward(a + last, pivot, count);
   while (lefts != 0 && rights != 0) {
     const int32_t x = first + lowest_bit(lefts);
     const int32_t y = last - lowest_bit(rights);
