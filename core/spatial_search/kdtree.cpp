@@ -14,6 +14,9 @@
 #include <utility>
 #include <vector>
 
+#if defined(TULM_HAVE_SSE2)
+#include <emmintrin.h>
+#endif
 #if defined(__linux__)
 #include <sys/mman.h>
 #include <unistd.h>
@@ -150,12 +153,148 @@ using Entry = uint64_t;
 inline uint32_t rank_of(Entry entry) { return static_cast<uint32_t>(entry >> 32); }
 inline int32_t row_of(Entry entry) { return static_cast<int32_t>(entry & 0xffffffffu); }
 
-// Entries for the exact quicksort, keyed by rank: the comparisons of the keys, on integers.
-struct RankedEntries {
-  Entry* entries;
-  uint32_t key(int32_t i) const { return rank_of(entries[i]); }
-  void swap(int32_t i, int32_t j) { std::swap(entries[i], entries[j]); }
-};
+// The number of zero bits below the lowest set bit of bits, which is not 0: a de Bruijn
+// sequence's window at the lowest bit names it, in plain C++ on every compiler.
+inline int lowest_bit(uint64_t bits) {
+  static const uint8_t kPositions[64] = {
+      0,  1,  2,  53, 3,  7,  54, 27, 4,  38, 41, 8,  34, 55, 48, 28, 62, 5,  39, 46, 44, 42,
+      22, 9,  24, 35, 59, 56, 49, 18, 29, 11, 63, 52, 6,  26, 37, 40, 33, 47, 61, 45, 43, 21,
+      23, 58, 17, 10, 51, 25, 36, 32, 60, 20, 57, 16, 50, 31, 19, 15, 30, 14, 13, 12};
+  return kPositions[((bits & (~bits + 1)) * 0x022fdd63cc95386dull) >> 58];
+}
+
+// Bit t set where the rank of a[t], t < count, is >= pivot.
+inline uint64_t ranks_at_least(const Entry* a, uint32_t pivot, int32_t count) {
+  uint64_t bits = 0;
+  for (int32_t t = 0; t < count; ++t) bits |= uint64_t{rank_of(a[t]) >= pivot} << t;
+  return bits;
+}
+
+// Bit t set where the rank of last[-t], t < count, is <= pivot.
+inline uint64_t ranks_at_most_backward(const Entry* last, uint32_t pivot, int32_t count) {
+  uint64_t bits = 0;
+  for (int32_t t = 0; t < count; ++t) bits |= uint64_t{rank_of(*(last - t)) <= pivot} << t;
+  return bits;
+}
+
+constexpr int32_t kBlock = 64;
+
+#if defined(TULM_HAVE_SSE2)
+// The ranks of a[0..3] in lanes 0..3: the high words of the entries. Ranks are below 2^31,
+// so the signed comparisons of SSE2 order them.
+inline __m128i four_ranks(const Entry* a) {
+  const __m128 low = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a)));
+  const __m128 high = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 2)));
+  return _mm_castps_si128(_mm_shuffle_ps(low, high, _MM_SHUFFLE(3, 1, 3, 1)));
+}
+
+// ranks_at_least and ranks_at_most_backward over a block, four entries at a time.
+inline uint64_t block_at_least(const Entry* a, uint32_t pivot) {
+  const __m128i p = _mm_set1_epi32(static_cast<int32_t>(pivot));
+  uint64_t bits = 0;
+  for (int32_t t = 0; t < kBlock; t += 4) {
+    const int below = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmplt_epi32(four_ranks(a + t), p)));
+    bits |= static_cast<uint64_t>(~below & 15) << t;
+  }
+  return bits;
+}
+
+inline uint64_t block_at_most_backward(const Entry* last, uint32_t pivot) {
+  const __m128i p = _mm_set1_epi32(static_cast<int32_t>(pivot));
+  uint64_t bits = 0;
+  for (int32_t t = 0; t < kBlock; t += 4) {
+    const __m128i reversed = _mm_shuffle_epi32(four_ranks(last - t - 3), _MM_SHUFFLE(0, 1, 2, 3));
+    const int above = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpgt_epi32(reversed, p)));
+    bits |= static_cast<uint64_t>(~above & 15) << t;
+  }
+  return bits;
+}
+#else
+inline uint64_t block_at_least(const Entry* a, uint32_t pivot) {
+  return ranks_at_least(a, pivot, kBlock);
+}
+
+inline uint64_t block_at_most_backward(const Entry* last, uint32_t pivot) {
+  return ranks_at_most_backward(last, pivot, kBlock);
+}
+#endif
+
+// Hoare's partition with the first entry as pivot (hoare_partition's steps), on entries keyed
+// by rank, without a branch per comparison.
+//
+// Why the result is the same: from its state (i, j) after a swap, the loop's next j is the
+// highest position in (i, j) whose key is <= pivot and its next i the lowest whose key is
+// >= pivot, as neither scan passes a swapped entry (a[i] <= pivot, a[j] >= pivot), and
+// positions strictly between i and j still hold their first entries; it swaps them when
+// i < j and else returns that j, which is i itself when no key in (i, j) is <= pivot. So the
+// swaps pair the k-th position from the left whose first key is >= pivot with the k-th from
+// the right whose first key is <= pivot, for as long as the first lies below the second: the
+// positions can be found block by block, in bit masks, and the swaps made in that order. While
+// whole blocks are taken from both ends, a left block lies below every right block, so each
+// pair is swapped; the last positions, between the last pair, go through the loop's own test.
+int32_t partition_ranked(Entry* a, int32_t lo, int32_t hi) {
+  const uint32_t pivot = rank_of(a[lo]);
+  int32_t i = lo - 1;  // the loop's state: the last pair swapped
+  int32_t j = hi + 1;
+  // Whole blocks from both ends while the positions not yet scanned, [left, right], hold
+  // one; the pairs of a block from each end are swapped until one of them runs out.
+  int32_t left = lo;
+  int32_t right = hi;
+  uint64_t lefts = 0;
+  uint64_t rights = 0;
+  int32_t leftBase = 0;
+  int32_t rightBase = 0;
+  for (;;) {
+    if (lefts == 0) {
+      if (right - left + 1 < kBlock) break;
+      leftBase = left;
+      lefts = block_at_least(a + left, pivot);
+      left += kBlock;
+    }
+    if (rights == 0) {
+      if (right - left + 1 < kBlock) break;
+      rightBase = right;
+      rights = block_at_most_backward(a + right, pivot);
+      right -= kBlock;
+    }
+    while (lefts != 0 && rights != 0) {
+      i = leftBase + lowest_bit(lefts);
+      j = rightBase - lowest_bit(rights);
+      std::swap(a[i], a[j]);
+      lefts &= lefts - 1;
+      rights &= rights - 1;
+    }
+  }
+  // The rest of the loop from (i, j): in masks when (i, j) holds at most a block, else as
+  // written.
+  const int32_t count = j - i - 1;
+  if (count > kBlock) {
+    for (;;) {
+      do {
+        --j;
+      } while (rank_of(a[j]) > pivot);
+      do {
+        ++i;
+      } while (rank_of(a[i]) < pivot);
+      if (j <= i) return j;
+      std::swap(a[i], a[j]);
+    }
+  }
+  const int32_t first = i + 1;
+  const int32_t last = j - 1;
+  lefts = ranks_at_least(a + first, pivot, count);
+  rights = ranks_at_most_backward(a + last, pivot, count);
+  while (lefts != 0 && rights != 0) {
+    const int32_t x = first + lowest_bit(lefts);
+    const int32_t y = last - lowest_bit(rights);
+    if (x >= y) return y > i ? y : i;
+    std::swap(a[x], a[y]);
+    i = x;
+    lefts &= lefts - 1;
+    rights &= rights - 1;
+  }
+  return rights != 0 && last - lowest_bit(rights) > i ? last - lowest_bit(rights) : i;
+}
 
 // Per row, a bit: whether the row goes to the right part of the slice being split. Each thread
 // has its own, as neighbouring rows share a word.
@@ -531,8 +670,7 @@ class FastBuild {
         if (part.first >= hi || part.second < lo) {
           unsorted.push_back(part);
         } else if (!settle(slice, part.first, part.second)) {
-          RankedEntries entries{slice.sorting.data()};
-          const int32_t p = hoare_partition(entries, part.first, part.second);
+          const int32_t p = partition_ranked(slice.sorting.data(), part.first, part.second);
           parts.emplace_back(part.first, p);
           parts.emplace_back(p + 1, part.second);
         }
@@ -566,14 +704,13 @@ class FastBuild {
   // that settle are not sorted at all.
   void sort_part(Slice& slice, int32_t lo, int32_t hi, int32_t keepLo, int32_t keepHi,
                  std::vector<std::pair<int32_t, int32_t>>& unsorted) {
-    RankedEntries entries{slice.sorting.data()};
     while (lo < hi) {
       if (lo >= keepHi || hi < keepLo) {
         unsorted.emplace_back(lo, hi);
         return;
       }
       if (settle(slice, lo, hi)) return;
-      const int32_t p = hoare_partition(entries, lo, hi);
+      const int32_t p = partition_ranked(slice.sorting.data(), lo, hi);
       if (p - lo < hi - p) {
         sort_part(slice, lo, p, keepLo, keepHi, unsorted);
         lo = p + 1;
