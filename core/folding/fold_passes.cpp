@@ -437,6 +437,53 @@ class FaceOrderGradients {
 // in the face matrix, and are asked for in the meantime.
 constexpr int32_t kScanColumns = 16;
 
+// The scan of one column: bit j of rows set where entry j is flipped (every entry, everyFace),
+// up to the column's end. False for an entry above F before it.
+inline bool flipped_rows_of(const int32_t* column, int32_t K, uint32_t F, const uint64_t* words,
+                            bool everyFace, uint32_t& rows) {
+  rows = 0;
+  for (int32_t j = 0; j < K; ++j) {
+    const uint32_t f = static_cast<uint32_t>(column[j]) - 1u;
+    // An entry below 1 ends the column; 0 and the negative entries wrap to F and above.
+    if (f >= F) {
+      if (column[j] < 1) return true;
+      return false;
+    }
+    rows |= (everyFace ? 1u : flipped_bit(words, f)) << j;
+  }
+  return true;
+}
+
+inline void ask_for_faces(const int32_t* faces, const int32_t* column, uint32_t rows) {
+  for (uint32_t m = rows; m != 0; m &= m - 1) {
+    TULM_PREFETCH(faces + 3 * (size_t(column[lowest_bit(m)]) - 1));
+  }
+}
+
+// The second step of a scan: whether the flipped entries of the columns w0..w0+count-1, rows
+// flippedRows[c] of column w0 + c, name faces with that corner, in increasing order. Adds them
+// to listed.
+inline bool flipped_entries_right(const FoldMesh& mesh, int32_t w0, int32_t count,
+                                  const uint32_t* flippedRows, int64_t& listed) {
+  const int32_t K = mesh.numRows;
+  uint32_t right = 1;
+  for (int32_t c = 0; c < count; ++c) {
+    const int32_t* column = mesh.vertexFaces + index_2D_array(0, w0 + c, K);
+    const int32_t corner = w0 + c + 1;
+    int32_t previous = 0;
+    for (uint32_t m = flippedRows[c]; m != 0; m &= m - 1) {
+      const int32_t entry = column[lowest_bit(m)];
+      const int32_t* corners = mesh.faces + 3 * (size_t(entry) - 1);
+      const uint32_t atCorner =
+          (corners[0] == corner) | (corners[1] == corner) | (corners[2] == corner);
+      right &= atCorner & static_cast<uint32_t>(entry > previous);
+      previous = entry;
+      ++listed;
+    }
+  }
+  return right != 0;
+}
+
 // The flipped entries of VertexFaces, when every entry before a column's end (its first entry
 // below 1) lies in 1..F, every flipped face a column lists has that column's vertex as a corner,
 // and each column lists its flipped faces in increasing order; -1 otherwise, also where an entry
@@ -448,53 +495,86 @@ template <bool kEveryFace>
 int64_t flipped_entries_at_corners(const FoldMesh& mesh, const uint64_t* words) {
   const int32_t K = mesh.numRows;
   const uint32_t F = static_cast<uint32_t>(mesh.numFaces);
-  const int32_t* const faces = mesh.faces;
   int64_t listed = 0;
-  uint32_t listedRight = 1;
   for (int32_t w0 = 0; w0 < mesh.numVerts; w0 += kScanColumns) {
     const int32_t count = std::min(kScanColumns, mesh.numVerts - w0);
-    const int32_t* const columns = mesh.vertexFaces + index_2D_array(0, w0, K);
     uint32_t flippedRows[kScanColumns];
     for (int32_t c = 0; c < count; ++c) {
-      const int32_t* column = columns + index_2D_array(0, c, K);
-      uint32_t rows = 0;
-      for (int32_t j = 0; j < K; ++j) {
-        const uint32_t f = static_cast<uint32_t>(column[j]) - 1u;
-        // An entry below 1 ends the column; 0 and the negative entries wrap to F and above.
-        if (f >= F) {
-          if (column[j] < 1) break;
-          return -1;
-        }
-        const uint32_t bit = kEveryFace ? 1u : flipped_bit(words, f);
-        rows |= bit << j;
-      }
-      for (uint32_t m = rows; m != 0; m &= m - 1) {
-        TULM_PREFETCH(faces + 3 * (size_t(column[lowest_bit(m)]) - 1));
-      }
-      flippedRows[c] = rows;
+      const int32_t* column = mesh.vertexFaces + index_2D_array(0, w0 + c, K);
+      if (!flipped_rows_of(column, K, F, words, kEveryFace, flippedRows[c])) return -1;
+      ask_for_faces(mesh.faces, column, flippedRows[c]);
     }
-    for (int32_t c = 0; c < count; ++c) {
-      const int32_t* column = columns + index_2D_array(0, c, K);
-      const int32_t corner = w0 + c + 1;
-      int32_t previous = 0;
-      for (uint32_t m = flippedRows[c]; m != 0; m &= m - 1) {
-        const int32_t entry = column[lowest_bit(m)];
-        const int32_t* corners = faces + 3 * (size_t(entry) - 1);
-        const uint32_t atCorner =
-            (corners[0] == corner) | (corners[1] == corner) | (corners[2] == corner);
-        listedRight &= atCorner & static_cast<uint32_t>(entry > previous);
-        previous = entry;
-        ++listed;
-      }
-    }
-    if (listedRight == 0) return -1;
+    if (!flipped_entries_right(mesh, w0, count, flippedRows, listed)) return -1;
   }
   return listed;
 }
 
+#if defined(TULM_HAVE_AVX2_TARGET)
+
+// flipped_entries_at_corners for K <= 8, a column's entries in eight lanes: the last eight
+// columns, whose eight entries would pass the end of the table, as above. The flip marks of the
+// live lanes gathered as 32-bit words, bit f & 31 of word f >> 5.
+TULM_TARGET_AVX2 int64_t flipped_entries_at_corners8(const FoldMesh& mesh, const uint64_t* words,
+                                                     bool everyFace) {
+  const int32_t K = mesh.numRows;
+  const uint32_t F = static_cast<uint32_t>(mesh.numFaces);
+  const int* const words32 = reinterpret_cast<const int*>(words);
+  const uint32_t inColumn = (1u << K) - 1u;
+  const __m256i one = _mm256_set1_epi32(1);
+  const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  const int32_t lastLaneColumn = mesh.numVerts - 8;
+  int64_t listed = 0;
+  for (int32_t w0 = 0; w0 < mesh.numVerts; w0 += kScanColumns) {
+    const int32_t count = std::min(kScanColumns, mesh.numVerts - w0);
+    uint32_t flippedRows[kScanColumns];
+    for (int32_t c = 0; c < count; ++c) {
+      const int32_t* column = mesh.vertexFaces + index_2D_array(0, w0 + c, K);
+      if (w0 + c >= lastLaneColumn) {
+        if (!flipped_rows_of(column, K, F, words, everyFace, flippedRows[c])) return -1;
+        ask_for_faces(mesh.faces, column, flippedRows[c]);
+        continue;
+      }
+      const __m256i entries = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(column));
+      const uint32_t ends = static_cast<uint32_t>(_mm256_movemask_ps(
+                                _mm256_castsi256_ps(_mm256_cmpgt_epi32(one, entries)))) &
+                            inColumn;
+      const uint32_t live = ends != 0 ? (ends & (0u - ends)) - 1u : inColumn;
+      const __m256i f = _mm256_sub_epi32(entries, one);
+      const uint32_t outside =
+          static_cast<uint32_t>(
+              _mm256_movemask_ps(_mm256_castsi256_ps(lanes::outside(entries, 1, mesh.numFaces)))) &
+          live;
+      if (outside != 0) return -1;
+      uint32_t rows = live;
+      if (!everyFace && live != 0) {
+        const __m256i liveLanes =
+            _mm256_cmpgt_epi32(_mm256_set1_epi32(__builtin_popcount(live)), lane);
+        const __m256i word = _mm256_mask_i32gather_epi32(_mm256_setzero_si256(), words32,
+                                                         _mm256_srli_epi32(f, 5), liveLanes, 4);
+        const __m256i bit = _mm256_and_si256(
+            _mm256_srlv_epi32(word, _mm256_and_si256(f, _mm256_set1_epi32(31))), one);
+        rows = static_cast<uint32_t>(
+                   _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(bit, one)))) &
+               live;
+      }
+      flippedRows[c] = rows;
+      ask_for_faces(mesh.faces, column, rows);
+    }
+    if (!flipped_entries_right(mesh, w0, count, flippedRows, listed)) return -1;
+  }
+  return listed;
+}
+
+#endif
+
 int64_t flipped_entries_at_corners(const FoldMesh& mesh, const FlippedFaces& flipped,
                                    bool everyFace) {
   if (mesh.numRows > 32) return -1;
+#if defined(TULM_HAVE_AVX2_TARGET)
+  if (fold_avx2_lanes() && mesh.numRows >= 1 && mesh.numRows <= 8 && mesh.numFaces > 0) {
+    return flipped_entries_at_corners8(mesh, flipped.words(), everyFace);
+  }
+#endif
   if (everyFace) return flipped_entries_at_corners<true>(mesh, flipped.words());
   return flipped_entries_at_corners<false>(mesh, flipped.words());
 }
