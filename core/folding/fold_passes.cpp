@@ -523,6 +523,10 @@ TULM_TARGET_AVX2 int64_t flipped_entries_at_corners8(const FoldMesh& mesh, const
   const __m256i one = _mm256_set1_epi32(1);
   const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
   const int32_t lastLaneColumn = mesh.numVerts - 8;
+  // Where every face is flipped, each entry's corners are gathered at 3 * (entry - 1), which
+  // must fit an int32.
+  const bool gatherCorners = everyFace && mesh.numFaces <= INT32_MAX / 3;
+  const __m256i all = _mm256_set1_epi32(-1);
   int64_t listed = 0;
   for (int32_t w0 = 0; w0 < mesh.numVerts; w0 += kScanColumns) {
     const int32_t count = std::min(kScanColumns, mesh.numVerts - w0);
@@ -560,7 +564,36 @@ TULM_TARGET_AVX2 int64_t flipped_entries_at_corners8(const FoldMesh& mesh, const
       flippedRows[c] = rows;
       ask_for_faces(mesh.faces, column, rows);
     }
-    if (!flipped_entries_right(mesh, w0, count, flippedRows, listed)) return -1;
+    if (!gatherCorners || w0 + count > lastLaneColumn) {
+      if (!flipped_entries_right(mesh, w0, count, flippedRows, listed)) return -1;
+      continue;
+    }
+    // Every live entry flipped: a column's faces in increasing order from lane to lane, and the
+    // column's vertex among the three corners of each, the corners gathered.
+    __m256i right = all;
+    for (int32_t c = 0; c < count; ++c) {
+      const int32_t* column = mesh.vertexFaces + index_2D_array(0, w0 + c, K);
+      const uint32_t rows = flippedRows[c];
+      const __m256i entries = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(column));
+      const __m256i live = _mm256_cmpgt_epi32(_mm256_set1_epi32(__builtin_popcount(rows)), lane);
+      const __m256i at = _mm256_mullo_epi32(_mm256_sub_epi32(entries, one), _mm256_set1_epi32(3));
+      const __m256i corner = _mm256_set1_epi32(w0 + c + 1);
+      const __m256i zero = _mm256_setzero_si256();
+      const __m256i c0 = _mm256_mask_i32gather_epi32(zero, mesh.faces, at, live, 4);
+      const __m256i c1 = _mm256_mask_i32gather_epi32(zero, mesh.faces + 1, at, live, 4);
+      const __m256i c2 = _mm256_mask_i32gather_epi32(zero, mesh.faces + 2, at, live, 4);
+      const __m256i atCorner = _mm256_or_si256(
+          _mm256_or_si256(_mm256_cmpeq_epi32(c0, corner), _mm256_cmpeq_epi32(c1, corner)),
+          _mm256_cmpeq_epi32(c2, corner));
+      // Lane j's entry above lane j - 1's; lane 0 above 0.
+      const __m256i before =
+          _mm256_permutevar8x32_epi32(entries, _mm256_setr_epi32(0, 0, 1, 2, 3, 4, 5, 6));
+      const __m256i earlier = _mm256_blend_epi32(before, zero, 1);
+      const __m256i ok = _mm256_and_si256(atCorner, _mm256_cmpgt_epi32(entries, earlier));
+      right = _mm256_and_si256(right, _mm256_or_si256(ok, _mm256_andnot_si256(live, all)));
+      listed += __builtin_popcount(rows);
+    }
+    if (_mm256_movemask_epi8(right) != -1) return -1;
   }
   return listed;
 }

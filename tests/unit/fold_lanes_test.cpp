@@ -292,15 +292,16 @@ std::vector<float> gradient_by_columns(const Mesh& m) {
 // the same. At one thread the flip pass adds the gradients; at two, a pass after it, beside the
 // check of the table.
 TEST_F(FoldLaneWidths, GradientAddsEachColumnInListOrder) {
-  // Enough faces for two threads; a few faces flipped, or all of them.
+  // Enough faces for two threads; a few faces flipped, or every one.
   Mesh few = jittered_sphere(6, 0.006f);
-  Mesh every = few;
+  Mesh every = jittered_sphere(6, 1e-6f);
   for (int32_t f = 0; f < every.F(); ++f) {
     std::swap(every.faces[3 * f + 1], every.faces[3 * f + 2]);
   }
   const auto flipped = [](const Mesh& m, int32_t entry) {
     return entry > 0 && tulm::isFlipped(tulm::signedFaceArea(m.fold_mesh(), entry - 1));
   };
+  for (int32_t f = 1; f <= every.F(); ++f) ASSERT_TRUE(flipped(every, f)) << f;
   // The first column with `count` flipped entries in a row, and the row of its first.
   const auto flipped_run = [&](const Mesh& m, int32_t count, int32_t& row) {
     for (int32_t v = 0; v < m.V(); ++v) {
@@ -342,14 +343,20 @@ TEST_F(FoldLaneWidths, GradientAddsEachColumnInListOrder) {
          int32_t j = 0;
          const int32_t v = two_flipped(m, j);
          int32_t* column = &m.table[size_t(m.K) * v];
-         // A flipped face far away, listed where the column lists its first flipped face.
-         for (int32_t f = m.F(); f >= 1; --f) {
+         // The column's last flipped entry becomes the last flipped face away from v, so that
+         // its flipped faces still increase.
+         int32_t last = j + 1;
+         for (int32_t r = last; r < m.K && column[r] > 0; ++r) {
+           if (flipped(m, column[r])) last = r;
+         }
+         for (int32_t f = m.F(); f > column[last]; --f) {
            const int32_t* c = &m.faces[3 * (f - 1)];
            if (flipped(m, f) && c[0] != v + 1 && c[1] != v + 1 && c[2] != v + 1) {
-             column[j] = f;
+             column[last] = f;
              return;
            }
          }
+         ADD_FAILURE() << "no flipped face above the column's";
        }},
       {"a column that ends before its flipped faces",
        [&](Mesh& m) {
