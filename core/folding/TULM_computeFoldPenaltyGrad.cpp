@@ -9,9 +9,7 @@ void TULM_computeFoldPenaltyGrad(const FoldMesh& mesh, float offset, float* P, f
     *P = flip_face_pass(mesh, offset, nullptr);
     return;
   }
-  FlippedFaces flipped(mesh.numFaces);
-  *P = flip_face_pass(mesh, offset, &flipped);
-  add_flip_gradients(mesh, flipped, G);
+  *P = flip_face_pass_with_gradients(mesh, offset, G);
 }
 
 }  // namespace tulm

@@ -1,6 +1,7 @@
 #include "core/folding/fold_passes.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "core/parallel.h"
@@ -10,6 +11,9 @@
 namespace tulm {
 
 namespace {
+
+// Flipped faces whose gradients are computed at once, in face order.
+constexpr int32_t kFaceGradientBatch = 32;
 
 // Faces evaluated at once: their areas stay in the first level cache. A multiple of 64, so
 // that the flip marks of two blocks never share a word of FlippedFaces.
@@ -46,7 +50,7 @@ inline uint64_t flip_marks(const float* areas, int32_t size) {
 }
 
 // Evaluates the faces of `block`, marks the flipped ones unless `flipped` is null, and hands
-// each flipped face's term (signed area + offset) to add(term), in face order.
+// each flipped face f and its term (signed area + offset) to add(f, term), in face order.
 template <class Add>
 void flip_block(const FoldMesh& mesh, int32_t block, float offset, FlippedFaces* flipped, Add add) {
   float areas[kFacesPerBlock];
@@ -59,8 +63,15 @@ void flip_block(const FoldMesh& mesh, int32_t block, float offset, FlippedFaces*
     const uint64_t marks = flip_marks(areas + start, size);
     if (marks == 0) continue;
     if (flipped != nullptr) flipped->mark_word(first + start, marks);
-    for (uint64_t m = marks; m != 0; m &= m - 1) add(areas[start + lowest_bit(m)] + offset);
+    for (uint64_t m = marks; m != 0; m &= m - 1) {
+      const int32_t i = start + lowest_bit(m);
+      add(first + i, areas[i] + offset);
+    }
   }
+}
+
+inline uint32_t flipped_bit(const uint64_t* flippedWords, uint32_t f) {
+  return static_cast<uint32_t>(flippedWords[f >> 6] >> (f & 63)) & 1u;
 }
 
 #if defined(TULM_HAVE_AVX2_TARGET)
@@ -72,8 +83,10 @@ struct VertexReader {
   uint32_t last;
   alignas(16) float lastPadded[4];
 
-  VertexReader(const FoldMesh& mesh)
+  // A mesh without vertices has no vertex to read.
+  explicit VertexReader(const FoldMesh& mesh)
       : vertices(mesh.vertices), last(static_cast<uint32_t>(mesh.numVerts) - 1u) {
+    if (mesh.numVerts < 1) return;
     const float* p = vertices + index_2D_array(0, static_cast<int32_t>(last), 3);
     lastPadded[0] = p[0];
     lastPadded[1] = p[1];
@@ -145,10 +158,6 @@ TULM_TARGET_AVX2 inline bool all_faces(const int32_t* entries, int32_t count, ui
     inside = _mm256_and_si256(inside, _mm256_cmpgt_epi32(limit, moved));
   }
   return _mm256_movemask_epi8(inside) == -1;
-}
-
-inline uint32_t flipped_bit(const uint64_t* flippedWords, uint32_t f) {
-  return static_cast<uint32_t>(flippedWords[f >> 6] >> (f & 63)) & 1u;
 }
 
 // Bit j set where entry j of the column (K <= 32 faces, each in 1..F) was found flipped. Kept
@@ -325,7 +334,283 @@ TULM_TARGET_AVX2 void add_gradients8(const FoldMesh& mesh, const VertexReader& r
   }
 }
 
+// The gradients of the eight faces whose 0-based corners are corners[0..7], with respect to
+// each of their three corners: g[3 * j + k][i] is coordinate k of the gradient of face i at its
+// corner j, bit for bit that of area_gradient with the other corners that other_corners gives.
+TULM_TARGET_AVX2 void face_gradients8(const VertexReader& reader, const int32_t (*corners)[3],
+                                      float (*g)[kFaceGradientBatch]) {
+  __m128 p[3][8];
+  for (int i = 0; i < 8; ++i) {
+    for (int j = 0; j < 3; ++j) p[j][i] = reader.load(static_cast<uint32_t>(corners[i][j]));
+  }
+  const lanes::Points8 p0 = lanes::transposed8(p[0]), p1 = lanes::transposed8(p[1]),
+                       p2 = lanes::transposed8(p[2]);
+  // Corner v0 takes a = v1, b = v2; v1 takes a = v0, b = v2; v2 takes a = v1, b = v0.
+  const lanes::Points8* others[3][2] = {{&p1, &p2}, {&p0, &p2}, {&p1, &p0}};
+  const lanes::Points8* own[3] = {&p0, &p1, &p2};
+  for (int j = 0; j < 3; ++j) {
+    __m256 gx, gy, gz;
+    area_gradients8(*others[j][0], *others[j][1], *own[j], gx, gy, gz);
+    _mm256_storeu_ps(g[3 * j], gx);
+    _mm256_storeu_ps(g[3 * j + 1], gy);
+    _mm256_storeu_ps(g[3 * j + 2], gz);
+  }
+}
+
 #endif
+
+// Adds the gradients of flipped faces, handed over in increasing face order, to the columns of
+// G of their three corners, each as g + G: the sums that a VertexFaces listing each face at its
+// corners in increasing order makes. A flipped face has three different corners (a face with a
+// corner twice has a zero normal and is never flipped), so each column takes a face once.
+class FaceOrderGradients {
+ public:
+  FaceOrderGradients(const FoldMesh& mesh, float* G)
+      : mesh_(mesh),
+        G_(G)
+#if defined(TULM_HAVE_AVX2_TARGET)
+        ,
+        reader_(mesh),
+        wide_(fold_avx2_lanes())
+#endif
+  {
+  }
+
+  // f's corners lie in 1..V: the flip pass has read them.
+  void add_face(int32_t f) {
+    const int32_t* stored = mesh_.faces + index_2D_array(0, f, 3);
+    corners_[size_][0] = stored[0] - 1;
+    corners_[size_][1] = stored[1] - 1;
+    corners_[size_][2] = stored[2] - 1;
+    // The columns lie anywhere in G: asked for now, they arrive before the batch adds to them.
+    for (int j = 0; j < 3; ++j) TULM_PREFETCH(G_ + index_2D_array(0, corners_[size_][j], 3));
+    if (++size_ == kFaceGradientBatch) flush();
+  }
+
+  void finish() { flush(); }
+
+ private:
+  void flush() {
+    float g[9][kFaceGradientBatch];
+    int32_t i = 0;
+#if defined(TULM_HAVE_AVX2_TARGET)
+    if (wide_) {
+      for (; i + 8 <= size_; i += 8) {
+        float eight[9][kFaceGradientBatch];
+        face_gradients8(reader_, corners_ + i, eight);
+        for (int r = 0; r < 9; ++r) std::memcpy(g[r] + i, eight[r], 8 * sizeof(float));
+      }
+    }
+#endif
+    for (; i < size_; ++i) {
+      const int32_t v0 = corners_[i][0], v1 = corners_[i][1], v2 = corners_[i][2];
+      const int32_t others[3][2] = {{v1, v2}, {v0, v2}, {v1, v0}};
+      for (int j = 0; j < 3; ++j) {
+        float t[3];
+        area_gradient(vertex_position(mesh_, others[j][0]), vertex_position(mesh_, others[j][1]),
+                      vertex_position(mesh_, corners_[i][j]), t);
+        for (int k = 0; k < 3; ++k) g[3 * j + k][i] = t[k];
+      }
+    }
+    for (i = 0; i < size_; ++i) {
+      for (int j = 0; j < 3; ++j) {
+        float* column = G_ + index_2D_array(0, corners_[i][j], 3);
+        column[0] = g[3 * j][i] + column[0];
+        column[1] = g[3 * j + 1][i] + column[1];
+        column[2] = g[3 * j + 2][i] + column[2];
+      }
+    }
+    size_ = 0;
+  }
+
+  const FoldMesh& mesh_;
+  float* G_;
+#if defined(TULM_HAVE_AVX2_TARGET)
+  VertexReader reader_;
+  bool wide_;
+#endif
+  int32_t corners_[kFaceGradientBatch][3];
+  int32_t size_ = 0;
+};
+
+// Columns whose flipped entries are found before their faces are read: the faces lie anywhere
+// in the face matrix, and are asked for in the meantime.
+constexpr int32_t kScanColumns = 16;
+
+// The scan of one column: bit j of rows set where entry j is flipped (every entry, everyFace),
+// up to the column's end. False for an entry above F before it.
+inline bool flipped_rows_of(const int32_t* column, int32_t K, uint32_t F, const uint64_t* words,
+                            bool everyFace, uint32_t& rows) {
+  rows = 0;
+  for (int32_t j = 0; j < K; ++j) {
+    const uint32_t f = static_cast<uint32_t>(column[j]) - 1u;
+    // An entry below 1 ends the column; 0 and the negative entries wrap to F and above.
+    if (f >= F) {
+      if (column[j] < 1) return true;
+      return false;
+    }
+    rows |= (everyFace ? 1u : flipped_bit(words, f)) << j;
+  }
+  return true;
+}
+
+inline void ask_for_faces(const int32_t* faces, const int32_t* column, uint32_t rows) {
+  for (uint32_t m = rows; m != 0; m &= m - 1) {
+    TULM_PREFETCH(faces + 3 * (size_t(column[lowest_bit(m)]) - 1));
+  }
+}
+
+// The second step of a scan: whether the flipped entries of the columns w0..w0+count-1, rows
+// flippedRows[c] of column w0 + c, name faces with that corner, in increasing order. Adds them
+// to listed.
+inline bool flipped_entries_right(const FoldMesh& mesh, int32_t w0, int32_t count,
+                                  const uint32_t* flippedRows, int64_t& listed) {
+  const int32_t K = mesh.numRows;
+  uint32_t right = 1;
+  for (int32_t c = 0; c < count; ++c) {
+    const int32_t* column = mesh.vertexFaces + index_2D_array(0, w0 + c, K);
+    const int32_t corner = w0 + c + 1;
+    int32_t previous = 0;
+    for (uint32_t m = flippedRows[c]; m != 0; m &= m - 1) {
+      const int32_t entry = column[lowest_bit(m)];
+      const int32_t* corners = mesh.faces + 3 * (size_t(entry) - 1);
+      const uint32_t atCorner =
+          (corners[0] == corner) | (corners[1] == corner) | (corners[2] == corner);
+      right &= atCorner & static_cast<uint32_t>(entry > previous);
+      previous = entry;
+      ++listed;
+    }
+  }
+  return right != 0;
+}
+
+// The flipped entries of VertexFaces, when every entry before a column's end (its first entry
+// below 1) lies in 1..F, every flipped face a column lists has that column's vertex as a corner,
+// and each column lists its flipped faces in increasing order; -1 otherwise, also where an entry
+// lies above F, which the gradient columns then report. When they are 3 per flipped face, the
+// columns list the (face, corner) pairs of the flipped faces each once (no column lists a face
+// twice), and the gradients added face by face are those the columns add, in their order.
+// kEveryFace: every face is flipped. For K <= 32: a column's flipped rows as bits.
+template <bool kEveryFace>
+int64_t flipped_entries_at_corners(const FoldMesh& mesh, const uint64_t* words) {
+  const int32_t K = mesh.numRows;
+  const uint32_t F = static_cast<uint32_t>(mesh.numFaces);
+  int64_t listed = 0;
+  for (int32_t w0 = 0; w0 < mesh.numVerts; w0 += kScanColumns) {
+    const int32_t count = std::min(kScanColumns, mesh.numVerts - w0);
+    uint32_t flippedRows[kScanColumns];
+    for (int32_t c = 0; c < count; ++c) {
+      const int32_t* column = mesh.vertexFaces + index_2D_array(0, w0 + c, K);
+      if (!flipped_rows_of(column, K, F, words, kEveryFace, flippedRows[c])) return -1;
+      ask_for_faces(mesh.faces, column, flippedRows[c]);
+    }
+    if (!flipped_entries_right(mesh, w0, count, flippedRows, listed)) return -1;
+  }
+  return listed;
+}
+
+#if defined(TULM_HAVE_AVX2_TARGET)
+
+// flipped_entries_at_corners for K <= 8, a column's entries in eight lanes: the last eight
+// columns, whose eight entries would pass the end of the table, as above. The flip marks of the
+// live lanes gathered as 32-bit words, bit f & 31 of word f >> 5.
+TULM_TARGET_AVX2 int64_t flipped_entries_at_corners8(const FoldMesh& mesh, const uint64_t* words,
+                                                     bool everyFace) {
+  const int32_t K = mesh.numRows;
+  const uint32_t F = static_cast<uint32_t>(mesh.numFaces);
+  const int* const words32 = reinterpret_cast<const int*>(words);
+  const uint32_t inColumn = (1u << K) - 1u;
+  const __m256i one = _mm256_set1_epi32(1);
+  const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  const int32_t lastLaneColumn = mesh.numVerts - 8;
+  // Where every face is flipped, each entry's corners are gathered at 3 * (entry - 1), which
+  // must fit an int32.
+  const bool gatherCorners = everyFace && mesh.numFaces <= INT32_MAX / 3;
+  const __m256i all = _mm256_set1_epi32(-1);
+  int64_t listed = 0;
+  for (int32_t w0 = 0; w0 < mesh.numVerts; w0 += kScanColumns) {
+    const int32_t count = std::min(kScanColumns, mesh.numVerts - w0);
+    uint32_t flippedRows[kScanColumns];
+    for (int32_t c = 0; c < count; ++c) {
+      const int32_t* column = mesh.vertexFaces + index_2D_array(0, w0 + c, K);
+      if (w0 + c >= lastLaneColumn) {
+        if (!flipped_rows_of(column, K, F, words, everyFace, flippedRows[c])) return -1;
+        ask_for_faces(mesh.faces, column, flippedRows[c]);
+        continue;
+      }
+      const __m256i entries = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(column));
+      const uint32_t ends = static_cast<uint32_t>(_mm256_movemask_ps(
+                                _mm256_castsi256_ps(_mm256_cmpgt_epi32(one, entries)))) &
+                            inColumn;
+      const uint32_t live = ends != 0 ? (ends & (0u - ends)) - 1u : inColumn;
+      const __m256i f = _mm256_sub_epi32(entries, one);
+      const uint32_t outside =
+          static_cast<uint32_t>(
+              _mm256_movemask_ps(_mm256_castsi256_ps(lanes::outside(entries, 1, mesh.numFaces)))) &
+          live;
+      if (outside != 0) return -1;
+      uint32_t rows = live;
+      if (!everyFace && live != 0) {
+        const __m256i liveLanes =
+            _mm256_cmpgt_epi32(_mm256_set1_epi32(__builtin_popcount(live)), lane);
+        const __m256i word = _mm256_mask_i32gather_epi32(_mm256_setzero_si256(), words32,
+                                                         _mm256_srli_epi32(f, 5), liveLanes, 4);
+        const __m256i bit = _mm256_and_si256(
+            _mm256_srlv_epi32(word, _mm256_and_si256(f, _mm256_set1_epi32(31))), one);
+        rows = static_cast<uint32_t>(
+                   _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(bit, one)))) &
+               live;
+      }
+      flippedRows[c] = rows;
+      ask_for_faces(mesh.faces, column, rows);
+    }
+    if (!gatherCorners || w0 + count > lastLaneColumn) {
+      if (!flipped_entries_right(mesh, w0, count, flippedRows, listed)) return -1;
+      continue;
+    }
+    // Every live entry flipped: a column's faces in increasing order from lane to lane, and the
+    // column's vertex among the three corners of each, the corners gathered.
+    __m256i right = all;
+    for (int32_t c = 0; c < count; ++c) {
+      const int32_t* column = mesh.vertexFaces + index_2D_array(0, w0 + c, K);
+      const uint32_t rows = flippedRows[c];
+      const __m256i entries = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(column));
+      const __m256i live = _mm256_cmpgt_epi32(_mm256_set1_epi32(__builtin_popcount(rows)), lane);
+      const __m256i at = _mm256_mullo_epi32(_mm256_sub_epi32(entries, one), _mm256_set1_epi32(3));
+      const __m256i corner = _mm256_set1_epi32(w0 + c + 1);
+      const __m256i zero = _mm256_setzero_si256();
+      const __m256i c0 = _mm256_mask_i32gather_epi32(zero, mesh.faces, at, live, 4);
+      const __m256i c1 = _mm256_mask_i32gather_epi32(zero, mesh.faces + 1, at, live, 4);
+      const __m256i c2 = _mm256_mask_i32gather_epi32(zero, mesh.faces + 2, at, live, 4);
+      const __m256i atCorner = _mm256_or_si256(
+          _mm256_or_si256(_mm256_cmpeq_epi32(c0, corner), _mm256_cmpeq_epi32(c1, corner)),
+          _mm256_cmpeq_epi32(c2, corner));
+      // Lane j's entry above lane j - 1's; lane 0 above 0.
+      const __m256i before =
+          _mm256_permutevar8x32_epi32(entries, _mm256_setr_epi32(0, 0, 1, 2, 3, 4, 5, 6));
+      const __m256i earlier = _mm256_blend_epi32(before, zero, 1);
+      const __m256i ok = _mm256_and_si256(atCorner, _mm256_cmpgt_epi32(entries, earlier));
+      right = _mm256_and_si256(right, _mm256_or_si256(ok, _mm256_andnot_si256(live, all)));
+      listed += __builtin_popcount(rows);
+    }
+    if (_mm256_movemask_epi8(right) != -1) return -1;
+  }
+  return listed;
+}
+
+#endif
+
+int64_t flipped_entries_at_corners(const FoldMesh& mesh, const FlippedFaces& flipped,
+                                   bool everyFace) {
+  if (mesh.numRows > 32) return -1;
+#if defined(TULM_HAVE_AVX2_TARGET)
+  if (fold_avx2_lanes() && mesh.numRows >= 1 && mesh.numRows <= 8 && mesh.numFaces > 0) {
+    return flipped_entries_at_corners8(mesh, flipped.words(), everyFace);
+  }
+#endif
+  if (everyFace) return flipped_entries_at_corners<true>(mesh, flipped.words());
+  return flipped_entries_at_corners<false>(mesh, flipped.words());
+}
 
 }  // namespace
 
@@ -383,7 +668,8 @@ float flip_face_pass(const FoldMesh& mesh, float offset, FlippedFaces* flipped) 
   float penalty = 0.0f;
   if (numBlocks < 2 * kBlockGrain || thread_count() == 1) {
     for (int32_t block = 0; block < numBlocks; ++block) {
-      flip_block(mesh, block, offset, flipped, [&](float term) { penalty = term + penalty; });
+      flip_block(mesh, block, offset, flipped,
+                 [&](int32_t, float term) { penalty = term + penalty; });
     }
     return penalty;
   }
@@ -395,13 +681,68 @@ float flip_face_pass(const FoldMesh& mesh, float offset, FlippedFaces* flipped) 
     float blockTerms[kFacesPerBlock];
     for (int32_t block = begin; block < end; ++block) {
       int32_t count = 0;
-      flip_block(mesh, block, offset, flipped, [&](float term) { blockTerms[count++] = term; });
+      flip_block(mesh, block, offset, flipped,
+                 [&](int32_t, float term) { blockTerms[count++] = term; });
       terms[block].assign(blockTerms, blockTerms + count);
     }
   });
   for (const std::vector<float>& block : terms) {
     for (float term : block) penalty = term + penalty;
   }
+  return penalty;
+}
+
+float flip_face_pass_with_gradients(const FoldMesh& mesh, float offset, float* G) {
+  const int32_t numBlocks = block_count(mesh.numFaces);
+  FlippedFaces flipped(mesh.numFaces);
+  float penalty = 0.0f;
+  int64_t flippedCount = 0, listed = -1;
+  if (numBlocks >= 2 * kBlockGrain && thread_count() > 1) {
+    // The flip pass on every thread; then the gradients face by face on one while another checks
+    // the columns.
+    penalty = flip_face_pass(mesh, offset, &flipped);
+    if (flipped.none()) {
+      add_flip_gradients(mesh, flipped, G);
+      return penalty;
+    }
+    parallel_for(2, 1, [&](int32_t begin, int32_t end) {
+      for (int32_t part = begin; part < end; ++part) {
+        if (part == 1) {
+          listed = flipped_entries_at_corners(mesh, flipped, false);
+          continue;
+        }
+        FaceOrderGradients gradients(mesh, G);
+        const uint64_t* words = flipped.words();
+        for (int32_t first = 0; first < mesh.numFaces; first += 64) {
+          for (uint64_t m = words[first >> 6]; m != 0; m &= m - 1) {
+            gradients.add_face(first + lowest_bit(m));
+            ++flippedCount;
+          }
+        }
+        gradients.finish();
+      }
+    });
+  } else {
+    FaceOrderGradients gradients(mesh, G);
+    for (int32_t block = 0; block < numBlocks; ++block) {
+      flip_block(mesh, block, offset, &flipped, [&](int32_t f, float term) {
+        penalty = term + penalty;
+        ++flippedCount;
+        gradients.add_face(f);
+      });
+    }
+    gradients.finish();
+    // Nothing to add: the columns only check their entries.
+    if (flippedCount == 0) {
+      add_flip_gradients(mesh, flipped, G);
+      return penalty;
+    }
+    listed = flipped_entries_at_corners(mesh, flipped, flippedCount == mesh.numFaces);
+  }
+  if (listed == 3 * flippedCount) return penalty;
+  // Any other table: its columns in their order, from the zeros again.
+  std::fill(G, G + 3 * static_cast<size_t>(mesh.numVerts), 0.0f);
+  add_flip_gradients(mesh, flipped, G);
   return penalty;
 }
 

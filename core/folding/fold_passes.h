@@ -50,6 +50,15 @@ class FlippedFaces {
 // a bad corner ends the call with the message of the first one in face order.
 float flip_face_pass(const FoldMesh& mesh, float offset, FlippedFaces* flipped);
 
+// flip_face_pass, with the gradient of the penalty added to G (3 x V, zero-filled) as
+// add_flip_gradients adds it: column v takes the area gradients of the flipped faces that column
+// v of VertexFaces lists, each as g + G in list order. Each flipped face adds its three corners'
+// gradients as the flip pass finds it, face by face (one thread), or right after the flip pass
+// while another thread checks the table (several); then, unless one scan finds that VertexFaces
+// lists exactly the flipped faces at their corners, in increasing order in each column (the
+// order in which they were added), G goes back to zeros and the columns add their faces.
+float flip_face_pass_with_gradients(const FoldMesh& mesh, float offset, float* G);
+
 // Evaluates every face into areas[0..F-1] (on several threads for large meshes) and returns the
 // area change penalty: the sum of (areas[f] - originalAreas[f])^2, accumulated in single in
 // face order.

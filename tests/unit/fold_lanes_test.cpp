@@ -35,10 +35,10 @@ struct Mesh {
   }
 };
 
-// The icosphere subdivided 3 times (642 vertices: not a multiple of eight), its vertices moved
-// at random so that about a fifth of the faces flip.
-Mesh jittered_sphere() {
-  const tulm_test::Mesh sphere = tulm_test::icosphere(3);
+// The icosphere subdivided `subdivisions` times (3: 642 vertices, not a multiple of eight), its
+// vertices moved at random by `noise` (0.05 flips about a fifth of the faces at 3).
+Mesh jittered_sphere(int subdivisions = 3, float noise = 0.05f) {
+  const tulm_test::Mesh sphere = tulm_test::icosphere(subdivisions);
   Mesh m;
   m.vertices = sphere.vertices;
   m.faces = sphere.faces;
@@ -51,7 +51,7 @@ Mesh jittered_sphere() {
   });
   m.table = tulm_test::transposed(rowTable, m.V(), m.K);
   std::mt19937 random(3);
-  std::normal_distribution<float> normal(0.0f, 0.05f);
+  std::normal_distribution<float> normal(0.0f, noise);
   for (float& x : m.vertices) x += normal(random);
   return m;
 }
@@ -263,6 +263,125 @@ TEST_F(FoldLaneWidths, BadVertexFacesEntryAtEveryLaneGivesTheScalarMessage) {
         EXPECT_FALSE(scalar.message.empty());
         EXPECT_TRUE(run(fold_gradient, m, FoldLanes::kWidest) == scalar)
             << "lane " << lane << " row " << row << (ended ? " after the end" : "");
+      }
+    }
+  }
+}
+
+// The gradient as its definition reads: each column of VertexFaces, in list order up to its
+// first entry below 1, adds faceAreaGradient of every flipped face it lists.
+std::vector<float> gradient_by_columns(const Mesh& m) {
+  const tulm::FoldMesh mesh = m.fold_mesh();
+  std::vector<float> G(3 * size_t(m.V()), 0.0f);
+  for (int32_t w = 0; w < m.V(); ++w) {
+    for (int32_t j = 0; j < m.K; ++j) {
+      const int32_t entry = m.table[size_t(m.K) * w + j];
+      if (entry < 1) break;
+      if (!tulm::isFlipped(tulm::signedFaceArea(mesh, entry - 1))) continue;
+      float g[3];
+      tulm::faceAreaGradient(mesh, entry - 1, w, g);
+      for (int k = 0; k < 3; ++k) G[3 * w + k] = g[k] + G[3 * w + k];
+    }
+  }
+  return G;
+}
+
+// The gradient is added face by face where the table lists each flipped face at its corners in
+// increasing order, and column by column otherwise: tables that differ from that in one flipped
+// entry only (so that their counts of flipped entries still agree) take the columns' sums all
+// the same. At one thread the flip pass adds the gradients; at two, a pass after it, beside the
+// check of the table.
+TEST_F(FoldLaneWidths, GradientAddsEachColumnInListOrder) {
+  // Enough faces for two threads; a few faces flipped, or every one.
+  Mesh few = jittered_sphere(6, 0.006f);
+  Mesh every = jittered_sphere(6, 1e-6f);
+  for (int32_t f = 0; f < every.F(); ++f) {
+    std::swap(every.faces[3 * f + 1], every.faces[3 * f + 2]);
+  }
+  const auto flipped = [](const Mesh& m, int32_t entry) {
+    return entry > 0 && tulm::isFlipped(tulm::signedFaceArea(m.fold_mesh(), entry - 1));
+  };
+  for (int32_t f = 1; f <= every.F(); ++f) ASSERT_TRUE(flipped(every, f)) << f;
+  // The first column with `count` flipped entries in a row, and the row of its first.
+  const auto flipped_run = [&](const Mesh& m, int32_t count, int32_t& row) {
+    for (int32_t v = 0; v < m.V(); ++v) {
+      const int32_t* column = &m.table[size_t(m.K) * v];
+      for (int32_t j = 0; j + count <= m.K; ++j) {
+        int32_t n = 0;
+        while (n < count && flipped(m, column[j + n])) ++n;
+        if (n == count) {
+          row = j;
+          return v;
+        }
+      }
+    }
+    ADD_FAILURE() << "no column with " << count << " flipped entries in a row";
+    return 0;
+  };
+  const auto two_flipped = [&](const Mesh& m, int32_t& row) { return flipped_run(m, 2, row); };
+  struct Case {
+    const char* name;
+    std::function<void(Mesh&)> change;
+  };
+  const Case cases[] = {
+      {"the faces-of-vertex table", [](Mesh&) {}},
+      {"the second and third of three flipped faces of a column swapped",
+       [&](Mesh& m) {
+         // Two terms after a zero give the same sum in either order; three need not.
+         int32_t j = 0;
+         int32_t* column = &m.table[size_t(m.K) * flipped_run(m, 3, j)];
+         std::swap(column[j + 1], column[j + 2]);
+       }},
+      {"a flipped face listed twice in its column, in place of another",
+       [&](Mesh& m) {
+         int32_t j = 0;
+         int32_t* column = &m.table[size_t(m.K) * two_flipped(m, j)];
+         column[j + 1] = column[j];
+       }},
+      {"a flipped face listed at a vertex not its corner, in place of one that is",
+       [&](Mesh& m) {
+         int32_t j = 0;
+         const int32_t v = two_flipped(m, j);
+         int32_t* column = &m.table[size_t(m.K) * v];
+         // The column's last flipped entry becomes the last flipped face away from v, so that
+         // its flipped faces still increase.
+         int32_t last = j + 1;
+         for (int32_t r = last; r < m.K && column[r] > 0; ++r) {
+           if (flipped(m, column[r])) last = r;
+         }
+         for (int32_t f = m.F(); f > column[last]; --f) {
+           const int32_t* c = &m.faces[3 * (f - 1)];
+           if (flipped(m, f) && c[0] != v + 1 && c[1] != v + 1 && c[2] != v + 1) {
+             column[last] = f;
+             return;
+           }
+         }
+         ADD_FAILURE() << "no flipped face above the column's";
+       }},
+      {"a column that ends before its flipped faces",
+       [&](Mesh& m) {
+         int32_t j = 0;
+         m.table[size_t(m.K) * two_flipped(m, j) + j] = 0;
+       }},
+  };
+  for (const Mesh* base : {&few, &every}) {
+    for (const Case& c : cases) {
+      Mesh m = *base;
+      c.change(m);
+      Outcome expected;
+      float P = 0.0f;
+      tulm::TULM_computeFoldPenaltyGrad(m.fold_mesh(), 0.01f, &P, nullptr);
+      expected.add(&P, 1);
+      const std::vector<float> G = gradient_by_columns(m);
+      expected.add(G.data(), G.size());
+      const char* which = base == &few ? "a few flipped, " : "all flipped, ";
+      for (int threads : {1, 2}) {
+        tulm::set_thread_count(threads);
+        for (FoldLanes lanes : {FoldLanes::kScalar, FoldLanes::kFour, FoldLanes::kWidest}) {
+          EXPECT_TRUE(run(fold_gradient, m, lanes) == expected)
+              << which << c.name << ", " << threads << " threads, lanes "
+              << static_cast<int>(lanes);
+        }
       }
     }
   }
