@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <exception>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -18,10 +19,12 @@ std::atomic<int> threadCountOverride{0};
 std::atomic<int (*)()> hostThreadLimit{nullptr};
 std::atomic<void (*)()> poolStartHook{nullptr};
 
-// True on the pool's workers, and on a calling thread while it takes part in its own loop: a
-// loop reached from there runs at once on that thread (nesting), never waits for the pool,
-// which is busy with the outer loop, and never asks the host for a limit.
-thread_local bool insideLoop = false;
+// True while the pool runs a loop; workers run a loop's work only then. A loop reached then,
+// from the loop's body (nesting) or from another host thread, runs at once on the thread that
+// reached it, never waits for the pool and never asks the host for a limit. A flag rather
+// than a thread_local: LeakSanitizer's exit scan crashes on the dynamic TLS of threads of a
+// plug-in loaded at run time.
+std::atomic<bool> loopRunning{false};
 
 // TULM_NUM_THREADS as a count, 0 unless it is a positive integer written in decimal digits.
 int environment_thread_count() {
@@ -68,17 +71,17 @@ class Pool {
   // everyOffer, once every offer was taken. Neither task may throw. When the pool is busy with
   // another thread's loop, lead runs alone.
   void run(int helpers, Task lead, Task workerTask, bool everyOffer) {
-    if (insideLoop) {
+    std::unique_lock<std::mutex> call(callMutex_, std::defer_lock);
+    if (loopRunning.load() || !call.try_lock()) {
       lead.run(lead.work);
       return;
     }
-    std::unique_lock<std::mutex> call(callMutex_, std::try_to_lock);
-    const int offered = call.owns_lock() ? start_workers(helpers) : 0;
+    const int offered = start_workers(helpers);
+    loopRunning.store(true);
     if (offered > 0) offer(offered, workerTask);
-    insideLoop = true;
     lead.run(lead.work);
-    insideLoop = false;
     if (offered > 0) wait_for_workers(everyOffer);
+    loopRunning.store(false);
   }
 
   // Joins every worker; the next loop that wants some starts them again.
@@ -90,7 +93,7 @@ class Pool {
     }
     wake_.notify_all();
     for (std::thread& worker : workers_) worker.join();
-    workers_.clear();
+    std::vector<std::thread>().swap(workers_);
     stopping_.store(false, std::memory_order_relaxed);
   }
 
@@ -146,7 +149,6 @@ class Pool {
   }
 
   void work(uint32_t seen) {
-    insideLoop = true;
     for (;;) {
       const auto offered = [&] {
         return generation(offer_.load(std::memory_order_acquire)) != seen ||
@@ -184,8 +186,11 @@ class Pool {
   std::condition_variable finished_;
 };
 
+// In static storage and never destroyed (see Pool): no destructor runs at exit, and nothing of
+// it is left on the heap, where LeakSanitizer would count it lost once the plug-in is unloaded.
 Pool& pool() {
-  static Pool* const thePool = new Pool;
+  alignas(Pool) static unsigned char storage[sizeof(Pool)];
+  static Pool* const thePool = new (storage) Pool;
   return *thePool;
 }
 
@@ -278,7 +283,7 @@ struct Beside {
 }  // namespace
 
 int thread_count() {
-  if (insideLoop) return 1;
+  if (loopRunning.load()) return 1;
   int count = threadCountOverride.load();
   if (count <= 0) count = environment_thread_count();
   if (count <= 0) {
@@ -298,7 +303,7 @@ void set_host_thread_limit(int (*limit)()) { hostThreadLimit.store(limit); }
 void set_pool_start_hook(void (*hook)()) { poolStartHook.store(hook); }
 
 void stop_pool() {
-  if (!insideLoop) pool().stop();
+  if (!loopRunning.load()) pool().stop();
 }
 
 int threads_for(int32_t n, int32_t grain) {

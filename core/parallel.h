@@ -19,7 +19,7 @@
 
 namespace tulm {
 
-// The threads a large call may use, at least 1: 1 inside a loop's body, else the count given
+// The threads a large call may use, at least 1: 1 while a loop runs, else the count given
 // to set_thread_count when it is positive, else TULM_NUM_THREADS when it holds a positive
 // integer (at most kMaxThreadCount counts), else the host's limit when the gateway registered
 // one and it is positive, else the processor count.
@@ -47,7 +47,7 @@ void set_pool_start_hook(void (*hook)());
 
 // Joins the pool's workers; the next loop that wants threads starts them again. The code of a
 // plug-in must not be unmapped under its workers: the host calls this before unloading it
-// (mexAtExit). Nothing when called from inside a loop.
+// (mexAtExit). Nothing while a loop runs.
 void stop_pool();
 
 namespace detail {
