@@ -1,9 +1,14 @@
 // The threads of one call: how many it may use, and a loop that shares [0, n) among them.
 //
-// Only the calling thread reads the settings, calls the host's limit and creates or joins
+// Only the calling thread reads the settings, calls the host's limit and starts or joins
 // threads; the loop's body runs on every thread and so must not call the host (no mx*, no
 // mex*) nor write anything another range writes. Outputs then depend only on each range's
 // own work, never on the thread count or on which thread ran a range.
+//
+// The threads besides the calling one are workers of a pool that this module keeps between
+// calls: started the first time a loop wants them, sleeping between loops. A loop reached from
+// inside another loop's body runs on the thread that reached it alone, and a loop started
+// while another thread's loop holds the pool runs on its calling thread alone.
 #ifndef TULM_CORE_PARALLEL_H
 #define TULM_CORE_PARALLEL_H
 
@@ -14,10 +19,10 @@
 
 namespace tulm {
 
-// The threads a large call may use, at least 1: the count given to set_thread_count when it
-// is positive, else TULM_NUM_THREADS when it holds a positive integer (at most
-// kMaxThreadCount counts), else the host's limit when the gateway registered one and it is
-// positive, else the processor count.
+// The threads a large call may use, at least 1: 1 while a loop runs, else the count given
+// to set_thread_count when it is positive, else TULM_NUM_THREADS when it holds a positive
+// integer (at most kMaxThreadCount counts), else the host's limit when the gateway registered
+// one and it is positive, else the processor count.
 int thread_count();
 
 constexpr int kMaxThreadCount = 256;
@@ -35,17 +40,27 @@ void set_host_thread_limit(int (*limit)());
 // when n is below two grains, else thread_count() but no more than n / grain.
 int threads_for(int32_t n, int32_t grain);
 
+// Called on the calling thread when the pool starts its first worker, again after stop_pool.
+// The gateway registers stop_pool there with the host, to be called before the host unloads
+// the plug-in; null forgets it.
+void set_pool_start_hook(void (*hook)());
+
+// Joins the pool's workers; the next loop that wants threads starts them again. The code of a
+// plug-in must not be unmapped under its workers: the host calls this before unloading it
+// (mexAtExit). Nothing while a loop runs.
+void stop_pool();
+
 namespace detail {
 
 using RangeBody = void (*)(void* body, int32_t begin, int32_t end);
 
-// Runs body on pieces of [0, n) with `threads` threads, the calling thread among them.
+// Runs body on pieces of [0, n) with up to `threads` threads, the calling thread among them.
 void run_in_pieces(int32_t n, int threads, RangeBody run, void* body);
 
 using LeadBody = void (*)(void* lead);
 using HelpBody = void (*)(void* help, const std::atomic<bool>& leadEnded);
 
-// Runs lead on the calling thread and help on up to `helpers` more threads.
+// Runs lead on the calling thread and help on `helpers` workers.
 void run_beside(int helpers, LeadBody runLead, void* lead, HelpBody runHelp, void* help);
 
 }  // namespace detail
@@ -54,8 +69,9 @@ void run_beside(int helpers, LeadBody runLead, void* lead, HelpBody runHelp, voi
 // when n <= 0. `grain` is the least count of elements whose work pays for starting one more
 // thread: below two grains the whole range runs at once on the calling thread. Otherwise the
 // range is cut into pieces, about eight per thread, that the calling thread and its workers
-// take in increasing order as each finishes the last, so a thread that starts late costs
-// little. When a piece throws, no new piece starts; after every running piece ends, the
+// take in increasing order as each finishes the last, so a worker that wakes late takes fewer,
+// and one that has not woken when the calling thread runs out of pieces takes none and is not
+// waited for. When a piece throws, no new piece starts; after every running piece ends, the
 // exception of the lowest piece that threw is rethrown on the calling thread: the one a
 // single thread would have met first.
 template <class Body>
@@ -74,10 +90,10 @@ void parallel_for(int32_t n, int32_t grain, Body&& body) {
 }
 
 // Calls lead() on the calling thread while help(leadEnded) runs on threads - 1 more threads (a
-// count from threads_for), and returns once every one has returned; lead's
-// exception, if it throws, is rethrown after that. For work that one thread must take in
-// order (an order-fixed sum) while the others prepare its parts: lead must finish the work
-// alone whatever the helpers do, so it never waits for one. help must not throw, must not call
+// count from threads_for; fewer when the system gives no more), and returns once every one
+// has returned; lead's exception, if it throws, is rethrown after that. For work that one thread
+// must take in order (an order-fixed sum) while the others prepare its parts: lead must finish the
+// work alone whatever the helpers do, so it never waits for one. help must not throw, must not call
 // the host, and must return soon after leadEnded turns true.
 template <class Lead, class Help>
 void run_beside(int threads, Lead&& lead, Help&& help) {

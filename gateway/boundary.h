@@ -6,7 +6,8 @@
 // the body throws is caught here, every local object of the body is destroyed, the text is
 // copied to a fixed buffer, and only then is the host's error raised.
 //
-// It also tells the core routines how many threads the host allows (core/parallel.h).
+// It also tells the core routines how many threads the host allows (core/parallel.h), and has
+// the host join the plug-in's threads before unloading it.
 #ifndef TULM_GATEWAY_BOUNDARY_H
 #define TULM_GATEWAY_BOUNDARY_H
 
@@ -37,6 +38,11 @@ inline int matlab_thread_limit() {
 }
 #endif
 
+// MATLAB and Octave call the function given to mexAtExit before they unload the plug-in
+// (clear, exit), outside any loader lock: the workers that run the plug-in's code must be
+// joined by then. Registered on the calling thread when the plug-in's pool starts.
+inline void register_pool_stop() { mexAtExit(&stop_pool); }
+
 // Runs body(); ends the call with the text of anything it throws. std::bad_alloc becomes
 // the deliverable's own out-of-memory text.
 template <class Body>
@@ -49,6 +55,7 @@ void run_gateway(const char* out_of_memory_message, Body&& body) {
 #if defined(MATLAB_MEX_FILE)
   set_host_thread_limit(&matlab_thread_limit);
 #endif
+  set_pool_start_hook(&register_pool_stop);
   try {
     body();
     return;

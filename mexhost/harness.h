@@ -80,7 +80,12 @@ void set_before_call(std::function<void()> hook);
 // Whether NAME.so exists and loads.
 bool plugin_available(const std::string& name);
 
-// Loads NAME.so (once; it stays loaded) and calls it with the inputs and nlhs.
+// As `clear NAME` in MATLAB: calls the function NAME gave mexAtExit, if any, then unloads it;
+// the next call loads it afresh. Nothing when NAME is not loaded.
+void clear_plugin(const std::string& name);
+
+// Loads NAME.so (once; it stays loaded until clear_plugin) and calls it with the inputs and
+// nlhs.
 CallResult call(const std::string& name, int nlhs, const std::vector<Array>& inputs);
 
 }  // namespace mexhost

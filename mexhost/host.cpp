@@ -30,8 +30,22 @@ struct mxArray_tag {
 
 namespace {
 
+using Gateway = void (*)(int, mxArray**, int, const mxArray**);
+
+// A plug-in file the host has loaded, and the function it gave mexAtExit.
+struct Plugin {
+#if defined(_WIN32)
+  HMODULE library = nullptr;
+#else
+  void* library = nullptr;
+#endif
+  Gateway gateway = nullptr;
+  void (*atExit)() = nullptr;
+};
+
 // What the host records while a plug-in runs.
 struct CallState {
+  Plugin* plugin = nullptr;
   std::set<mxArray*> created;
   std::string printed;
   std::vector<std::string> warnings;
@@ -159,15 +173,22 @@ bool same_contents(const mxArray* a, const mxArray* b) {
   return a->data == nullptr || std::memcmp(a->data, b->data, a->numel * a->element_size) == 0;
 }
 
-using Gateway = void (*)(int, mxArray**, int, const mxArray**);
-
 std::string plugin_dir;
 std::function<void()> before_call;
 
+void close_library(const Plugin& plugin) {
+#if defined(_WIN32)
+  FreeLibrary(plugin.library);
+#else
+  dlclose(plugin.library);
+#endif
+}
+
 // Loads the plug-in file at path and finds its mexFunction, as MATLAB does on each system; on
-// failure returns null with the reason in *failure. The plug-in stays loaded, so sanitizer
-// reports can still name its functions at exit.
-Gateway open_plugin(const std::string& path, std::string* failure) {
+// failure returns a plug-in without gateway, with the reason in *failure. The plug-in stays
+// loaded until a test clears it, so sanitizer reports can still name its functions at exit.
+Plugin open_plugin(const std::string& path, std::string* failure) {
+  Plugin plugin;
 #if defined(_WIN32)
   // The altered search path starts in the plug-in's own folder, where the libraries it depends
   // on (tulm_kdtree.dll) stand; it needs a full path with backslashes.
@@ -178,45 +199,50 @@ Gateway open_plugin(const std::string& path, std::string* failure) {
                         : nullptr;
   if (library == nullptr) {
     *failure = "cannot load " + path + ": error " + std::to_string(GetLastError());
-    return nullptr;
+    return plugin;
   }
-  auto gateway = reinterpret_cast<Gateway>(
+  plugin.gateway = reinterpret_cast<Gateway>(
       reinterpret_cast<void (*)()>(GetProcAddress(library, "mexFunction")));
 #else
   // RTLD_LOCAL keeps each plug-in's symbols to itself, as MATLAB loads them.
   void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr) {
     *failure = "cannot load " + path + ": " + dlerror();
-    return nullptr;
+    return plugin;
   }
-  auto gateway = reinterpret_cast<Gateway>(dlsym(library, "mexFunction"));
+  plugin.gateway = reinterpret_cast<Gateway>(dlsym(library, "mexFunction"));
 #endif
-  if (gateway == nullptr) *failure = path + " has no mexFunction";
-  return gateway;
+  plugin.library = library;
+  if (plugin.gateway == nullptr) {
+    *failure = path + " has no mexFunction";
+    close_library(plugin);
+  }
+  return plugin;
 }
 
-// The plug-in's gateway, or null when NAME plus the plug-in suffix does not exist or does not
+std::map<std::string, Plugin> loaded;
+
+// The loaded plug-in, or null when NAME plus the plug-in suffix does not exist or does not
 // load.
-Gateway try_load_plugin(const std::string& name, std::string* failure) {
-  static std::map<std::string, Gateway> loaded;
+Plugin* try_load_plugin(const std::string& name, std::string* failure) {
   auto found = loaded.find(name);
-  if (found != loaded.end()) return found->second;
+  if (found != loaded.end()) return &found->second;
   std::string dir = plugin_dir;
   if (dir.empty()) {
     const char* from_env = std::getenv("TULM_PLUGIN_DIR");
     if (from_env != nullptr) dir = from_env;
   }
   const std::string path = (dir.empty() ? std::string(".") : dir) + "/" + name + TULM_PLUGIN_SUFFIX;
-  const Gateway gateway = open_plugin(path, failure);
-  if (gateway != nullptr) loaded[name] = gateway;
-  return gateway;
+  const Plugin plugin = open_plugin(path, failure);
+  if (plugin.gateway == nullptr) return nullptr;
+  return &(loaded[name] = plugin);
 }
 
-Gateway load_plugin(const std::string& name) {
+Plugin& load_plugin(const std::string& name) {
   std::string failure;
-  const Gateway gateway = try_load_plugin(name, &failure);
-  if (gateway == nullptr) throw std::runtime_error(failure);
-  return gateway;
+  Plugin* plugin = try_load_plugin(name, &failure);
+  if (plugin == nullptr) throw std::runtime_error(failure);
+  return *plugin;
 }
 
 constexpr int kGuardSlots = 4;
@@ -257,6 +283,11 @@ void mxDestroyArray(mxArray* a) {
 }
 
 void mexErrMsgTxt(const char* text) { throw RaisedError{text}; }
+
+int mexAtExit(void (*exitFunction)(void)) {
+  if (current_call != nullptr) current_call->plugin->atExit = exitFunction;
+  return 0;
+}
 
 void mexWarnMsgTxt(const char* text) {
   if (current_call != nullptr) current_call->warnings.emplace_back(text);
@@ -364,8 +395,17 @@ bool plugin_available(const std::string& name) {
   return try_load_plugin(name, &failure) != nullptr;
 }
 
+void clear_plugin(const std::string& name) {
+  const auto found = loaded.find(name);
+  if (found == loaded.end()) return;
+  const Plugin plugin = found->second;
+  loaded.erase(found);
+  if (plugin.atExit != nullptr) plugin.atExit();
+  close_library(plugin);
+}
+
 CallResult call(const std::string& name, int nlhs, const std::vector<Array>& inputs) {
-  const Gateway gateway = load_plugin(name);
+  Plugin& plugin = load_plugin(name);
   std::vector<const mxArray*> prhs;
   std::vector<Array> before;  // copies, to tell whether the plug-in wrote into its inputs
   for (const Array& input : inputs) {
@@ -377,11 +417,12 @@ CallResult call(const std::string& name, int nlhs, const std::vector<Array>& inp
   std::vector<mxArray*> plhs(static_cast<size_t>(slots + kGuardSlots), nullptr);
 
   CallState state;
+  state.plugin = &plugin;
   CallResult result;
   current_call = &state;
   if (before_call) before_call();
   try {
-    gateway(nlhs, plhs.data(), static_cast<int>(prhs.size()), prhs.data());
+    plugin.gateway(nlhs, plhs.data(), static_cast<int>(prhs.size()), prhs.data());
   } catch (const RaisedError& raised) {
     result.failed = true;
     result.error = raised.text;

@@ -15,6 +15,8 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
 void mexErrMsgTxt(const char* text);
 void mexWarnMsgTxt(const char* text);
 int mexPrintf(const char* format, ...);
+/* Registers the function the host calls before it unloads the plug-in (clear, exit). */
+int mexAtExit(void (*exitFunction)(void));
 
 #ifdef __cplusplus
 }
