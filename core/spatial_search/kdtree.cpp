@@ -3,6 +3,7 @@
 #include "core/spatial_search/kdtree.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cassert>
 #include <cmath>
 #include <cstdlib>
@@ -314,6 +315,73 @@ class Sides {
   std::vector<uint64_t> bits_;
 };
 
+// Scratch of one build that is taken in pieces and given back all at once when the build ends,
+// from one block asked to be backed by huge pages: the first levels' exact sorts fill tens of
+// megabytes of fresh memory, whose first touch page by page costs more than the sorts where
+// page faults are dear. Pieces are taken from any thread; a piece that no longer fits, or any
+// piece when the block could not be had, comes from the heap.
+class Arena {
+ public:
+  explicit Arena(size_t bytes) : block_(std::malloc(bytes)), size_(block_ != nullptr ? bytes : 0) {
+    if (block_ != nullptr) advise_huge_pages(block_, bytes);
+  }
+  ~Arena() { std::free(block_); }
+  Arena(const Arena&) = delete;
+  Arena& operator=(const Arena&) = delete;
+
+  void* allocate(size_t bytes) {
+    const size_t rounded = (bytes + kAlignment - 1) & ~(kAlignment - 1);
+    const size_t at = used_.fetch_add(rounded);
+    if (rounded <= size_ && at <= size_ - rounded) return static_cast<char*>(block_) + at;
+    return ::operator new(bytes);
+  }
+
+  void deallocate(void* piece) {
+    const char* p = static_cast<const char*>(piece);
+    const char* begin = static_cast<const char*>(block_);
+    if (block_ == nullptr || p < begin || p >= begin + size_) ::operator delete(piece);
+  }
+
+ private:
+  static constexpr size_t kAlignment = 64;
+  void* block_;
+  size_t size_;
+  std::atomic<size_t> used_{0};
+};
+
+// The allocator of a vector whose storage comes from an arena, or from the heap when the
+// arena is null.
+template <class T>
+struct ArenaAllocator {
+  using value_type = T;
+  explicit ArenaAllocator(Arena* arena) : arena(arena) {}
+  template <class U>
+  ArenaAllocator(const ArenaAllocator<U>& other) : arena(other.arena) {}
+  T* allocate(size_t count) {
+    const size_t bytes = count * sizeof(T);
+    return static_cast<T*>(arena != nullptr ? arena->allocate(bytes) : ::operator new(bytes));
+  }
+  void deallocate(T* piece, size_t) {
+    if (arena != nullptr) {
+      arena->deallocate(piece);
+    } else {
+      ::operator delete(piece);
+    }
+  }
+  template <class U>
+  bool operator==(const ArenaAllocator<U>& other) const {
+    return arena == other.arena;
+  }
+  template <class U>
+  bool operator!=(const ArenaAllocator<U>& other) const {
+    return arena != other.arena;
+  }
+  Arena* arena;
+};
+
+template <class T>
+using ArenaVector = std::vector<T, ArenaAllocator<T>>;
+
 // The construction of build_tree over one block of nodes, filled in pre-order.
 //
 // The literal construction sorts every slice by quicksort and takes the entry at the median
@@ -358,7 +426,8 @@ class FastBuild {
         idx_(idx),
         block_(static_cast<char*>(block)),
         run_(run),
-        parallel_(run != nullptr && n >= kParallelLeast) {}
+        parallel_(run != nullptr && n >= kParallelLeast),
+        topArena_(top_scratch_bytes(n, parallel_ ? kTaskLevels : 0)) {}
 
   node* build(int32_t dim) {
     bool nan = false;
@@ -368,12 +437,12 @@ class FastBuild {
     int32_t largestRow = 0;
     for (int32_t e = 0; e < n_; ++e) largestRow = std::max(largestRow, idx_[e]);
     rows_ = static_cast<size_t>(largestRow) + 1;
-    topSlices_.emplace_back(nullptr, 0, n_, dim);
+    topSlices_.emplace_back(nullptr, 0, n_, dim, &topArena_);
     Slice& root = topSlices_.back();
-    root.input.assign(idx_, idx_ + n_);
     if (nan) {
-      build_exactly(root.input, dim, 0);
+      build_exactly(std::vector<int32_t>(idx_, idx_ + n_), dim, 0);
     } else {
+      root.input.assign(idx_, idx_ + n_);
       const size_t entries = static_cast<size_t>(2) * ndim_ * n_;
       lists_.reset(new Entry[entries]);
       advise_huge_pages(lists_.get(), entries * sizeof(Entry));
@@ -406,25 +475,41 @@ class FastBuild {
  private:
   // A slice on the way from the root to the slice being built.
   struct Slice {
-    Slice(Slice* parent, int32_t begin, int32_t n, int32_t dim)
-        : parent(parent), begin(begin), n(n), dim(dim) {}
+    // The slice's vectors come from arena, or from the heap where it is null.
+    Slice(Slice* parent, int32_t begin, int32_t n, int32_t dim, Arena* arena)
+        : parent(parent),
+          begin(begin),
+          n(n),
+          dim(dim),
+          input(ArenaAllocator<int32_t>(arena)),
+          ascending(ArenaAllocator<Entry>(arena)),
+          runsBefore(ArenaAllocator<int32_t>(arena)),
+          sorting(ArenaAllocator<Entry>(arena)) {}
     Slice* parent;
     int32_t begin;  // the position of its lists in their buffer
     int32_t n;
     int32_t dim;
     bool distinct = false;  // its keys along dim are distinct
     // Its rows in the order the literal construction hands them to its quicksort, where kept.
-    std::vector<int32_t> input;
+    ArenaVector<int32_t> input;
     // Where its keys are not distinct but few are equal: its entries along dim in ascending
     // order, equal keys in any order, and by position, how many entries before it have the
     // key of the entry before them (that is, continue a run of equal keys).
-    std::vector<Entry> ascending;
-    std::vector<int32_t> runsBefore;
+    ArenaVector<Entry> ascending;
+    ArenaVector<int32_t> runsBefore;
     // Once asked for, its input as entries along dim on the way through that quicksort: sorted
     // but for the parts listed in unsorted, (first, last) positions each.
-    std::vector<Entry> sorting;
+    ArenaVector<Entry> sorting;
     std::vector<std::pair<int32_t, int32_t>> unsorted;
   };
+
+  // The most that the vectors of the slices down to `levels` below the root hold: a slice of
+  // n keeps at most n rows and 3n entries, and the slices of a level have at most the n points.
+  static size_t top_scratch_bytes(int32_t n, int levels) {
+    const size_t slices = (size_t{2} << levels) - 1;
+    const size_t perLevel = static_cast<size_t>(n) * (sizeof(int32_t) * 2 + sizeof(Entry) * 2);
+    return (levels + 1) * perLevel + slices * 4 * 128;
+  }
 
   double key(int32_t dim, int32_t row) const {
     return data_[static_cast<int64_t>(dim) * stride_ + row];
@@ -580,10 +665,10 @@ class FastBuild {
     if (slice.n == 1) return;
     const int32_t m = median_position(slice.n);
     const int32_t next = (slice.dim + 1) % ndim_;
-    Slice left(&slice, slice.begin, m, next);
+    Slice left(&slice, slice.begin, m, next, nullptr);
     build_core(left, 1 - buffer, position + 1, sides);
     if (slice.n - m != 1) {
-      Slice right(&slice, slice.begin + m + 1, slice.n - m - 1, next);
+      Slice right(&slice, slice.begin + m + 1, slice.n - m - 1, next, nullptr);
       build_core(right, 1 - buffer, position + 1 + m, sides);
     }
   }
@@ -598,10 +683,10 @@ class FastBuild {
     split_slice(slice, buffer, position, sides);
     const int32_t m = median_position(slice.n);
     const int32_t next = (slice.dim + 1) % ndim_;
-    topSlices_.emplace_back(&slice, slice.begin, m, next);
+    topSlices_.emplace_back(&slice, slice.begin, m, next, &topArena_);
     build_top(topSlices_.back(), 1 - buffer, position + 1, levels - 1, sides);
     if (slice.n - m != 1) {
-      topSlices_.emplace_back(&slice, slice.begin + m + 1, slice.n - m - 1, next);
+      topSlices_.emplace_back(&slice, slice.begin + m + 1, slice.n - m - 1, next, &topArena_);
       build_top(topSlices_.back(), 1 - buffer, position + 1 + m, levels - 1, sides);
     }
   }
@@ -625,7 +710,7 @@ class FastBuild {
   }
 
   // The order in which the literal construction hands the slice's rows to its quicksort.
-  const std::vector<int32_t>& literal_input(Slice& slice) {
+  const ArenaVector<int32_t>& literal_input(Slice& slice) {
     if (slice.input.empty()) {
       // The input is kept on entry when it is known, so the parent's keys are not distinct:
       // its sorted order is made from its own input.
@@ -641,7 +726,7 @@ class FastBuild {
   // positions lo..hi - 1. The sort goes on from where an earlier call left it.
   const Entry* exact_order(Slice& slice, int32_t lo, int32_t hi) {
     if (slice.sorting.empty()) {
-      const std::vector<int32_t>& input = literal_input(slice);
+      const ArenaVector<int32_t>& input = literal_input(slice);
       const uint32_t* rank = rank_of_row(slice.dim);
       slice.sorting.resize(input.size());
       for (size_t e = 0; e < input.size(); ++e) {
@@ -769,6 +854,8 @@ class FastBuild {
   ParallelRun run_;
   bool parallel_;
   bool inTasks_ = false;  // the tasks run: a thread no longer shares its own work
+  // Where the slices of the first levels keep their vectors; made before them, gone after.
+  Arena topArena_;
   // The slices of the first levels, which outlive the tasks below them.
   std::deque<Slice> topSlices_;
   std::vector<Task> tasks_;
