@@ -164,20 +164,6 @@ inline int lowest_bit(uint64_t bits) {
   return kPositions[((bits & (~bits + 1)) * 0x022fdd63cc95386dull) >> 58];
 }
 
-// Bit t set where the rank of a[t], t < count, is >= pivot.
-inline uint64_t ranks_at_least(const Entry* a, uint32_t pivot, int32_t count) {
-  uint64_t bits = 0;
-  for (int32_t t = 0; t < count; ++t) bits |= uint64_t{rank_of(a[t]) >= pivot} << t;
-  return bits;
-}
-
-// Bit t set where the rank of last[-t], t < count, is <= pivot.
-inline uint64_t ranks_at_most_backward(const Entry* last, uint32_t pivot, int32_t count) {
-  uint64_t bits = 0;
-  for (int32_t t = 0; t < count; ++t) bits |= uint64_t{rank_of(*(last - t)) <= pivot} << t;
-  return bits;
-}
-
 constexpr int32_t kBlock = 64;
 
 #if defined(TULM_HAVE_SSE2)
@@ -188,37 +174,39 @@ inline __m128i four_ranks(const Entry* a) {
   const __m128 high = _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 2)));
   return _mm_castps_si128(_mm_shuffle_ps(low, high, _MM_SHUFFLE(3, 1, 3, 1)));
 }
+#endif
 
-// ranks_at_least and ranks_at_most_backward over a block, four entries at a time.
-inline uint64_t block_at_least(const Entry* a, uint32_t pivot) {
-  const __m128i p = _mm_set1_epi32(static_cast<int32_t>(pivot));
+// Bit t set where the rank of a[t], t < count <= 64, is >= pivot; four entries at a time in
+// SSE2 where the processor has it.
+inline uint64_t ranks_at_least(const Entry* a, uint32_t pivot, int32_t count) {
   uint64_t bits = 0;
-  for (int32_t t = 0; t < kBlock; t += 4) {
+  int32_t t = 0;
+#if defined(TULM_HAVE_SSE2)
+  const __m128i p = _mm_set1_epi32(static_cast<int32_t>(pivot));
+  for (; t + 4 <= count; t += 4) {
     const int below = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmplt_epi32(four_ranks(a + t), p)));
     bits |= static_cast<uint64_t>(~below & 15) << t;
   }
+#endif
+  for (; t < count; ++t) bits |= uint64_t{rank_of(a[t]) >= pivot} << t;
   return bits;
 }
 
-inline uint64_t block_at_most_backward(const Entry* last, uint32_t pivot) {
-  const __m128i p = _mm_set1_epi32(static_cast<int32_t>(pivot));
+// Bit t set where the rank of last[-t], t < count <= 64, is <= pivot.
+inline uint64_t ranks_at_most_backward(const Entry* last, uint32_t pivot, int32_t count) {
   uint64_t bits = 0;
-  for (int32_t t = 0; t < kBlock; t += 4) {
+  int32_t t = 0;
+#if defined(TULM_HAVE_SSE2)
+  const __m128i p = _mm_set1_epi32(static_cast<int32_t>(pivot));
+  for (; t + 4 <= count; t += 4) {
     const __m128i reversed = _mm_shuffle_epi32(four_ranks(last - t - 3), _MM_SHUFFLE(0, 1, 2, 3));
     const int above = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpgt_epi32(reversed, p)));
     bits |= static_cast<uint64_t>(~above & 15) << t;
   }
+#endif
+  for (; t < count; ++t) bits |= uint64_t{rank_of(*(last - t)) <= pivot} << t;
   return bits;
 }
-#else
-inline uint64_t block_at_least(const Entry* a, uint32_t pivot) {
-  return ranks_at_least(a, pivot, kBlock);
-}
-
-inline uint64_t block_at_most_backward(const Entry* last, uint32_t pivot) {
-  return ranks_at_most_backward(last, pivot, kBlock);
-}
-#endif
 
 // Hoare's partition with the first entry as pivot (hoare_partition's steps), on entries keyed
 // by rank, without a branch per comparison.
@@ -232,7 +220,7 @@ inline uint64_t block_at_most_backward(const Entry* last, uint32_t pivot) {
 // the right whose first key is <= pivot, for as long as the first lies below the second: the
 // positions can be found block by block, in bit masks, and the swaps made in that order. While
 // whole blocks are taken from both ends, a left block lies below every right block, so each
-// pair is swapped; the last positions, between the last pair, go through the loop's own test.
+// pair is swapped; the last positions, between the last pair, have each pair tested.
 int32_t partition_ranked(Entry* a, int32_t lo, int32_t hi) {
   const uint32_t pivot = rank_of(a[lo]);
   int32_t i = lo - 1;  // the loop's state: the last pair swapped
@@ -249,13 +237,13 @@ int32_t partition_ranked(Entry* a, int32_t lo, int32_t hi) {
     if (lefts == 0) {
       if (right - left + 1 < kBlock) break;
       leftBase = left;
-      lefts = block_at_least(a + left, pivot);
+      lefts = ranks_at_least(a + left, pivot, kBlock);
       left += kBlock;
     }
     if (rights == 0) {
       if (right - left + 1 < kBlock) break;
       rightBase = right;
-      rights = block_at_most_backward(a + right, pivot);
+      rights = ranks_at_most_backward(a + right, pivot, kBlock);
       right -= kBlock;
     }
     while (lefts != 0 && rights != 0) {
@@ -266,35 +254,40 @@ int32_t partition_ranked(Entry* a, int32_t lo, int32_t hi) {
       rights &= rights - 1;
     }
   }
-  // The rest of the loop from (i, j): in masks when (i, j) holds at most a block, else as
-  // written.
-  const int32_t count = j - i - 1;
-  if (count > kBlock) {
-    for (;;) {
-      do {
-        --j;
-      } while (rank_of(a[j]) > pivot);
-      do {
-        ++i;
-      } while (rank_of(a[i]) < pivot);
-      if (j <= i) return j;
-      std::swap(a[i], a[j]);
-    }
-  }
+  // The rest of the loop from (i, j), in masks of at most a block from each end of (i, j), each
+  // pair tested. A mask taken from one end may reach positions the other end has swapped, but
+  // the steps read it only below the next position from the right (for the left mask) or above
+  // the last swap (for the right one), which still hold their first entries.
   const int32_t first = i + 1;
   const int32_t last = j - 1;
-  lefts = ranks_at_least(a + first, pivot, count);
-  rights = ranks_at_most_backward(a + last, pivot, count);
-  while (lefts != 0 && rights != 0) {
-    const int32_t x = first + lowest_bit(lefts);
-    const int32_t y = last - lowest_bit(rights);
+  int32_t forward = first;  // where the next mask from the left starts
+  int32_t backward = last;  // and the next from the right
+  lefts = 0;
+  rights = 0;
+  for (;;) {
+    while (lefts == 0 && forward <= last) {
+      const int32_t count = std::min(kBlock, last - forward + 1);
+      lefts = ranks_at_least(a + forward, pivot, count);
+      leftBase = forward;
+      forward += count;
+    }
+    while (rights == 0 && backward >= first) {
+      const int32_t count = std::min(kBlock, backward - first + 1);
+      rights = ranks_at_most_backward(a + backward, pivot, count);
+      rightBase = backward;
+      backward -= count;
+    }
+    // No key <= pivot left in (i, j): the scan from the right stops at i.
+    if (rights == 0) return i;
+    const int32_t y = rightBase - lowest_bit(rights);
+    if (lefts == 0) return y > i ? y : i;
+    const int32_t x = leftBase + lowest_bit(lefts);
     if (x >= y) return y > i ? y : i;
     std::swap(a[x], a[y]);
     i = x;
     lefts &= lefts - 1;
     rights &= rights - 1;
   }
-  return rights != 0 && last - lowest_bit(rights) > i ? last - lowest_bit(rights) : i;
 }
 
 // Per row, a bit: whether the row goes to the right part of the slice being split. Each thread
