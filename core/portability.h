@@ -33,6 +33,13 @@
 #define TULM_PREFETCH(address) ((void)(address))
 #endif
 
+// The number of zero bits below the lowest set bit of a 64-bit value that is not 0, in one
+// instruction, where the compiler has a builtin for it (TULM_HAVE_COUNT_TRAILING_ZEROS).
+#if defined(__GNUC__) || defined(__clang__)
+#define TULM_HAVE_COUNT_TRAILING_ZEROS 1
+#define TULM_COUNT_TRAILING_ZEROS(bits) __builtin_ctzll(bits)
+#endif
+
 // Defined where the SSE2 intrinsics of <emmintrin.h> can be used (every x86-64 compiler, and
 // 32-bit x86 built for SSE2): lanes of IEEE single and double operations, each rounded as the
 // scalar operation is, so a routine may take them without changing a bit.
