@@ -487,6 +487,7 @@ class FastBuild {
     int32_t n;
     int32_t dim;
     bool distinct = false;  // its keys along dim are distinct
+    bool shared = false;    // its parts lie in more than one task
     // Its rows in the order the literal construction hands them to its quicksort, where kept.
     ArenaVector<int32_t> input;
     // Where its keys are not distinct but few are equal: its entries along dim in ascending
@@ -611,9 +612,11 @@ class FastBuild {
     int32_t nodeRow;
     if (medianTied) {
       // The node and the parts as the exact sort gives them; the parts' own literal inputs are
-      // made only when a tie further down asks for them.
-      std::lock_guard<std::recursive_mutex> lock(exactMutex_);
-      const Entry* sorted = exact_order(slice, m, m + 1);
+      // made only when a tie further down asks for them. But where ties are many in a slice of
+      // the first levels, its parts are bound to ask for the rest of its order: sorted whole at
+      // once, it is sorted on all threads from its first partitions on.
+      const bool whole = parallel_ && !inTasks_ && slice.ascending.empty();
+      const Entry* sorted = exact_order(slice, whole ? 0 : m, whole ? n : m + 1);
       nodeRow = row_of(sorted[m]);
       for (int32_t e = 0; e < m; ++e) sides.set(row_of(sorted[e]), 0);
       for (int32_t e = m + 1; e < n; ++e) sides.set(row_of(sorted[e]), 1);
@@ -622,14 +625,21 @@ class FastBuild {
       for (int32_t e = 0; e < m; ++e) sides.set(row_of(split[e]), 0);
       for (int32_t e = m + 1; e < n; ++e) sides.set(row_of(split[e]), 1);
     }
-    for (int32_t d = 0; d < ndim_; ++d) {
-      Entry* to = list(1 - buffer, d) + first;
-      if (d == slice.dim && !medianTied) {
-        std::copy(split, split + m, to);
-        std::copy(split + m + 1, split + n, to + m + 1);
-      } else {
-        split_list(list(buffer, d) + first, n, m, nodeRow, sides, to);
+    const auto split_lists = [&](int32_t begin, int32_t end) {
+      for (int32_t d = begin; d < end; ++d) {
+        Entry* to = list(1 - buffer, d) + first;
+        if (d == slice.dim && !medianTied) {
+          std::copy(split, split + m, to);
+          std::copy(split + m + 1, split + n, to + m + 1);
+        } else {
+          split_list(list(buffer, d) + first, n, m, nodeRow, sides, to);
+        }
       }
+    };
+    if (inTasks_) {
+      split_lists(0, ndim_);
+    } else {
+      in_parallel(ndim_, split_lists);
     }
     write_node(position, nodeRow, slice.dim);
     node* at = node_at(position);
@@ -677,6 +687,7 @@ class FastBuild {
       tasks_.push_back({&slice, buffer, position});
       return;
     }
+    slice.shared = true;
     split_slice(slice, buffer, position, sides);
     const int32_t m = median_position(slice.n);
     const int32_t next = (slice.dim + 1) % ndim_;
@@ -710,7 +721,10 @@ class FastBuild {
   const ArenaVector<int32_t>& literal_input(Slice& slice) {
     if (slice.input.empty()) {
       // The input is kept on entry when it is known, so the parent's keys are not distinct:
-      // its sorted order is made from its own input.
+      // its sorted order is made from its own input. A slice above the tasks is theirs to
+      // share, and its sort goes on under the lock; the rest of a task's sorts need none.
+      std::unique_lock<std::recursive_mutex> lock(exactMutex_, std::defer_lock);
+      if (slice.parent->shared) lock.lock();
       const int32_t from = slice.begin - slice.parent->begin;
       const Entry* sorted = exact_order(*slice.parent, from, from + slice.n);
       slice.input.resize(static_cast<size_t>(slice.n));
@@ -740,22 +754,38 @@ class FastBuild {
         }
       }
     }
-    std::vector<std::pair<int32_t, int32_t>> unsorted;
-    std::deque<std::pair<int32_t, int32_t>> parts(slice.unsorted.begin(), slice.unsorted.end());
+    using Part = std::pair<int32_t, int32_t>;
+    std::vector<Part> unsorted;
+    std::vector<Part> parts(slice.unsorted.begin(), slice.unsorted.end());
     if (parallel_ && !inTasks_) {
-      // The large sorts of the first levels: partitions, widest first, until the parts are
-      // enough to share among threads; each then goes on alone.
+      // The large sorts of the first levels: rounds of partitions, the parts of a round on all
+      // threads, until the parts are enough to share among threads; each then goes on alone.
+      // Parts are disjoint, so the order they are partitioned in changes nothing.
       while (!parts.empty() && parts.size() < kSharedParts) {
-        const std::pair<int32_t, int32_t> part = parts.front();
-        parts.pop_front();
-        if (part.first >= part.second) continue;
-        if (part.first >= hi || part.second < lo) {
-          unsorted.push_back(part);
-        } else if (!settle(slice, part.first, part.second)) {
-          const int32_t p = partition_ranked(slice.sorting.data(), part.first, part.second);
-          parts.emplace_back(part.first, p);
-          parts.emplace_back(p + 1, part.second);
+        constexpr Part kNone{0, -1};
+        std::vector<Part> halves(2 * parts.size(), kNone);
+        std::vector<char> outside(parts.size(), 0);
+        in_parallel(static_cast<int32_t>(parts.size()), [&](int32_t begin, int32_t end) {
+          for (int32_t k = begin; k < end; ++k) {
+            const Part part = parts[k];
+            if (part.first >= part.second) continue;
+            if (part.first >= hi || part.second < lo) {
+              outside[k] = 1;
+            } else if (!settle(slice, part.first, part.second)) {
+              const int32_t p = partition_ranked(slice.sorting.data(), part.first, part.second);
+              halves[2 * k] = {part.first, p};
+              halves[2 * k + 1] = {p + 1, part.second};
+            }
+          }
+        });
+        std::vector<Part> next;
+        for (size_t k = 0; k < parts.size(); ++k) {
+          if (outside[k]) unsorted.push_back(parts[k]);
+          for (size_t h = 2 * k; h < 2 * k + 2; ++h) {
+            if (halves[h] != kNone) next.push_back(halves[h]);
+          }
         }
+        parts.swap(next);
       }
     }
     std::vector<std::vector<std::pair<int32_t, int32_t>>> left(parts.size());
@@ -856,7 +886,7 @@ class FastBuild {
   // The slices of the first levels, which outlive the tasks below them.
   std::deque<Slice> topSlices_;
   std::vector<Task> tasks_;
-  // Held while the exact quicksort of a slice goes on: the slices above the tasks are shared.
+  // Held while the exact quicksort of a shared slice goes on.
   std::recursive_mutex exactMutex_;
   // Two buffers of ndim lists of n entries each.
   std::unique_ptr<Entry[]> lists_;
