@@ -333,6 +333,10 @@ class Arena {
     return ::operator new(bytes);
   }
 
+  // Takes every piece back, to be given again from the start of the block; for when no
+  // piece is in use.
+  void reset() { used_ = 0; }
+
   void deallocate(void* piece) {
     const char* p = static_cast<const char*>(piece);
     const char* begin = static_cast<const char*>(block_);
@@ -424,7 +428,8 @@ class FastBuild {
         block_(static_cast<char*>(block)),
         run_(run),
         parallel_(run != nullptr && n >= kParallelLeast),
-        topArena_(top_scratch_bytes(n, parallel_ ? kTaskLevels : 0)) {}
+        topArena_(std::max(top_scratch_bytes(n, parallel_ ? kTaskLevels : 0),
+                           sort_scratch_bytes(n, ndim))) {}
 
   node* build(int32_t dim) {
     bool nan = false;
@@ -439,26 +444,18 @@ class FastBuild {
     if (nan) {
       build_exactly(std::vector<int32_t>(idx_, idx_ + n_), dim, 0);
     } else {
-      root.input.assign(idx_, idx_ + n_);
       const size_t entries = static_cast<size_t>(2) * ndim_ * n_;
       lists_.reset(new Entry[entries]);
       advise_huge_pages(lists_.get(), entries * sizeof(Entry));
       ranks_.reset(new uint32_t[rows_ * ndim_]);
       advise_huge_pages(ranks_.get(), rows_ * ndim_ * sizeof(uint32_t));
-      in_parallel(ndim_, [this](int32_t begin, int32_t end) {
-        std::unique_ptr<BitsAndRow[]> scratch(new BitsAndRow[2 * static_cast<size_t>(n_)]);
-        advise_huge_pages(scratch.get(), 2 * static_cast<size_t>(n_) * sizeof(BitsAndRow));
-        for (int32_t d = begin; d < end; ++d) sort_dimension(d, scratch.get());
-      });
+      sort_dimensions();
+      topArena_.reset();
+      root.input.assign(idx_, idx_ + n_);
       Sides sides(rows_);
       build_top(root, 0, 0, parallel_ ? kTaskLevels : 0, sides);
       inTasks_ = true;
-      in_parallel(static_cast<int32_t>(tasks_.size()), [this](int32_t begin, int32_t end) {
-        Sides taskSides(rows_);
-        for (int32_t t = begin; t < end; ++t) {
-          build_core(*tasks_[t].slice, tasks_[t].buffer, tasks_[t].position, taskSides);
-        }
-      });
+      run_tasks();
     }
     const int32_t pieces = std::max(1, n_ / kCopyPiece);
     in_parallel(pieces, [this, pieces](int32_t begin, int32_t end) {
@@ -509,6 +506,13 @@ class FastBuild {
     return (levels + 1) * perLevel + slices * 4 * 128;
   }
 
+  // The scratch of the sorts of as many dimensions at once as threads are likely to run, at
+  // most four: more take theirs from the heap.
+  static size_t sort_scratch_bytes(int32_t n, int32_t ndim) {
+    const size_t sorts = static_cast<size_t>(std::min(ndim, 4));
+    return sorts * (2 * static_cast<size_t>(n) * sizeof(BitsAndRow) + 128);
+  }
+
   double key(int32_t dim, int32_t row) const {
     return data_[static_cast<int64_t>(dim) * stride_ + row];
   }
@@ -518,6 +522,43 @@ class FastBuild {
 
   Entry* list(int buffer, int32_t dim) {
     return lists_.get() + (static_cast<size_t>(buffer) * ndim_ + dim) * n_;
+  }
+
+  // Sorts the rows along every dimension, a dimension per thread. The scratch of a sort comes
+  // from the arena of the first levels, taken again by the next sort on any thread, and the
+  // arena is then emptied for the slices: pages touched once serve both.
+  void sort_dimensions() {
+    const size_t scratchBytes = 2 * static_cast<size_t>(n_) * sizeof(BitsAndRow);
+    std::mutex mutex;
+    std::vector<void*> idle;  // scratch that no sort is using
+    struct GiveBack {
+      Arena& arena;
+      std::vector<void*>& idle;
+      ~GiveBack() {
+        for (void* scratch : idle) arena.deallocate(scratch);
+      }
+    } giveBack{topArena_, idle};
+    in_parallel(ndim_, [&](int32_t begin, int32_t end) {
+      void* scratch = nullptr;
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!idle.empty()) {
+          scratch = idle.back();
+          idle.pop_back();
+        }
+      }
+      if (scratch == nullptr) scratch = topArena_.allocate(scratchBytes);
+      struct Idle {
+        std::mutex& mutex;
+        std::vector<void*>& idle;
+        void* scratch;
+        ~Idle() {
+          std::lock_guard<std::mutex> lock(mutex);
+          idle.push_back(scratch);
+        }
+      } done{mutex, idle, scratch};
+      for (int32_t d = begin; d < end; ++d) sort_dimension(d, static_cast<BitsAndRow*>(scratch));
+    });
   }
 
   // Sorts the rows along dim into its list in buffer 0, as entries, and ranks them; scratch
@@ -665,18 +706,50 @@ class FastBuild {
     return true;
   }
 
-  // The subtree of the slice, on the calling thread.
-  void build_core(Slice& slice, int buffer, size_t position, Sides& sides) {
+  // Builds the subtrees of the tasks, on all threads. The slices of a task keep their vectors
+  // in an arena that is emptied when the task ends and taken again by the next task to start,
+  // on any thread: pages touched once serve many tasks.
+  void run_tasks() {
+    int32_t largest = 0;
+    for (const Task& task : tasks_) largest = std::max(largest, task.slice->n);
+    // A path from a task's root holds at most twice its rows, each in at most 24 bytes of
+    // vectors; where ties ask for more, the rest comes from the heap.
+    const size_t arenaBytes = 48 * static_cast<size_t>(largest) + 4096;
+    std::mutex mutex;
+    std::vector<std::unique_ptr<Arena>> idle;
+    in_parallel(static_cast<int32_t>(tasks_.size()), [&](int32_t begin, int32_t end) {
+      std::unique_ptr<Arena> arena;
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!idle.empty()) {
+          arena = std::move(idle.back());
+          idle.pop_back();
+        }
+      }
+      if (arena == nullptr) arena.reset(new Arena(arenaBytes));
+      Sides sides(rows_);
+      for (int32_t t = begin; t < end; ++t) {
+        build_core(*tasks_[t].slice, tasks_[t].buffer, tasks_[t].position, sides, arena.get());
+        arena->reset();
+      }
+      std::lock_guard<std::mutex> lock(mutex);
+      idle.push_back(std::move(arena));
+    });
+  }
+
+  // The subtree of the slice, on the calling thread; the vectors of the slices below it come
+  // from arena.
+  void build_core(Slice& slice, int buffer, size_t position, Sides& sides, Arena* arena) {
     if ((slice.n == 2 || slice.n == 3) && build_small(slice, buffer, position)) return;
     split_slice(slice, buffer, position, sides);
     if (slice.n == 1) return;
     const int32_t m = median_position(slice.n);
     const int32_t next = (slice.dim + 1) % ndim_;
-    Slice left(&slice, slice.begin, m, next, nullptr);
-    build_core(left, 1 - buffer, position + 1, sides);
+    Slice left(&slice, slice.begin, m, next, arena);
+    build_core(left, 1 - buffer, position + 1, sides, arena);
     if (slice.n - m != 1) {
-      Slice right(&slice, slice.begin + m + 1, slice.n - m - 1, next, nullptr);
-      build_core(right, 1 - buffer, position + 1 + m, sides);
+      Slice right(&slice, slice.begin + m + 1, slice.n - m - 1, next, arena);
+      build_core(right, 1 - buffer, position + 1 + m, sides, arena);
     }
   }
 
