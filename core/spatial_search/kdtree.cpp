@@ -402,7 +402,11 @@ using ArenaVector = std::vector<T, ArenaAllocator<T>>;
 // for the whole tree by a radix sort). The median of a slice is then the middle of its list
 // along the split dimension, a tie is two equal neighbouring ranks, and the parts get their
 // lists by splitting each list in order, so no slice is sorted or selected again. A slice's
-// lists lie at the same positions of one of two buffers, its parts' in the other.
+// lists lie at its positions of two buffers, each list in one of them, and its parts' lists in
+// the other one but for the list along the split dimension where the median is not tied: the
+// parts of that list are its two halves, left where they lie. Nothing else writes there before
+// the parts read them, as every slice writes only its own positions of the buffer its parts
+// read from.
 //
 // Threads: the subtrees of a slice are independent once its lists are split, and the node
 // block position of each is known (the left subtree of a slice of n has n/2 nodes), so the
@@ -412,6 +416,12 @@ using ArenaVector = std::vector<T, ArenaAllocator<T>>;
 // exact sorts go on under one lock. Every step is the same at any thread count.
 //
 // Data holding NaN, on which quicksort is no sort at all, is sorted exactly at every slice.
+// Which of the two buffers of lists holds a slice's list along each dimension: bit d for
+// dimension d, bit kLastBufferBit for it and every later dimension, whose lists always change
+// buffers together.
+using Buffers = uint64_t;
+constexpr int32_t kLastBufferBit = 63;
+
 class FastBuild {
  public:
   // Node k of the pre-order sits at block + k * node_bytes, its coordinates right after it,
@@ -520,7 +530,9 @@ class FastBuild {
   // By row, the rank of its key along dim.
   uint32_t* rank_of_row(int32_t dim) { return ranks_.get() + static_cast<size_t>(dim) * rows_; }
 
-  Entry* list(int buffer, int32_t dim) {
+  // The list along dim of a slice whose lists lie in buffers.
+  Entry* list(Buffers buffers, int32_t dim) {
+    const uint64_t buffer = buffers >> std::min(dim, kLastBufferBit) & 1;
     return lists_.get() + (static_cast<size_t>(buffer) * ndim_ + dim) * n_;
   }
 
@@ -626,13 +638,13 @@ class FastBuild {
 
   // The slice's lists are in buffer `buffer` at slice.begin. Splits them into the other
   // buffer, writes the node and returns its row.
-  int32_t split_slice(Slice& slice, int buffer, size_t position, Sides& sides) {
+  Buffers split_slice(Slice& slice, Buffers buffers, size_t position, Sides& sides) {
     const int32_t n = slice.n;
     const int32_t first = slice.begin;
-    const Entry* split = list(buffer, slice.dim) + first;
+    const Entry* split = list(buffers, slice.dim) + first;
     if (n == 1) {
       write_node(position, row_of(split[0]), slice.dim);
-      return row_of(split[0]);
+      return buffers;
     }
     const int32_t m = median_position(n);
     int32_t ties = 0;
@@ -643,7 +655,7 @@ class FastBuild {
     if (!slice.distinct && slice.input.empty() && slice.parent != nullptr &&
         slice.parent->distinct) {
       // Kept for the ties further down: the parent's sorted order is ascending.
-      const Entry* ascending = list(buffer, slice.parent->dim) + first;
+      const Entry* ascending = list(buffers, slice.parent->dim) + first;
       slice.input.resize(static_cast<size_t>(n));
       for (int32_t e = 0; e < n; ++e) slice.input[e] = row_of(ascending[e]);
     }
@@ -666,14 +678,20 @@ class FastBuild {
       for (int32_t e = 0; e < m; ++e) sides.set(row_of(split[e]), 0);
       for (int32_t e = m + 1; e < n; ++e) sides.set(row_of(split[e]), 1);
     }
+    // The parts' lists lie in the other buffer but, where the median is not tied, along the
+    // split dimension: the parts of that list are then its two halves, where they are.
+    const bool keepSplitList = !medianTied && slice.dim < kLastBufferBit;
+    const Buffers stay = keepSplitList ? Buffers{1} << slice.dim : 0;
+    const Buffers parts = buffers ^ ~stay;
     const auto split_lists = [&](int32_t begin, int32_t end) {
       for (int32_t d = begin; d < end; ++d) {
-        Entry* to = list(1 - buffer, d) + first;
+        if (d == slice.dim && keepSplitList) continue;
+        Entry* to = list(parts, d) + first;
         if (d == slice.dim && !medianTied) {
           std::copy(split, split + m, to);
           std::copy(split + m + 1, split + n, to + m + 1);
         } else {
-          split_list(list(buffer, d) + first, n, m, nodeRow, sides, to);
+          split_list(list(buffers, d) + first, n, m, nodeRow, sides, to);
         }
       }
     };
@@ -686,12 +704,12 @@ class FastBuild {
     node* at = node_at(position);
     at->left = node_at(position + 1);
     if (n - m != 1) at->right = node_at(position + 1 + m);
-    return nodeRow;
+    return parts;
   }
 
   // A slice of two or three entries with distinct keys: the node and its leaves at once.
-  bool build_small(const Slice& slice, int buffer, size_t position) {
-    const Entry* split = list(buffer, slice.dim) + slice.begin;
+  bool build_small(const Slice& slice, Buffers buffers, size_t position) {
+    const Entry* split = list(buffers, slice.dim) + slice.begin;
     for (int32_t e = 1; e < slice.n; ++e) {
       if (rank_of(split[e]) == rank_of(split[e - 1])) return false;
     }
@@ -729,7 +747,7 @@ class FastBuild {
       if (arena == nullptr) arena.reset(new Arena(arenaBytes));
       Sides sides(rows_);
       for (int32_t t = begin; t < end; ++t) {
-        build_core(*tasks_[t].slice, tasks_[t].buffer, tasks_[t].position, sides, arena.get());
+        build_core(*tasks_[t].slice, tasks_[t].buffers, tasks_[t].position, sides, arena.get());
         arena->reset();
       }
       std::lock_guard<std::mutex> lock(mutex);
@@ -739,36 +757,36 @@ class FastBuild {
 
   // The subtree of the slice, on the calling thread; the vectors of the slices below it come
   // from arena.
-  void build_core(Slice& slice, int buffer, size_t position, Sides& sides, Arena* arena) {
-    if ((slice.n == 2 || slice.n == 3) && build_small(slice, buffer, position)) return;
-    split_slice(slice, buffer, position, sides);
+  void build_core(Slice& slice, Buffers buffers, size_t position, Sides& sides, Arena* arena) {
+    if ((slice.n == 2 || slice.n == 3) && build_small(slice, buffers, position)) return;
+    const Buffers parts = split_slice(slice, buffers, position, sides);
     if (slice.n == 1) return;
     const int32_t m = median_position(slice.n);
     const int32_t next = (slice.dim + 1) % ndim_;
     Slice left(&slice, slice.begin, m, next, arena);
-    build_core(left, 1 - buffer, position + 1, sides, arena);
+    build_core(left, parts, position + 1, sides, arena);
     if (slice.n - m != 1) {
       Slice right(&slice, slice.begin + m + 1, slice.n - m - 1, next, arena);
-      build_core(right, 1 - buffer, position + 1 + m, sides, arena);
+      build_core(right, parts, position + 1 + m, sides, arena);
     }
   }
 
   // The first levels of the tree, on the calling thread; the subtrees below them are left as
   // tasks. Their slices stay in topSlices_, where the tasks' ties may ask them for their order.
-  void build_top(Slice& slice, int buffer, size_t position, int levels, Sides& sides) {
+  void build_top(Slice& slice, Buffers buffers, size_t position, int levels, Sides& sides) {
     if (levels == 0 || slice.n < 2) {
-      tasks_.push_back({&slice, buffer, position});
+      tasks_.push_back({&slice, buffers, position});
       return;
     }
     slice.shared = true;
-    split_slice(slice, buffer, position, sides);
+    const Buffers parts = split_slice(slice, buffers, position, sides);
     const int32_t m = median_position(slice.n);
     const int32_t next = (slice.dim + 1) % ndim_;
     topSlices_.emplace_back(&slice, slice.begin, m, next, &topArena_);
-    build_top(topSlices_.back(), 1 - buffer, position + 1, levels - 1, sides);
+    build_top(topSlices_.back(), parts, position + 1, levels - 1, sides);
     if (slice.n - m != 1) {
       topSlices_.emplace_back(&slice, slice.begin + m + 1, slice.n - m - 1, next, &topArena_);
-      build_top(topSlices_.back(), 1 - buffer, position + 1 + m, levels - 1, sides);
+      build_top(topSlices_.back(), parts, position + 1 + m, levels - 1, sides);
     }
   }
 
@@ -932,7 +950,7 @@ class FastBuild {
 
   struct Task {
     Slice* slice;
-    int buffer;
+    Buffers buffers;
     size_t position;
   };
 
