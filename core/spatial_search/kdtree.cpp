@@ -454,7 +454,7 @@ class FastBuild {
     if (nan) {
       build_exactly(std::vector<int32_t>(idx_, idx_ + n_), dim, 0);
     } else {
-      const size_t entries = static_cast<size_t>(2) * ndim_ * n_;
+      const size_t entries = static_cast<size_t>(2) * ndim_ * list_stride();
       lists_.reset(new Entry[entries]);
       advise_huge_pages(lists_.get(), entries * sizeof(Entry));
       ranks_.reset(new uint32_t[rows_ * ndim_]);
@@ -530,10 +530,13 @@ class FastBuild {
   // By row, the rank of its key along dim.
   uint32_t* rank_of_row(int32_t dim) { return ranks_.get() + static_cast<size_t>(dim) * rows_; }
 
+  // A list holds n entries and one spare that split_list may write after them.
+  size_t list_stride() const { return static_cast<size_t>(n_) + 1; }
+
   // The list along dim of a slice whose lists lie in buffers.
   Entry* list(Buffers buffers, int32_t dim) {
     const uint64_t buffer = buffers >> std::min(dim, kLastBufferBit) & 1;
-    return lists_.get() + (static_cast<size_t>(buffer) * ndim_ + dim) * n_;
+    return lists_.get() + (static_cast<size_t>(buffer) * ndim_ + dim) * list_stride();
   }
 
   // Sorts the rows along every dimension, a dimension per thread. The scratch of a sort comes
@@ -792,19 +795,27 @@ class FastBuild {
 
   // Copies the n entries of from but the node's into to, in their order: the left side's to
   // to[0..m - 1], the right side's to to[m + 1..n - 1].
+  //
+  // Without a branch, which the random sides would mispredict half the time: every entry is
+  // written at the next place of both sides and only its own side's place moves on, so the
+  // other side's next entry, if any, overwrites it. Once a side is full, its next place is
+  // to[m] for the left side, the node's place, and to[n] for the right one: the node's place of
+  // an ancestor, whose parts never read it, or the spare entry after the list. Nothing else
+  // writes either while the slice is split: another slice whose parts end there is above or
+  // below this one, split before or after it on the same thread.
   static void split_list(const Entry* from, int32_t n, int32_t m, int32_t nodeRow,
                          const Sides& sides, Entry* to) {
-    int32_t left = 0;
-    int32_t right = m + 1;
+    Entry* left = to;
+    Entry* right = to + m + 1;
     for (int32_t e = 0; e < n; ++e) {
       const Entry entry = from[e];
       const int32_t row = row_of(entry);
       if (row == nodeRow) continue;
-      // Without a branch, which the random sides would mispredict half the time.
-      const int32_t isRight = static_cast<int32_t>(sides.right(row));
-      to[left + ((right - left) & -isRight)] = entry;
-      right += isRight;
+      const uint64_t isRight = sides.right(row);
+      *left = entry;
+      *right = entry;
       left += isRight ^ 1;
+      right += isRight;
     }
   }
 
