@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cassert>
+#include <cfloat>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -116,24 +117,32 @@ struct BitsAndRow {
   int32_t row;
 };
 
-// Sorts entries[0..n) by bits, stably, by an LSD radix sort over 11-bit digits, with spare as
-// scratch of n entries; a digit that every entry shares takes no pass. Returns the array that
-// holds the result: entries or spare.
-BitsAndRow* radix_sort(BitsAndRow* entries, BitsAndRow* spare, size_t n) {
+// A float key as an integer that orders like it, with -0 and 0 made one. Not for NaN.
+uint32_t ordered_bits(float x) {
+  if (x == 0.0f) x = 0.0f;
+  uint32_t bits;
+  std::memcpy(&bits, &x, sizeof bits);
+  return bits >> 31 ? ~bits : bits | (uint32_t{1} << 31);
+}
+
+// Sorts entries[0..n) by bits(entry), stably, by an LSD radix sort over the 11-bit digits of
+// `passes` passes from bit firstShift up, with spare as scratch of n entries; a digit that
+// every entry shares takes no pass. Returns the array that holds the result: entries or spare.
+template <class T, class Bits>
+T* radix_sort(T* entries, T* spare, size_t n, int firstShift, int passes, Bits bits) {
   constexpr int kDigitBits = 11;
-  constexpr int kPasses = 6;
   constexpr uint64_t kDigitMask = (uint64_t{1} << kDigitBits) - 1;
-  std::vector<uint32_t> counts(static_cast<size_t>(kPasses) << kDigitBits, 0);
+  std::vector<uint32_t> counts(static_cast<size_t>(passes) << kDigitBits, 0);
   for (size_t e = 0; e < n; ++e) {
-    for (int pass = 0; pass < kPasses; ++pass) {
+    for (int pass = 0; pass < passes; ++pass) {
       ++counts[(static_cast<size_t>(pass) << kDigitBits) +
-               ((entries[e].bits >> (pass * kDigitBits)) & kDigitMask)];
+               ((bits(entries[e]) >> (firstShift + pass * kDigitBits)) & kDigitMask)];
     }
   }
-  for (int pass = 0; pass < kPasses; ++pass) {
+  for (int pass = 0; pass < passes; ++pass) {
     uint32_t* count = &counts[static_cast<size_t>(pass) << kDigitBits];
-    const int shift = pass * kDigitBits;
-    if (count[(entries[0].bits >> shift) & kDigitMask] == n) continue;
+    const int shift = firstShift + pass * kDigitBits;
+    if (count[(bits(entries[0]) >> shift) & kDigitMask] == n) continue;
     uint32_t start = 0;
     for (uint64_t digit = 0; digit <= kDigitMask; ++digit) {
       const uint32_t c = count[digit];
@@ -141,7 +150,7 @@ BitsAndRow* radix_sort(BitsAndRow* entries, BitsAndRow* spare, size_t n) {
       start += c;
     }
     for (size_t e = 0; e < n; ++e) {
-      spare[count[(entries[e].bits >> shift) & kDigitMask]++] = entries[e];
+      spare[count[(bits(entries[e]) >> shift) & kDigitMask]++] = entries[e];
     }
     std::swap(entries, spare);
   }
@@ -572,16 +581,18 @@ class FastBuild {
           idle.push_back(scratch);
         }
       } done{mutex, idle, scratch};
-      for (int32_t d = begin; d < end; ++d) sort_dimension(d, static_cast<BitsAndRow*>(scratch));
+      for (int32_t d = begin; d < end; ++d) sort_dimension(d, scratch);
     });
   }
 
   // Sorts the rows along dim into its list in buffer 0, as entries, and ranks them; scratch
-  // holds 2n entries.
-  void sort_dimension(int32_t dim, BitsAndRow* scratch) {
-    BitsAndRow* unsorted = scratch;
+  // holds 2n BitsAndRow.
+  void sort_dimension(int32_t dim, void* scratch) {
+    if (sort_floats(dim, static_cast<uint64_t*>(scratch))) return;
+    BitsAndRow* unsorted = static_cast<BitsAndRow*>(scratch);
     for (int32_t e = 0; e < n_; ++e) unsorted[e] = {ordered_bits(key(dim, idx_[e])), idx_[e]};
-    const BitsAndRow* sorted = radix_sort(unsorted, unsorted + n_, static_cast<size_t>(n_));
+    const BitsAndRow* sorted = radix_sort(unsorted, unsorted + n_, static_cast<size_t>(n_), 0, 6,
+                                          [](const BitsAndRow& entry) { return entry.bits; });
     Entry* out = list(0, dim);
     uint32_t* rank = rank_of_row(dim);
     uint32_t r = 0;
@@ -590,6 +601,33 @@ class FastBuild {
       out[e] = Entry{r} << 32 | static_cast<uint32_t>(sorted[e].row);
       rank[sorted[e].row] = r;
     }
+  }
+
+  // sort_dimension where every key along dim is a float, as a mesh's single coordinates
+  // widened to double are: a float orders and ties like its double, and entries of its 32
+  // ordered bits and the row sort in half the passes over half the bytes. Returns false,
+  // having done nothing that counts, at the first other key. scratch holds 2n entries.
+  bool sort_floats(int32_t dim, uint64_t* scratch) {
+    for (int32_t e = 0; e < n_; ++e) {
+      const double x = key(dim, idx_[e]);
+      // A finite double beyond the floats' range has no float to convert to.
+      if (!(std::fabs(x) <= FLT_MAX) && !std::isinf(x)) return false;
+      const float single = static_cast<float>(x);
+      if (static_cast<double>(single) != x) return false;
+      scratch[e] = uint64_t{ordered_bits(single)} << 32 | static_cast<uint32_t>(idx_[e]);
+    }
+    const uint64_t* sorted = radix_sort(scratch, scratch + n_, static_cast<size_t>(n_), 32, 3,
+                                        [](uint64_t entry) { return entry; });
+    Entry* out = list(0, dim);
+    uint32_t* rank = rank_of_row(dim);
+    uint32_t r = 0;
+    for (int32_t e = 0; e < n_; ++e) {
+      if (e > 0 && sorted[e] >> 32 != sorted[e - 1] >> 32) ++r;
+      const uint32_t row = static_cast<uint32_t>(sorted[e]);
+      out[e] = Entry{r} << 32 | row;
+      rank[row] = r;
+    }
+    return true;
   }
 
   // The node's coordinates are copied by copy_points, after the whole tree is built.

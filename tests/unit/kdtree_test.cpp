@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -384,6 +385,21 @@ Cloud fine_grid() {
   return cloud;
 }
 
+// An integer grid whose first dimension also holds the largest and smallest floats, infinities
+// and signed zeros, all of them floats, and whose second also holds doubles beyond the floats'
+// range, so that the keys of one dimension are sorted as floats and those of the other as
+// doubles.
+Cloud grid_with_float_range_edges() {
+  Cloud cloud = tulm_test::random_cloud(3000, 3, 5, 16);
+  const double floats[] = {FLT_MAX, -FLT_MAX, INFINITY, -INFINITY, FLT_TRUE_MIN, -0.0, 0.0};
+  const double beyond[] = {1e300, -1e300, 3.5e38, FLT_MAX, -INFINITY, 1e-300, -0.0};
+  for (int32_t k = 0; k < 300; ++k) {
+    cloud.xyz[(k * 7) % cloud.M] = floats[k % 7];
+    cloud.xyz[(k * 11) % cloud.M + cloud.M] = beyond[k % 7];
+  }
+  return cloud;
+}
+
 struct TieCase {
   const char* name;
   Cloud (*make)();
@@ -398,6 +414,7 @@ const TieCase kTieCases[] = {
     {"SortedGrid", [] { return ordered_grid(false); }},
     {"ReverseSortedGrid", [] { return ordered_grid(true); }},
     {"FineGrid", fine_grid},
+    {"GridWithFloatRangeEdges", grid_with_float_range_edges},
 };
 
 class TieHeavyClouds : public testing::TestWithParam<std::tuple<TieCase, int>> {
