@@ -303,6 +303,13 @@ int32_t partition_ranked(Entry* a, int32_t lo, int32_t hi) {
   }
 }
 
+// Entries keyed by rank, for the exact quicksort's literal steps.
+struct RankedEntries {
+  Entry* a;
+  uint32_t key(int32_t i) const { return rank_of(a[i]); }
+  void swap(int32_t i, int32_t j) { std::swap(a[i], a[j]); }
+};
+
 // Per row, a bit: whether the row goes to the right part of the slice being split. Each thread
 // has its own, as neighbouring rows share a word.
 class Sides {
@@ -962,6 +969,12 @@ class FastBuild {
         return;
       }
       if (settle(slice, lo, hi)) return;
+      if (hi - lo < kShortPart) {
+        // Sorted whole, at once: the masks of partition_ranked do not pay for a few entries.
+        RankedEntries entries{slice.sorting.data()};
+        hoare_quicksort(entries, lo, hi, lo, hi + 1);
+        return;
+      }
       const int32_t p = partition_ranked(slice.sorting.data(), lo, hi);
       if (p - lo < hi - p) {
         sort_part(slice, lo, p, keepLo, keepHi, unsorted);
@@ -1009,6 +1022,8 @@ class FastBuild {
   // one piece of copy_points fills.
   static constexpr int32_t kParallelLeast = 1 << 15;
   static constexpr int32_t kCopyPiece = 1 << 16;
+  // The parts of at most this many entries that the exact sort takes in the literal steps.
+  static constexpr int32_t kShortPart = 6;
   // The parts of a large exact sort of the first levels shared among threads.
   static constexpr size_t kSharedParts = 32;
 
