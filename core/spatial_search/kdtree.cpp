@@ -328,11 +328,11 @@ class Sides {
   std::vector<uint64_t> bits_;
 };
 
-// Scratch of one build that is taken in pieces and given back all at once when the build ends,
-// from one block asked to be backed by huge pages: the first levels' exact sorts fill tens of
-// megabytes of fresh memory, whose first touch page by page costs more than the sorts where
-// page faults are dear. Pieces are taken from any thread; a piece that no longer fits, or any
-// piece when the block could not be had, comes from the heap.
+// Scratch that is taken in pieces and given back all at once, from one block asked to be backed
+// by huge pages: a large build fills tens of megabytes of scratch, whose first touch page by
+// page costs more than the work that fills it where page faults are dear (in a virtual machine,
+// say). Pieces are taken from any thread; a piece that no longer fits, or any piece when the
+// block could not be had, comes from the heap.
 class Arena {
  public:
   explicit Arena(size_t bytes) : block_(std::malloc(bytes)), size_(block_ != nullptr ? bytes : 0) {
@@ -399,6 +399,12 @@ struct ArenaAllocator {
 template <class T>
 using ArenaVector = std::vector<T, ArenaAllocator<T>>;
 
+// Which of the two buffers of lists holds a slice's list along each dimension: bit d for
+// dimension d, bit kLastBufferBit for it and every later dimension, whose lists always change
+// buffers together.
+using Buffers = uint64_t;
+constexpr int32_t kLastBufferBit = 63;
+
 // The construction of build_tree over one block of nodes, filled in pre-order.
 //
 // The literal construction sorts every slice by quicksort and takes the entry at the median
@@ -432,12 +438,6 @@ using ArenaVector = std::vector<T, ArenaAllocator<T>>;
 // exact sorts go on under one lock. Every step is the same at any thread count.
 //
 // Data holding NaN, on which quicksort is no sort at all, is sorted exactly at every slice.
-// Which of the two buffers of lists holds a slice's list along each dimension: bit d for
-// dimension d, bit kLastBufferBit for it and every later dimension, whose lists always change
-// buffers together.
-using Buffers = uint64_t;
-constexpr int32_t kLastBufferBit = 63;
-
 class FastBuild {
  public:
   // Node k of the pre-order sits at block + k * node_bytes, its coordinates right after it,
@@ -684,8 +684,8 @@ class FastBuild {
     return reinterpret_cast<node*>(block_ + position * node_bytes(ndim_));
   }
 
-  // The slice's lists are in buffer `buffer` at slice.begin. Splits them into the other
-  // buffer, writes the node and returns its row.
+  // The slice's lists lie in buffers at slice.begin. Splits them for its parts, writes the
+  // node and returns where the parts' lists lie.
   Buffers split_slice(Slice& slice, Buffers buffers, size_t position, Sides& sides) {
     const int32_t n = slice.n;
     const int32_t first = slice.begin;
