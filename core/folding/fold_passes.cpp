@@ -467,9 +467,7 @@ class FaceOrderGradients {
 };
 
 // Columns whose flipped entries are found before their faces are read: the faces lie anywhere
-// in the face matrix. Where every face is flipped, they are asked for in the meantime; elsewhere
-// asking takes a loop over each column's flipped rows, whose ends no branch predicts, and cost
-// more than the reads it hid (a third of the scan on a mesh with 3% flipped).
+// in the face matrix, and are asked for in the meantime.
 constexpr int32_t kScanColumns = 16;
 
 // The scan of one column: bit j of rows set where entry j is flipped (every entry, everyFace),
@@ -537,7 +535,7 @@ int64_t flipped_entries_at_corners(const FoldMesh& mesh, const uint64_t* words) 
     for (int32_t c = 0; c < count; ++c) {
       const int32_t* column = mesh.vertexFaces + index_2D_array(0, w0 + c, K);
       if (!flipped_rows_of(column, K, F, words, kEveryFace, flippedRows[c])) return -1;
-      if (kEveryFace) ask_for_faces(mesh.faces, column, flippedRows[c]);
+      ask_for_faces(mesh.faces, column, flippedRows[c]);
     }
     if (!flipped_entries_right(mesh, w0, count, flippedRows, listed)) return -1;
   }
@@ -570,7 +568,7 @@ TULM_TARGET_AVX2 int64_t flipped_entries_at_corners8(const FoldMesh& mesh, const
       const int32_t* column = mesh.vertexFaces + index_2D_array(0, w0 + c, K);
       if (w0 + c >= lastLaneColumn) {
         if (!flipped_rows_of(column, K, F, words, everyFace, flippedRows[c])) return -1;
-        if (everyFace) ask_for_faces(mesh.faces, column, flippedRows[c]);
+        ask_for_faces(mesh.faces, column, flippedRows[c]);
         continue;
       }
       const __m256i entries = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(column));
@@ -597,7 +595,7 @@ TULM_TARGET_AVX2 int64_t flipped_entries_at_corners8(const FoldMesh& mesh, const
                live;
       }
       flippedRows[c] = rows;
-      if (everyFace) ask_for_faces(mesh.faces, column, rows);
+      ask_for_faces(mesh.faces, column, rows);
     }
     if (!gatherCorners || w0 + count > lastLaneColumn) {
       if (!flipped_entries_right(mesh, w0, count, flippedRows, listed)) return -1;
