@@ -100,31 +100,54 @@ struct VertexReader {
   }
 };
 
+// The normal m = (B - A) x (W - A) of area_gradient in eight lanes.
+struct Normals8 {
+  __m256 x, y, z;
+};
+
+TULM_TARGET_AVX2 inline Normals8 normals8(const lanes::Points8& A, const lanes::Points8& B,
+                                          const lanes::Points8& W) {
+  const __m256 d1x = _mm256_sub_ps(B.x, A.x), d1y = _mm256_sub_ps(B.y, A.y),
+               d1z = _mm256_sub_ps(B.z, A.z);
+  const __m256 d2x = _mm256_sub_ps(W.x, A.x), d2y = _mm256_sub_ps(W.y, A.y),
+               d2z = _mm256_sub_ps(W.z, A.z);
+  return {_mm256_sub_ps(_mm256_mul_ps(d1y, d2z), _mm256_mul_ps(d1z, d2y)),
+          _mm256_sub_ps(_mm256_mul_ps(d1z, d2x), _mm256_mul_ps(d1x, d2z)),
+          _mm256_sub_ps(_mm256_mul_ps(d1x, d2y), _mm256_mul_ps(d1y, d2x))};
+}
+
+// The factor k of area_gradient for the normal m: 0.25 / area, or 0 below kFlipThreshold.
+TULM_TARGET_AVX2 inline __m256 gradient_scales8(const Normals8& m) {
+  const __m256 squared = _mm256_add_ps(
+      _mm256_add_ps(_mm256_mul_ps(m.x, m.x), _mm256_mul_ps(m.y, m.y)), _mm256_mul_ps(m.z, m.z));
+  const __m256 area = _mm256_mul_ps(_mm256_sqrt_ps(squared), _mm256_set1_ps(0.5f));
+  const __m256 kept = _mm256_cmp_ps(area, _mm256_set1_ps(kFlipThreshold), _CMP_GE_OQ);
+  return _mm256_and_ps(kept, _mm256_div_ps(_mm256_set1_ps(0.25f), area));
+}
+
+// The gradients of area_gradient for corners a and b, normal m and factor k.
+TULM_TARGET_AVX2 inline void scaled_gradients8(const lanes::Points8& A, const lanes::Points8& B,
+                                               const Normals8& m, __m256 k, __m256& gx, __m256& gy,
+                                               __m256& gz) {
+  const __m256 d1x = _mm256_sub_ps(B.x, A.x), d1y = _mm256_sub_ps(B.y, A.y),
+               d1z = _mm256_sub_ps(B.z, A.z);
+  // ((Bz - Az) * my + (Ay - By) * mz) * k, ((Az - Bz) * mx + mz * (Bx - Ax)) * k,
+  // (mx * (By - Ay) + my * (Ax - Bx)) * k
+  gx = _mm256_mul_ps(
+      _mm256_add_ps(_mm256_mul_ps(d1z, m.y), _mm256_mul_ps(_mm256_sub_ps(A.y, B.y), m.z)), k);
+  gy = _mm256_mul_ps(
+      _mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(A.z, B.z), m.x), _mm256_mul_ps(m.z, d1x)), k);
+  gz = _mm256_mul_ps(
+      _mm256_add_ps(_mm256_mul_ps(m.x, d1y), _mm256_mul_ps(m.y, _mm256_sub_ps(A.x, B.x))), k);
+}
+
 // The gradients of faceAreaGradient for corners a, b and w in eight lanes, each lane through the
 // operations of area_gradient in their order.
 TULM_TARGET_AVX2 inline void area_gradients8(const lanes::Points8& A, const lanes::Points8& B,
                                              const lanes::Points8& W, __m256& gx, __m256& gy,
                                              __m256& gz) {
-  const __m256 d1x = _mm256_sub_ps(B.x, A.x), d1y = _mm256_sub_ps(B.y, A.y),
-               d1z = _mm256_sub_ps(B.z, A.z);
-  const __m256 d2x = _mm256_sub_ps(W.x, A.x), d2y = _mm256_sub_ps(W.y, A.y),
-               d2z = _mm256_sub_ps(W.z, A.z);
-  const __m256 mx = _mm256_sub_ps(_mm256_mul_ps(d1y, d2z), _mm256_mul_ps(d1z, d2y));
-  const __m256 my = _mm256_sub_ps(_mm256_mul_ps(d1z, d2x), _mm256_mul_ps(d1x, d2z));
-  const __m256 mz = _mm256_sub_ps(_mm256_mul_ps(d1x, d2y), _mm256_mul_ps(d1y, d2x));
-  const __m256 squared = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(mx, mx), _mm256_mul_ps(my, my)),
-                                       _mm256_mul_ps(mz, mz));
-  const __m256 area = _mm256_mul_ps(_mm256_sqrt_ps(squared), _mm256_set1_ps(0.5f));
-  const __m256 kept = _mm256_cmp_ps(area, _mm256_set1_ps(kFlipThreshold), _CMP_GE_OQ);
-  const __m256 k = _mm256_and_ps(kept, _mm256_div_ps(_mm256_set1_ps(0.25f), area));
-  // ((Bz - Az) * my + (Ay - By) * mz) * k, ((Az - Bz) * mx + mz * (Bx - Ax)) * k,
-  // (mx * (By - Ay) + my * (Ax - Bx)) * k
-  gx = _mm256_mul_ps(
-      _mm256_add_ps(_mm256_mul_ps(d1z, my), _mm256_mul_ps(_mm256_sub_ps(A.y, B.y), mz)), k);
-  gy = _mm256_mul_ps(
-      _mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(A.z, B.z), mx), _mm256_mul_ps(mz, d1x)), k);
-  gz = _mm256_mul_ps(
-      _mm256_add_ps(_mm256_mul_ps(mx, d1y), _mm256_mul_ps(my, _mm256_sub_ps(A.x, B.x))), k);
+  const Normals8 m = normals8(A, B, W);
+  scaled_gradients8(A, B, m, gradient_scales8(m), gx, gy, gz);
 }
 
 // The columns of a chunk go through three passes, so that the faces and vertices that a pass
@@ -346,15 +369,25 @@ TULM_TARGET_AVX2 void face_gradients8(const VertexReader& reader, const int32_t 
   const lanes::Points8 p0 = lanes::transposed8(p[0]), p1 = lanes::transposed8(p[1]),
                        p2 = lanes::transposed8(p[2]);
   // Corner v0 takes a = v1, b = v2; v1 takes a = v0, b = v2; v2 takes a = v1, b = v0.
-  const lanes::Points8* others[3][2] = {{&p1, &p2}, {&p0, &p2}, {&p1, &p0}};
-  const lanes::Points8* own[3] = {&p0, &p1, &p2};
-  for (int j = 0; j < 3; ++j) {
-    __m256 gx, gy, gz;
-    area_gradients8(*others[j][0], *others[j][1], *own[j], gx, gy, gz);
-    _mm256_storeu_ps(g[3 * j], gx);
-    _mm256_storeu_ps(g[3 * j + 1], gy);
-    _mm256_storeu_ps(g[3 * j + 2], gz);
-  }
+  __m256 gx, gy, gz;
+  const Normals8 m0 = normals8(p1, p2, p0);
+  const __m256 k0 = gradient_scales8(m0);
+  scaled_gradients8(p1, p2, m0, k0, gx, gy, gz);
+  _mm256_storeu_ps(g[0], gx);
+  _mm256_storeu_ps(g[1], gy);
+  _mm256_storeu_ps(g[2], gz);
+  area_gradients8(p0, p2, p1, gx, gy, gz);
+  _mm256_storeu_ps(g[3], gx);
+  _mm256_storeu_ps(g[4], gy);
+  _mm256_storeu_ps(g[5], gz);
+  // Corner v2's normal (v0 - v1) x (v2 - v1) takes the products of v0's (v2 - v1) x (v0 - v1) in
+  // swapped order, so each of its coordinates is NaN where v0's is and otherwise exactly its
+  // negative: the squared length, and with it the factor k, has the same bits.
+  const Normals8 m2 = normals8(p1, p0, p2);
+  scaled_gradients8(p1, p0, m2, k0, gx, gy, gz);
+  _mm256_storeu_ps(g[6], gx);
+  _mm256_storeu_ps(g[7], gy);
+  _mm256_storeu_ps(g[8], gz);
 }
 
 #endif

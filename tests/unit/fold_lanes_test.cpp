@@ -137,7 +137,8 @@ void expect_same_with_and_without_lanes(const Mesh& m, const std::string& what) 
 }
 
 // Meshes whose values or tables reach every branch of the lanes: flipped and unflipped faces in
-// one group, faces below the gradient's area floor, overflowing and vanishing products, NaN,
+// one group, faces below the gradient's area floor, overflowing and vanishing products (also in
+// the normals of flipped faces, whose corners share their gradient's scale where the bits do), NaN,
 // infinities and signed zeros, tables with gaps, repeats, strangers and long columns.
 TEST_F(FoldLaneWidths, SameBitsAsTheScalarCode) {
   const Mesh base = jittered_sphere();
@@ -166,6 +167,16 @@ TEST_F(FoldLaneWidths, SameBitsAsTheScalarCode) {
       {"scaled by 2^62: squares overflow",
        [](Mesh& m) {
          for (float& x : m.vertices) x = std::ldexp(x, 62);
+       }},
+      {"every face reversed, scaled by 2^64 and 2^68: flipped faces whose normals overflow",
+       [](Mesh& m) {
+         for (int32_t f = 0; f < m.F(); ++f) std::swap(m.faces[3 * f + 1], m.faces[3 * f + 2]);
+         for (int32_t v = 0; v < m.V(); ++v) {
+           for (int k = 0; k < 3; ++k) {
+             float& x = m.vertices[3 * v + k];
+             x = std::ldexp(x, v % 3 == 0 ? 64 : 68);
+           }
+         }
        }},
       {"NaN, infinities, signed zeros and repeated points",
        [](Mesh& m) {
