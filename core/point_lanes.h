@@ -29,6 +29,11 @@ void set_point_lanes_enabled(bool enabled);
 bool wide_lanes_enabled();
 void set_wide_lanes_enabled(bool enabled);
 
+// Whether, with wide lanes, the measures that have them take the sixteen lanes of AVX-512 where
+// the processor has them (true unless a test says no), or at most the eight of AVX2.
+bool sixteen_lanes_enabled();
+void set_sixteen_lanes_enabled(bool enabled);
+
 #if defined(TULM_HAVE_SSE2)
 namespace lanes {
 
@@ -143,6 +148,43 @@ TULM_TARGET_AVX2 inline Points8 transposed8(__m256 p0, __m256 p1, __m256 p2, __m
 TULM_TARGET_AVX2 inline Points8 transposed8(const __m128* p) {
   return transposed8(_mm256_set_m128(p[4], p[0]), _mm256_set_m128(p[5], p[1]),
                      _mm256_set_m128(p[6], p[2]), _mm256_set_m128(p[7], p[3]));
+}
+#endif
+
+#if defined(TULM_HAVE_AVX512_TARGET)
+// load_point_and_next of four points, the one at p[k] in quarter k. For callers that have
+// checked TULM_PROCESSOR_HAS_AVX512().
+TULM_TARGET_AVX512 inline __m512 four_points(const float* p0, const float* p1, const float* p2,
+                                             const float* p3) {
+  __m512 r = _mm512_castps128_ps512(_mm_loadu_ps(p0));
+  r = _mm512_insertf32x4(r, _mm_loadu_ps(p1), 1);
+  r = _mm512_insertf32x4(r, _mm_loadu_ps(p2), 2);
+  return _mm512_insertf32x4(r, _mm_loadu_ps(p3), 3);
+}
+
+// Sixteen points as one register per coordinate.
+struct Points16 {
+  __m512 x, y, z;
+};
+
+// The x, y and z of sixteen (x, y, z, _) points, four to a register: points k, k + 4, k + 8 and
+// k + 12 in the quarters of register k, which become lanes k, k + 4, k + 8 and k + 12.
+TULM_TARGET_AVX512 inline Points16 transposed16(__m512 p0, __m512 p1, __m512 p2, __m512 p3) {
+  const __m512 t0 = _mm512_unpacklo_ps(p0, p1);  // x0 x1 y0 y1 per quarter
+  const __m512 t1 = _mm512_unpacklo_ps(p2, p3);  // x2 x3 y2 y3
+  const __m512 t2 = _mm512_unpackhi_ps(p0, p1);  // z0 z1 _ _
+  const __m512 t3 = _mm512_unpackhi_ps(p2, p3);  // z2 z3 _ _
+  return {_mm512_shuffle_ps(t0, t1, _MM_SHUFFLE(1, 0, 1, 0)),
+          _mm512_shuffle_ps(t0, t1, _MM_SHUFFLE(3, 2, 3, 2)),
+          _mm512_shuffle_ps(t2, t3, _MM_SHUFFLE(1, 0, 1, 0))};
+}
+
+// The lanes of sixteen int32 that lie outside lo..hi, for lo <= hi: value - lo above hi - lo
+// unsigned.
+TULM_TARGET_AVX512 inline __mmask16 outside16(__m512i values, int32_t lo, int32_t hi) {
+  return _mm512_cmpgt_epu32_mask(
+      _mm512_sub_epi32(values, _mm512_set1_epi32(lo)),
+      _mm512_set1_epi32(static_cast<int32_t>(uint32_t(hi) - uint32_t(lo))));
 }
 #endif
 

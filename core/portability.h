@@ -58,6 +58,17 @@
 #define TULM_PROCESSOR_HAS_AVX2() (__builtin_cpu_supports("avx2") != 0)
 #endif
 
+// Defined where a function can be compiled for AVX-512's foundation instructions
+// (TULM_TARGET_AVX512 before it) and the processor asked whether it has them and the system keeps
+// their registers (TULM_PROCESSOR_HAS_AVX512()): wherever TULM_HAVE_AVX2_TARGET is. The target
+// brings fused multiply-adds along, which the build's -ffp-contract=off keeps the compiler from
+// forming: such a function too rounds every operation as written.
+#if defined(TULM_HAVE_AVX2_TARGET)
+#define TULM_HAVE_AVX512_TARGET 1
+#define TULM_TARGET_AVX512 __attribute__((target("avx512f")))
+#define TULM_PROCESSOR_HAS_AVX512() (__builtin_cpu_supports("avx512f") != 0)
+#endif
+
 // Marks a function that a shared library exports (TULM_SHARED_EXPORT, while building the
 // library) or that its users import (TULM_SHARED_IMPORT). Windows DLLs export only what is
 // marked; elsewhere the library is compiled with hidden visibility and the mark makes the

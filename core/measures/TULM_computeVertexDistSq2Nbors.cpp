@@ -63,6 +63,85 @@ void distances_in_lanes(int32_t begin, int32_t end, int32_t K, int32_t numVerts,
 }
 #endif
 
+#if defined(TULM_HAVE_AVX512_TARGET)
+// The x, y or z (component 0, 1, 2) of the sixteen points whose 48 floats are a, b, c, lane k from
+// point k.
+TULM_TARGET_AVX512 inline __m512 component16(__m512 a, __m512 b, __m512 c, int component) {
+  alignas(64) int32_t fromAB[16], fromTC[16];
+  for (int k = 0; k < 16; ++k) {
+    const int32_t at = 3 * k + component;  // in a, b, c taken as one array
+    fromAB[k] = at < 32 ? at : 0;
+    fromTC[k] = at < 32 ? k : 16 + at - 32;
+  }
+  const __m512 t = _mm512_permutex2var_ps(a, _mm512_load_si512(fromAB), b);
+  return _mm512_permutex2var_ps(t, _mm512_load_si512(fromTC), c);
+}
+
+// distances_in_lanes sixteen slots at a time, while the vertices owning them and the 16-byte reads
+// of their points stay inside the vertices; sixteen slots with an entry outside 0..V-1 (V's read
+// would pass the end) go through the scalar code, which ends the call at a bad one. Slot l of
+// sixteen is neighbour k + l of vertex v, in column v + (k + l) / K: lane l takes that vertex's
+// point from the sixteen from v on, the neighbour's from the offsets made sixteen at a time.
+TULM_TARGET_AVX512 void distances_in_sixteen_lanes(int32_t begin, int32_t end, int32_t K,
+                                                   int32_t numVerts, const int32_t* vertexNbors,
+                                                   const float* vertices, float* distSq) {
+  const int32_t last = index_2D_array(0, end, K);
+  int32_t j = index_2D_array(0, begin, K);
+  int32_t k = 0, v = begin;  // slot j's place
+  const int32_t columnsPerStep = 16 / K, rowsPerStep = 16 % K;
+  const __m512i laneIndex = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  const __m512 rows = _mm512_set1_ps(static_cast<float>(K));
+  alignas(64) int32_t offsets[16];  // 3 * (neighbour - 1), or 3 * v in an empty slot
+  for (; j + 16 <= last && v + 16 <= numVerts; j += 16) {
+    const __m512i entries = _mm512_loadu_si512(vertexNbors + j);
+    if (lanes::outside16(entries, 0, numVerts - 1) != 0) {
+      for (int32_t l = 0; l < 16; ++l) {
+        slot_distance(k + l - K * ((k + l) / K), v + (k + l) / K, K, numVerts, vertexNbors,
+                      vertices, distSq);
+      }
+    } else {
+      const __mmask16 listed = _mm512_cmpgt_epi32_mask(entries, _mm512_setzero_si512());
+      const __m512i offset = _mm512_mask_sub_epi32(
+          _mm512_set1_epi32(3 * v), listed,
+          _mm512_add_epi32(_mm512_add_epi32(entries, entries), entries), _mm512_set1_epi32(3));
+      _mm512_store_si512(offsets, offset);
+      __m512 quarters[4];  // slots l, l + 4, l + 8, l + 12
+      for (int l = 0; l < 4; ++l) {
+        const int32_t* o = offsets + l;
+        quarters[l] =
+            lanes::four_points(vertices + o[0], vertices + o[4], vertices + o[8], vertices + o[12]);
+      }
+      const lanes::Points16 m =
+          lanes::transposed16(quarters[0], quarters[1], quarters[2], quarters[3]);
+      // (k + l) / K exactly, for k + l + K below 2^24: a correctly rounded quotient of such
+      // integers never reaches the next integer up.
+      const __m512i column = _mm512_cvttps_epi32(_mm512_div_ps(
+          _mm512_cvtepi32_ps(_mm512_add_epi32(_mm512_set1_epi32(k), laneIndex)), rows));
+      const float* own = vertices + 3 * v;
+      const __m512 a = _mm512_loadu_ps(own), b = _mm512_loadu_ps(own + 16),
+                   c = _mm512_loadu_ps(own + 32);
+      const __m512 dx = _mm512_sub_ps(_mm512_permutexvar_ps(column, component16(a, b, c, 0)), m.x);
+      const __m512 dy = _mm512_sub_ps(_mm512_permutexvar_ps(column, component16(a, b, c, 1)), m.y);
+      const __m512 dz = _mm512_sub_ps(_mm512_permutexvar_ps(column, component16(a, b, c, 2)), m.z);
+      const __m512 sums = _mm512_add_ps(_mm512_add_ps(_mm512_mul_ps(dx, dx), _mm512_mul_ps(dy, dy)),
+                                        _mm512_mul_ps(dz, dz));
+      _mm512_storeu_ps(distSq + j, _mm512_maskz_mov_ps(listed, sums));
+    }
+    k += rowsPerStep;
+    v += columnsPerStep;
+    if (k >= K) {
+      k -= K;
+      ++v;
+    }
+  }
+  if (k > 0) {  // the rest of column v, then the columns after it
+    for (; k < K; ++k) slot_distance(k, v, K, numVerts, vertexNbors, vertices, distSq);
+    ++v;
+  }
+  if (v < end) distances_in_lanes(v, end, K, numVerts, vertexNbors, vertices, distSq);
+}
+#endif
+
 }  // namespace
 
 void TULM_computeVertexDistSq2Nbors(int32_t maxNeighbors, int32_t numVerts,
@@ -70,6 +149,16 @@ void TULM_computeVertexDistSq2Nbors(int32_t maxNeighbors, int32_t numVerts,
                                     float* distSq) {
   const int32_t K = maxNeighbors;
   if (K <= 0) return;  // no slot reads a vertex
+#if defined(TULM_HAVE_AVX512_TARGET)
+  // Sixteen slots find their columns through a quotient of floats, exact for K below 2^22.
+  if (point_lanes_enabled() && wide_lanes_enabled() && sixteen_lanes_enabled() && K < (1 << 22) &&
+      TULM_PROCESSOR_HAS_AVX512()) {
+    parallel_for(numVerts, kVertexGrain, [=](int32_t begin, int32_t end) {
+      distances_in_sixteen_lanes(begin, end, K, numVerts, vertexNbors, vertices, distSq);
+    });
+    return;
+  }
+#endif
 #if defined(TULM_HAVE_SSE2)
   if (point_lanes_enabled()) {
     parallel_for(numVerts, kVertexGrain, [=](int32_t begin, int32_t end) {

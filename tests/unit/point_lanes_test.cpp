@@ -1,7 +1,8 @@
-// The measures computed several values at a time in lanes (four, and eight where the processor
-// has AVX2) and by their scalar code: the same bits on meshes with values that round, cancel,
-// overflow and are not numbers, and the same message at a bad index wherever it falls among
-// the lanes. Where the processor has no lanes every run takes the scalar code.
+// The measures computed several values at a time in lanes (four, eight where the processor has
+// AVX2, sixteen where it has AVX-512) and by their scalar code: the same bits on meshes with
+// values that round, cancel, overflow and are not numbers, and the same message at a bad index
+// wherever it falls among the lanes. Where the processor has no lanes every run takes the scalar
+// code.
 #include "core/point_lanes.h"
 
 #include <gtest/gtest.h>
@@ -31,6 +32,7 @@ class PointLanes : public testing::Test {
   void TearDown() override {
     tulm::set_point_lanes_enabled(true);
     tulm::set_wide_lanes_enabled(true);
+    tulm::set_sixteen_lanes_enabled(true);
     tulm::set_thread_count(0);
   }
 };
@@ -155,17 +157,21 @@ std::vector<uint32_t> bits(const std::vector<float>& values) {
   return out;
 }
 
-// The ways of computing that a test compares with the scalar code: four lanes, and the widest
-// the processor has (eight where it has AVX2, else again four).
+// The ways of computing that a test compares with the scalar code: four lanes, at most eight
+// (eight where the processor has AVX2, else again four), and the widest the processor has
+// (sixteen where it has AVX-512 and the measure has them).
 struct LaneWay {
   const char* name;
   bool wide;
+  bool sixteen;
 };
-const LaneWay kLaneWays[] = {{"four lanes", false}, {"widest lanes", true}};
+const LaneWay kLaneWays[] = {
+    {"four lanes", false, false}, {"eight lanes", true, false}, {"widest lanes", true, true}};
 
 void take_lanes(const LaneWay* way) {
   tulm::set_point_lanes_enabled(way != nullptr);
   tulm::set_wide_lanes_enabled(way != nullptr && way->wide);
+  tulm::set_sixteen_lanes_enabled(way != nullptr && way->sixteen);
 }
 
 TEST_F(PointLanes, GiveTheScalarBitsOnHardValues) {
@@ -254,6 +260,46 @@ TEST_F(PointLanes, BadIndexAnywhereAmongFourEndsTheCallAsTheScalarCodeDoes) {
         for (const LaneWay& way : kLaneWays) {
           take_lanes(&way);
           EXPECT_EQ(message(call), scalar) << way.name << ", bad entry " << bad << " at " << at;
+        }
+      }
+    }
+  }
+}
+
+// What a measure gives: its bits, or the message that ended the call.
+std::string outcome(const Measure& measure, const HardMesh& m) {
+  try {
+    std::string text;
+    for (uint32_t b : bits(measure.run(m))) text += std::to_string(b) + " ";
+    return text;
+  } catch (const tulm::Error& error) {
+    return std::string("error: ") + error.what();
+  }
+}
+
+// Sixteen faces or slots go together where the processor has AVX-512: an entry at each of their
+// places, in each row of the faces, is met as the scalar code meets it, whether it ends the call,
+// is the last vertex (whose point the lanes read whole only when a float follows it) or, in the
+// table, an empty slot.
+TEST_F(PointLanes, EntryAtEveryPlaceAmongSixteenIsMetAsTheScalarCodeMeetsIt) {
+  const HardMesh good = hard_mesh(60, 40, 3, 8, true);
+  for (int32_t place = 0; place < 16; ++place) {
+    for (int32_t row = 0; row < 3; ++row) {
+      for (int32_t value : {0, -1, 60, 61, INT32_MIN, INT32_MAX}) {
+        HardMesh m = good;
+        const int32_t face = 16 + place;
+        m.columnFaces[3 * face + row] = value;
+        m.rowFaces[face + row * size_t(m.F)] = value;
+        m.nbors[16 * (row + 1) + place] = value;
+        for (int k = 0; k < 3; ++k) {  // the three measures that have sixteen lanes
+          take_lanes(nullptr);
+          const std::string scalar = outcome(kMeasures[k], m);
+          for (const LaneWay& way : kLaneWays) {
+            take_lanes(&way);
+            EXPECT_EQ(outcome(kMeasures[k], m), scalar)
+                << kMeasures[k].name << " in " << way.name << ", entry " << value << " at place "
+                << place << ", row " << row;
+          }
         }
       }
     }
