@@ -7,6 +7,7 @@ namespace {
 
 std::atomic<bool> pointLanesEnabled{true};
 std::atomic<bool> wideLanesEnabled{true};
+std::atomic<bool> sixteenLanesEnabled{true};
 
 }  // namespace
 
@@ -20,6 +21,12 @@ bool wide_lanes_enabled() { return wideLanesEnabled.load(std::memory_order_relax
 
 void set_wide_lanes_enabled(bool enabled) {
   wideLanesEnabled.store(enabled, std::memory_order_relaxed);
+}
+
+bool sixteen_lanes_enabled() { return sixteenLanesEnabled.load(std::memory_order_relaxed); }
+
+void set_sixteen_lanes_enabled(bool enabled) {
+  sixteenLanesEnabled.store(enabled, std::memory_order_relaxed);
 }
 
 }  // namespace tulm

@@ -29,6 +29,11 @@ void set_point_lanes_enabled(bool enabled);
 bool wide_lanes_enabled();
 void set_wide_lanes_enabled(bool enabled);
 
+// Whether, with wide lanes, the routines that have them take the sixteen lanes of AVX-512 where
+// the processor has it (true unless a test says no), or stay with AVX2's eight.
+bool sixteen_lanes_enabled();
+void set_sixteen_lanes_enabled(bool enabled);
+
 #if defined(TULM_HAVE_SSE2)
 namespace lanes {
 
@@ -143,6 +148,34 @@ TULM_TARGET_AVX2 inline Points8 transposed8(__m256 p0, __m256 p1, __m256 p2, __m
 TULM_TARGET_AVX2 inline Points8 transposed8(const __m128* p) {
   return transposed8(_mm256_set_m128(p[4], p[0]), _mm256_set_m128(p[5], p[1]),
                      _mm256_set_m128(p[6], p[2]), _mm256_set_m128(p[7], p[3]));
+}
+#endif
+
+#if defined(TULM_HAVE_AVX512_TARGET)
+// Sixteen points as one register per coordinate.
+struct Points16 {
+  __m512 x, y, z;
+};
+
+// The x, y and z of sixteen (x, y, z, _) points, four to a register: points k, k + 4, k + 8
+// and k + 12 in the quarters of register k, which become lanes k, k + 4, k + 8 and k + 12. For
+// callers that have checked TULM_PROCESSOR_HAS_AVX512().
+TULM_TARGET_AVX512 inline Points16 transposed16(__m512 p0, __m512 p1, __m512 p2, __m512 p3) {
+  const __m512 t0 = _mm512_unpacklo_ps(p0, p1);  // x0 x1 y0 y1 per quarter
+  const __m512 t1 = _mm512_unpacklo_ps(p2, p3);  // x2 x3 y2 y3
+  const __m512 t2 = _mm512_unpackhi_ps(p0, p1);  // z0 z1 _ _
+  const __m512 t3 = _mm512_unpackhi_ps(p2, p3);  // z2 z3 _ _
+  return {_mm512_shuffle_ps(t0, t1, _MM_SHUFFLE(1, 0, 1, 0)),
+          _mm512_shuffle_ps(t0, t1, _MM_SHUFFLE(3, 2, 3, 2)),
+          _mm512_shuffle_ps(t2, t3, _MM_SHUFFLE(1, 0, 1, 0))};
+}
+
+// load_point_and_next of four points, one in each quarter, the one at p0 in the lowest.
+TULM_TARGET_AVX512 inline __m512 four_points(const float* p0, const float* p1, const float* p2,
+                                             const float* p3) {
+  const __m512 low =
+      _mm512_insertf32x4(_mm512_castps128_ps512(_mm_loadu_ps(p0)), _mm_loadu_ps(p1), 1);
+  return _mm512_insertf32x4(_mm512_insertf32x4(low, _mm_loadu_ps(p2), 2), _mm_loadu_ps(p3), 3);
 }
 #endif
 

@@ -51,6 +51,28 @@
 #define TULM_PROCESSOR_HAS_AVX2() (__builtin_cpu_supports("avx2") != 0)
 #endif
 
+// Defined, where TULM_HAVE_AVX2_TARGET is, for functions compiled for the AVX-512 foundation
+// alone (TULM_TARGET_AVX512 before them; it has 32 vector registers of sixteen floats and
+// masks) and the question whether the processor has it. Its instructions include fused
+// multiply-adds, which the build's -ffp-contract=off keeps the compiler from making.
+#if defined(TULM_HAVE_AVX2_TARGET)
+#define TULM_HAVE_AVX512_TARGET 1
+#define TULM_TARGET_AVX512 __attribute__((target("avx512f")))
+#define TULM_PROCESSOR_HAS_AVX512() (__builtin_cpu_supports("avx512f") != 0)
+// GCC 12's AVX-512 intrinsics fill the lanes they leave undefined from a variable set from
+// itself, which -Wuninitialized reports wherever one is inlined; those lanes are never read.
+// Included here first, so that the header's lines carry the pragma wherever it is included.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+#include <immintrin.h>
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+#endif
+
 // Marks a function that a shared library exports (TULM_SHARED_EXPORT, while building the
 // library) or that its users import (TULM_SHARED_IMPORT). Windows DLLs export only what is
 // marked; elsewhere the library is compiled with hidden visibility and the mark makes the
