@@ -29,8 +29,8 @@ void set_point_lanes_enabled(bool enabled);
 bool wide_lanes_enabled();
 void set_wide_lanes_enabled(bool enabled);
 
-// Whether, with wide lanes, the measures that have them take the sixteen lanes of AVX-512 where
-// the processor has them (true unless a test says no), or at most the eight of AVX2.
+// Whether, with wide lanes, the routines that have them take the sixteen lanes of AVX-512 where
+// the processor has it (true unless a test says no), or stay with AVX2's eight.
 bool sixteen_lanes_enabled();
 void set_sixteen_lanes_enabled(bool enabled);
 
@@ -167,8 +167,9 @@ struct Points16 {
   __m512 x, y, z;
 };
 
-// The x, y and z of sixteen (x, y, z, _) points, four to a register: points k, k + 4, k + 8 and
-// k + 12 in the quarters of register k, which become lanes k, k + 4, k + 8 and k + 12.
+// The x, y and z of sixteen (x, y, z, _) points, four to a register: points k, k + 4, k + 8
+// and k + 12 in the quarters of register k, which become lanes k, k + 4, k + 8 and k + 12. For
+// callers that have checked TULM_PROCESSOR_HAS_AVX512().
 TULM_TARGET_AVX512 inline Points16 transposed16(__m512 p0, __m512 p1, __m512 p2, __m512 p3) {
   const __m512 t0 = _mm512_unpacklo_ps(p0, p1);  // x0 x1 y0 y1 per quarter
   const __m512 t1 = _mm512_unpacklo_ps(p2, p3);  // x2 x3 y2 y3

@@ -67,6 +67,18 @@
 #define TULM_HAVE_AVX512_TARGET 1
 #define TULM_TARGET_AVX512 __attribute__((target("avx512f")))
 #define TULM_PROCESSOR_HAS_AVX512() (__builtin_cpu_supports("avx512f") != 0)
+// GCC 12's AVX-512 intrinsics fill the lanes they leave undefined from a variable set from
+// itself, which -Wuninitialized reports wherever one is inlined; those lanes are never read.
+// Included here first, so that the header's lines carry the pragma wherever it is included.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+#include <immintrin.h>
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 #endif
 
 // Marks a function that a shared library exports (TULM_SHARED_EXPORT, while building the

@@ -464,6 +464,107 @@ TULM_TARGET_AVX2 inline __m256 rounded_expf_avx2(__m256 x) {
 }
 #endif
 
+#if defined(TULM_HAVE_AVX512_TARGET)
+namespace detail {
+
+// The sixteen lanes' e^x = 2^(k/16) 2^(r/16) with z = x * 16/ln2 (rounded), k the integer
+// nearest z and r = z - k, |r| <= 1/2: a table of sixteen entries, two registers that one
+// permutation reads, and a longer polynomial. 2^(r/16) = e^t, t = r L with L = ln2/16, by the
+// Taylor polynomial of degree 5, its coefficients L^n/n! the nearest doubles.
+constexpr int kExpLaneTableBits = 4;
+constexpr double kExpLaneTableSizeOverLn2 = 0x1.71547652b82fep+4;
+constexpr double kExpLaneCoefficients[5] = {0x1.62e42fefa39efp-5, 0x1.ebfbdff82c58fp-11,
+                                            0x1.c6b08d704a0c0p-17, 0x1.3b2ab6fba4e77p-23,
+                                            0x1.5d87fe78a6731p-30};
+// The error of approximate_exp_avx512 for -104 < x < 89, relative to e^x:
+//   polynomial  the series' tail a^6/720 e^a, a = ln2/32, over e^t >= e^-a: < 2^-42.60;
+//   reduction   as approximate_exp's: < 2^-45.29;
+//   evaluation  Horner's scheme: the part after the 1 is below 2^-5.5 and its roundings and
+//               the coefficients' own cost less than 2^-56; adding the 1 rounds once: < 2^-52.9;
+//   table entry (2^(j/16), the entry 64 j of kTwoToTheJOver1024) and final product: < 2^-53
+//               each.
+// Together below 2^-42.39: within 1560 units of the last place of e^x, which
+// kExpLaneMidpointMargin covers 2.6 times; the exact path then takes about 1 input in 2^16.
+// verify_expf checks these lanes against rounded_expf on every float.
+constexpr uint64_t kExpLaneMidpointMargin = 4096;
+
+// approximate_exp_avx512 of eight doubles.
+TULM_TARGET_AVX512 inline __m512d approximate_exp_avx512(__m512d x) {
+  const __m512d roundToInteger = _mm512_set1_pd(kExpRoundToInteger);
+  const __m512d z = _mm512_mul_pd(x, _mm512_set1_pd(kExpLaneTableSizeOverLn2));
+  const __m512d shifted = _mm512_add_pd(z, roundToInteger);
+  const __m512d k = _mm512_sub_pd(shifted, roundToInteger);
+  const __m512d r = _mm512_sub_pd(z, k);  // exact: k is z's nearest integer
+  __m512d poly = _mm512_set1_pd(kExpLaneCoefficients[4]);
+  for (int n = 3; n >= 0; --n) {
+    poly = _mm512_add_pd(_mm512_set1_pd(kExpLaneCoefficients[n]), _mm512_mul_pd(r, poly));
+  }
+  poly = _mm512_add_pd(_mm512_set1_pd(1.0), _mm512_mul_pd(r, poly));
+  constexpr int kStride = kExpTableSize >> kExpLaneTableBits;
+  const __m512d low =
+      _mm512_setr_pd(kTwoToTheJOver1024[0], kTwoToTheJOver1024[kStride],
+                     kTwoToTheJOver1024[2 * kStride], kTwoToTheJOver1024[3 * kStride],
+                     kTwoToTheJOver1024[4 * kStride], kTwoToTheJOver1024[5 * kStride],
+                     kTwoToTheJOver1024[6 * kStride], kTwoToTheJOver1024[7 * kStride]);
+  const __m512d high =
+      _mm512_setr_pd(kTwoToTheJOver1024[8 * kStride], kTwoToTheJOver1024[9 * kStride],
+                     kTwoToTheJOver1024[10 * kStride], kTwoToTheJOver1024[11 * kStride],
+                     kTwoToTheJOver1024[12 * kStride], kTwoToTheJOver1024[13 * kStride],
+                     kTwoToTheJOver1024[14 * kStride], kTwoToTheJOver1024[15 * kStride]);
+  const __m512i kBits = _mm512_castpd_si512(shifted);
+  // The permutation reads the low four bits of each index: the table entry.
+  const __m512d entry = _mm512_permutex2var_pd(low, kBits, high);
+  const __m512i exponent = _mm512_slli_epi64(_mm512_srli_epi64(kBits, kExpLaneTableBits), 52);
+  return _mm512_mul_pd(_mm512_castsi512_pd(_mm512_add_epi64(_mm512_castpd_si512(entry), exponent)),
+                       poly);
+}
+
+// rounds_as_exp of eight doubles within kExpLaneMidpointMargin units of e^x, as a mask.
+TULM_TARGET_AVX512 inline __mmask8 rounds_as_exp_avx512(__m512d y) {
+  const __m512i dropped = _mm512_and_si512(
+      _mm512_castpd_si512(y), _mm512_set1_epi64(static_cast<int64_t>(kExpDroppedBits)));
+  const __m512i offset = _mm512_sub_epi64(
+      dropped,
+      _mm512_set1_epi64(static_cast<int64_t>(kExpDroppedBitsAtMidpoint - kExpLaneMidpointMargin)));
+  return _mm512_cmpgt_epu64_mask(
+      offset, _mm512_set1_epi64(static_cast<int64_t>(2 * kExpLaneMidpointMargin)));
+}
+
+}  // namespace detail
+
+// rounded_expf of each of sixteen floats: the lanes in (-87, 89) whose approximation rounds
+// as e^x does (all but about 1 in 2^16) and those at most -104 in the lanes, the others
+// through rounded_expf. For callers that have checked TULM_PROCESSOR_HAS_AVX512().
+TULM_TARGET_AVX512 inline __m512 rounded_expf_avx512(__m512 x) {
+  const __mmask16 normal = _mm512_mask_cmp_ps_mask(
+      _mm512_cmp_ps_mask(x, _mm512_set1_ps(detail::kExpSmallestNormalInput), _CMP_GT_OQ), x,
+      _mm512_set1_ps(detail::kExpAboveOverflow), _CMP_LT_OQ);
+  const __mmask16 zero =
+      _mm512_cmp_ps_mask(x, _mm512_set1_ps(detail::kExpBelowUnderflow), _CMP_LE_OQ);
+  // Lanes outside the normal range go through with 0, and are replaced below.
+  const __m512 inputs = _mm512_maskz_mov_ps(normal, x);
+  const __m512d low =
+      detail::approximate_exp_avx512(_mm512_cvtps_pd(_mm512_castps512_ps256(inputs)));
+  const __m512d high = detail::approximate_exp_avx512(
+      _mm512_cvtps_pd(_mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(inputs), 1))));
+  const __mmask16 rounded = static_cast<__mmask16>(detail::rounds_as_exp_avx512(low) |
+                                                   (detail::rounds_as_exp_avx512(high) << 8));
+  const __m512 results = _mm512_maskz_mov_ps(
+      normal, _mm512_castpd_ps(
+                  _mm512_insertf64x4(_mm512_castps_pd(_mm512_castps256_ps512(_mm512_cvtpd_ps(low))),
+                                     _mm256_castps_pd(_mm512_cvtpd_ps(high)), 1)));
+  const __mmask16 done = static_cast<__mmask16>((normal & rounded) | zero);
+  if (done == 0xffff) return results;
+  float in[16], out[16];
+  _mm512_storeu_ps(in, x);
+  _mm512_storeu_ps(out, results);
+  for (int lane = 0; lane < 16; ++lane) {
+    if (!(done & (1 << lane))) out[lane] = rounded_expf(in[lane]);
+  }
+  return _mm512_loadu_ps(out);
+}
+#endif
+
 }  // namespace tulm
 
 #endif  // TULM_CORE_MEASURES_ROUNDED_EXP_H

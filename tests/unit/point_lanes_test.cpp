@@ -22,6 +22,7 @@
 #include "core/measures/TULM_computeMeshFaceAreas.h"
 #include "core/measures/TULM_computeVertexDistSq2Nbors.h"
 #include "core/measures/TULM_gaussianSmoothVertexData.h"
+#include "core/measures/rounded_exp.h"
 #include "core/parallel.h"
 
 namespace {
@@ -157,13 +158,12 @@ std::vector<uint32_t> bits(const std::vector<float>& values) {
   return out;
 }
 
-// The ways of computing that a test compares with the scalar code: four lanes, at most eight
-// (eight where the processor has AVX2, else again four), and the widest the processor has
-// (sixteen where it has AVX-512 and the measure has them).
+// The ways of computing that a test compares with the scalar code: four lanes, eight (where the
+// processor has AVX2, else again four) and the widest it has (sixteen where it has AVX-512 and
+// the routine takes them, else again eight).
 struct LaneWay {
   const char* name;
-  bool wide;
-  bool sixteen;
+  bool wide, sixteen;
 };
 const LaneWay kLaneWays[] = {
     {"four lanes", false, false}, {"eight lanes", true, false}, {"widest lanes", true, true}};
@@ -352,6 +352,53 @@ TEST_F(PointLanes, SmoothingIgnoresWhatFollowsTheEndOfAListInEveryLane) {
     for (const LaneWay& way : kLaneWays) {
       take_lanes(&way);
       EXPECT_EQ(bits(smooth(m, D, {1e-2f, 0.3f})), bits(scalar)) << way.name << ", D = " << D;
+    }
+  }
+}
+
+#if defined(TULM_HAVE_AVX512_TARGET)
+// Whether the sixteen lanes hand e^x on to rounded_expf, their approximation being too close to
+// a midpoint between floats.
+TULM_TARGET_AVX512 bool sixteen_lanes_decline(float x) {
+  const __m512d y = tulm::detail::approximate_exp_avx512(_mm512_set1_pd(x));
+  return (tulm::detail::rounds_as_exp_avx512(y) & 1) == 0;
+}
+#endif
+
+// Weights whose exponentials the lanes or the scalar code hand on to the exact path, among
+// ordinary ones, in every lane: pairs of vertices at distances whose squares, negated (s = 1/2
+// makes the factor 1), are such inputs.
+TEST_F(PointLanes, SmoothingWeightsFromTheExactPathGiveTheScalarBits) {
+  std::vector<float> gaps;
+  float gap = 0.7f;
+  for (int k = 0; gaps.size() < 40 && k < (1 << 22); ++k, gap = std::nextafter(gap, 2.0f)) {
+    const float x = -(gap * gap);
+    float w;
+    bool declined = !tulm::try_rounded_expf(x, &w);
+#if defined(TULM_HAVE_AVX512_TARGET)
+    if (TULM_PROCESSOR_HAS_AVX512()) declined = declined || sixteen_lanes_decline(x);
+#endif
+    if (declined) gaps.push_back(gap);
+  }
+  ASSERT_EQ(gaps.size(), 40u);
+  // Vertex 2p at the origin and 2p + 1 at (gap, 0, 0), listing each other, the gaps taken in
+  // turn with ordinary ones between them.
+  HardMesh m = hard_mesh(4 * 40 + 20, 1, 2, 13, true);
+  for (int32_t p = 0; 2 * p + 1 < m.V; ++p) {
+    const float g = p % 2 == 0 ? gaps[(p / 2) % gaps.size()] : 0.5f + 0.01f * p;
+    const float points[2][3] = {{0.0f, 0.0f, 0.0f}, {g, 0.0f, 0.0f}};
+    for (int v = 0; v < 2; ++v) {
+      for (int c = 0; c < 3; ++c) m.columnVertices[3 * (2 * p + v) + c] = points[v][c];
+      m.nbors[2 * (2 * p + v)] = 2 * p + 2 - v;  // the other, 1-based
+      m.nbors[2 * (2 * p + v) + 1] = p % 3 == 0 ? 0 : 2 * p + 2 - v;
+    }
+  }
+  for (const int32_t D : {1, 2, 3}) {
+    take_lanes(nullptr);
+    const std::vector<float> scalar = smooth(m, D, {0.5f});
+    for (const LaneWay& way : kLaneWays) {
+      take_lanes(&way);
+      EXPECT_EQ(bits(smooth(m, D, {0.5f})), bits(scalar)) << way.name << ", D = " << D;
     }
   }
 }

@@ -1,5 +1,6 @@
 // Checks rounded_expf on every float whose correctly rounded exponential is neither 0 nor
-// +Inf, and counts the same inputs on which the C library's expf rounds otherwise.
+// +Inf, its lanes (AVX2, AVX-512) against it on every float, and counts the inputs on which the
+// C library's expf rounds otherwise.
 //
 // The reference is expl in long double (64-bit significand); where its value lies within
 // 2^-58 (relative) of a midpoint between two floats, MPFR at 256 bits decides.
@@ -108,6 +109,51 @@ struct Span {
   uint32_t first, last;  // bit patterns, inclusive
 };
 
+// The lanes' exponentials against rounded_expf on the 2^32 floats from `first` on, `count` of
+// them (a multiple of 16); returns the inputs whose bits differ.
+uint64_t lanes_differ(uint64_t first, uint64_t count);
+
+#if defined(TULM_HAVE_AVX2_TARGET)
+TULM_TARGET_AVX2 void eight_lanes(const float* x, float* y) {
+  _mm256_storeu_ps(y, tulm::rounded_expf_avx2(_mm256_loadu_ps(x)));
+}
+#endif
+#if defined(TULM_HAVE_AVX512_TARGET)
+TULM_TARGET_AVX512 void sixteen_lanes(const float* x, float* y) {
+  _mm512_storeu_ps(y, tulm::rounded_expf_avx512(_mm512_loadu_ps(x)));
+}
+#endif
+
+uint64_t lanes_differ(uint64_t first, uint64_t count) {
+  uint64_t differ = 0;
+  for (uint64_t b = first; b < first + count; b += 16) {
+    float x[16], eight[16], sixteen[16], scalar[16];
+    for (int l = 0; l < 16; ++l) {
+      x[l] = from_bits(static_cast<uint32_t>(b + l));
+      scalar[l] = tulm::rounded_expf(x[l]);
+    }
+    std::memcpy(eight, scalar, sizeof eight);
+    std::memcpy(sixteen, scalar, sizeof sixteen);
+#if defined(TULM_HAVE_AVX2_TARGET)
+    if (TULM_PROCESSOR_HAS_AVX2()) {
+      eight_lanes(x, eight);
+      eight_lanes(x + 8, eight + 8);
+    }
+#endif
+#if defined(TULM_HAVE_AVX512_TARGET)
+    if (TULM_PROCESSOR_HAS_AVX512()) sixteen_lanes(x, sixteen);
+#endif
+    for (int l = 0; l < 16; ++l) {
+      const uint32_t want = bits_of(scalar[l]);
+      if (bits_of(eight[l]) != want || bits_of(sixteen[l]) != want) {
+        if (differ < kMaxExamples) std::printf("  lanes differ at x = %a\n", x[l]);
+        ++differ;
+      }
+    }
+  }
+  return differ;
+}
+
 }  // namespace
 
 int main() {
@@ -136,6 +182,17 @@ int main() {
   }
   for (std::thread& thread : threads) thread.join();
 
+  // Every float, NaNs and infinities too, through the lanes the processor has.
+  std::atomic<uint64_t> lanesDiffer{0};
+  threads.clear();
+  for (unsigned t = 0; t < numThreads; ++t) {
+    threads.emplace_back([&, t] {
+      const uint64_t share = (uint64_t{1} << 32) / numThreads;
+      lanesDiffer += lanes_differ(t * share, share);
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+
   Tally total;
   for (const Tally& t : tallies) {
     total.checked += t.checked;
@@ -159,6 +216,13 @@ int main() {
   for (const Example& e : total.ourErrors) {
     std::printf("  x = %a: correct %a, got %a\n", e.x, e.correct, e.got);
   }
+  std::printf("lanes (AVX2%s) differing from rounded_expf, all 2^32 floats: %" PRIu64 "\n",
+#if defined(TULM_HAVE_AVX512_TARGET)
+              TULM_PROCESSOR_HAS_AVX512() ? ", AVX-512" : "",
+#else
+              "",
+#endif
+              lanesDiffer.load());
   std::printf("C library expf misrounded, same inputs: %" PRIu64 "\n", total.libraryWrong);
   std::printf("C library expf misrounded in [-30, 0]: %" PRIu64 " of %" PRIu64 "\n",
               total.libraryWrongNearZero, total.checkedNearZero);
@@ -167,5 +231,5 @@ int main() {
     std::printf("  %a (%.9g): %a, %a\n", e.x, e.x, e.correct, e.got);
   }
   std::printf("time: %.1f s on %u threads\n", seconds, numThreads);
-  return total.misrounded == 0 ? 0 : 1;
+  return total.misrounded == 0 && lanesDiffer == 0 ? 0 : 1;
 }
