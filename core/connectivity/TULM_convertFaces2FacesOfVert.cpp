@@ -1,5 +1,7 @@
 #include "core/connectivity/TULM_convertFaces2FacesOfVert.h"
 
+#include <algorithm>
+
 #include "core/connectivity/face_corners.h"
 #include "core/errors.h"
 #include "core/mesh_arrays.h"
@@ -7,25 +9,28 @@
 namespace tulm {
 namespace {
 
-// Faces of `range` from the last down, each put in the last free slot of its corners' rows
-// among those the range's faces take: every row ends up ascending, and the counts up to the
-// range track the free slots, so no second per-vertex array is touched. (The arrays come as
-// arguments, not through a lambda's captures: the one-byte counts could alias those, and every
-// store would reload them.)
+// Faces of `range` in order, each put in the next free slot of its corners' rows, `filled`
+// holding for every vertex the slots that earlier ranges' faces take: every row ends up
+// ascending. Forward, every row's slots, and so the table's columns, are written in increasing
+// address order, which the processor's prefetchers follow; from the last face down took a
+// quarter to a half longer on the larger meshes. (The arrays come as arguments, not through
+// a lambda's captures: the one-byte counts could alias those, and every store would reload
+// them.)
 template <class Count>
 void fill_rows(FaceRange range, const int32_t* faces, int32_t numFaces, int32_t numRows,
-               Count* upTo, int32_t* table) {
-  for (int32_t i = range.end - 1; i >= range.begin; --i) {
+               Count* filled, int32_t* table) {
+  for (int32_t i = range.begin; i < range.end; ++i) {
     for (int32_t j = 0; j < 3; ++j) {
       const int32_t v = faces[index_2D_array(i, j, numFaces)] - 1;
-      const int64_t slot = --upTo[v];
+      const int64_t slot = filled[v]++;
       table[v + slot * numRows] = i + 1;
     }
   }
 }
 
 // Each range of faces fills its own slots of every row, on a thread of its own for large
-// meshes: the table is the same at any thread count.
+// meshes: the table is the same at any thread count. Range r starts from the counts up to range
+// r - 1, and range 0 from the full counts set back to zero, which nothing reads any more.
 template <class Count>
 void fill_faces_of_vertex(const int32_t* faces, int32_t numFaces, CornerCounts<Count>& counts,
                           const std::function<int32_t*(int32_t K)>& createTable) {
@@ -36,10 +41,16 @@ void fill_faces_of_vertex(const int32_t* faces, int32_t numFaces, CornerCounts<C
                        static_cast<long long>(int64_t{numRows} * K)));
   }
   int32_t* table = createTable(K);
+  Count* zeroed = counts.full();
+  if (counts.dense) {
+    std::fill(zeroed, zeroed + numRows, Count{0});
+  } else {
+    for (int64_t i = 0; i < 3 * int64_t{numFaces}; ++i) zeroed[faces[i] - 1] = 0;
+  }
   const int32_t ranges = counts.ranges();
   for_each_range(ranges, [&](int32_t r) {
-    fill_rows(FaceRange(numFaces, r, ranges), faces, numFaces, numRows, counts.upTo[r].data(),
-              table);
+    fill_rows(FaceRange(numFaces, r, ranges), faces, numFaces, numRows,
+              r == 0 ? zeroed : counts.upTo[r - 1].data(), table);
   });
 }
 

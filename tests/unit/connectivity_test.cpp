@@ -255,6 +255,23 @@ std::vector<int32_t> reference_neighbours(const std::vector<int32_t>& rowFaces, 
   return table;
 }
 
+// Builds the faces-of-vertex table the slow, obvious way: faces in order, corners in order, each
+// appended to its vertex's row.
+std::vector<int32_t> reference_faces_of_vertex(const std::vector<int32_t>& rowFaces, int32_t F,
+                                               int32_t V) {
+  std::vector<int32_t> count(V, 0);
+  for (int32_t corner : rowFaces) ++count[corner - 1];
+  const int32_t K = *std::max_element(count.begin(), count.end());
+  std::vector<int32_t> table(static_cast<size_t>(V) * K, 0), fill(V, 0);
+  for (int32_t i = 0; i < F; ++i) {
+    for (int32_t j = 0; j < 3; ++j) {
+      const int32_t v = rowFaces[i + j * F] - 1;
+      table[v + fill[v]++ * V] = i + 1;
+    }
+  }
+  return table;
+}
+
 class TableBuilderOracle : public testing::TestWithParam<int> {};
 
 // A small mesh, and one whose tables outgrow the fastest caches.
@@ -289,6 +306,7 @@ TEST_P(TableBuilderOracle, ShuffledIcosphereMatchesTheSlowTablesAndAdjacencySets
   const auto facesOfVert = call(kFacesOfVert, 1, {faces, int32_scalar(V)});
   ASSERT_FALSE(facesOfVert.failed) << facesOfVert.error;
   const std::vector<int32_t> vf = facesOfVert.outputs[0].values<int32_t>();
+  EXPECT_EQ(vf, reference_faces_of_vertex(rowFaces, F, V));
   const int32_t K = static_cast<int32_t>(table.size() / V);
   ASSERT_EQ(static_cast<int32_t>(vf.size() / V), K);
   for (int32_t v = 0; v < V; ++v) {
