@@ -6,12 +6,20 @@
 // the rounds. Ours at one thread and at all threads. Beside the wall time, the processor time of
 // the process: on a machine that other programs keep busy, that of a single-threaded build
 // stays near the wall time it would take alone (std::clock counts wall time on Windows).
+//
+// `bench_kdtree_build OTHER` also times the build_tree of another copy of the tree library (the
+// libtulm_kdtree of an earlier commit, say) in the same rounds, next to ours, so that the two
+// sides of a change are timed under the same load; the load averages of the system are printed
+// before and after.
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <flann/flann.hpp>
+#include <fstream>
 #include <functional>
 #include <nanoflann.hpp>
 #include <numeric>
@@ -80,22 +88,59 @@ Points icosphere_vertices(int subdivisions) {
       mesh.numVerts, std::vector<double>(columns.begin(), columns.end()));
 }
 
+using BuildTree = decltype(&tulm::build_tree);
+using ReleaseTree = decltype(&tulm::release_tree);
+
+// The build_tree and release_tree of a tree library.
+struct TreeLibrary {
+  BuildTree build;
+  ReleaseTree release;
+};
+
+// Another copy of the tree library, loaded beside ours; ends the program if it has none.
+TreeLibrary load_tree_library(const char* path) {
+  void* library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) {
+    std::fprintf(stderr, "%s\n", dlerror());
+    std::exit(1);
+  }
+  // The names of tulm::build_tree and tulm::release_tree as this compiler mangles them.
+  const TreeLibrary functions{
+      reinterpret_cast<BuildTree>(
+          dlsym(library, "_ZN4tulm10build_treeEPKdiiPiiiRNS_11DiagnosticsEPFviPFvPviiES5_E")),
+      reinterpret_cast<ReleaseTree>(dlsym(library, "_ZN4tulm12release_treeEPNS_11tree_headerE"))};
+  if (functions.build == nullptr || functions.release == nullptr) {
+    std::fprintf(stderr, "%s holds no build_tree and release_tree of this signature\n", path);
+    std::exit(1);
+  }
+  return functions;
+}
+
+// The 1-, 5- and 15-minute load averages of the system, where it tells them.
+std::string load_averages() {
+  std::ifstream file("/proc/loadavg");
+  std::string one, five, fifteen;
+  if (!(file >> one >> five >> fifteen)) return "unknown";
+  return one + " " + five + " " + fifteen;
+}
+
 // threads: 1, or 0 for every processor.
-Timing our_build(const Points& points, int threads) {
+Timing our_build(const Points& points, int threads,
+                 TreeLibrary library = {tulm::build_tree, tulm::release_tree}) {
   tulm::set_thread_count(threads);
   tulm::CapturedDiagnostics diagnostics;
   std::vector<int32_t> idx(static_cast<size_t>(points.count));
   std::iota(idx.begin(), idx.end(), 0);
   tulm::tree_header* tree = nullptr;
   const Timing time = timed([&] {
-    tree = tulm::build_tree(points.columns.data(), points.count, 3, idx.data(), points.count, 0,
-                            diagnostics);
+    tree = library.build(points.columns.data(), points.count, 3, idx.data(), points.count, 0,
+                         diagnostics, tulm::run_in_parallel);
   });
   if (tree == nullptr) {
     std::fprintf(stderr, "out of memory\n");
     std::exit(1);
   }
-  tulm::release_tree(tree);
+  library.release(tree);
   tulm::set_thread_count(0);
   return time;
 }
@@ -161,18 +206,27 @@ void compare(const Points& points, const std::vector<Builder>& builders) {
 
 }  // namespace
 
-int main() {
-  std::printf("threads: %d; peers single-threaded (neither builds on several)\n",
-              tulm::thread_count());
-  const std::vector<Builder> builders = {
+int main(int argc, char** argv) {
+  std::printf("threads: %d; peers single-threaded (neither builds on several); load averages %s\n",
+              tulm::thread_count(), load_averages().c_str());
+  std::vector<Builder> builders = {
       {"ours, 1 thread", [](const Points& p) { return our_build(p, 1); }},
       {"ours, all threads", [](const Points& p) { return our_build(p, 0); }},
       {"nanoflann, leaf 10", [](const Points& p) { return nanoflann_build(p, 10); }},
       {"nanoflann, leaf 1", [](const Points& p) { return nanoflann_build(p, 1); }},
       {"FLANN single index, leaf 10", flann_build},
   };
+  if (argc > 1) {
+    const TreeLibrary other = load_tree_library(argv[1]);
+    std::printf("other: %s\n", argv[1]);
+    builders.insert(
+        builders.begin() + 2,
+        {{"other, 1 thread", [other](const Points& p) { return our_build(p, 1, other); }},
+         {"other, all threads", [other](const Points& p) { return our_build(p, 0, other); }}});
+  }
   compare(uniform_points(1000000, 20261209), builders);
   compare(icosphere_vertices(7), builders);
   compare(icosphere_vertices(8), builders);
+  std::printf("load averages %s\n", load_averages().c_str());
   return 0;
 }

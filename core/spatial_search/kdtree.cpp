@@ -48,6 +48,11 @@ void advise_huge_pages(void* address, size_t bytes) {
 
 inline int32_t median_position(int32_t n) { return static_cast<int32_t>(n * 0.5); }
 
+// Where piece k of `pieces` equal pieces of count elements starts.
+inline int32_t piece_start(int32_t count, int32_t k, int32_t pieces) {
+  return static_cast<int32_t>(int64_t{count} * k / pieces);
+}
+
 // Hoare's partition of positions lo..hi with the first entry as pivot, on any entries that give
 // key(i) and swap(i, j): the literal construction's steps, NaN keys included (every comparison
 // with NaN is false).
@@ -458,13 +463,26 @@ class FastBuild {
                            sort_scratch_bytes(n, ndim))) {}
 
   node* build(int32_t dim) {
-    bool nan = false;
-    for (int32_t d = 0; d < ndim_; ++d) {
-      for (int32_t e = 0; e < n_; ++e) nan |= std::isnan(key(d, idx_[e]));
-    }
-    int32_t largestRow = 0;
-    for (int32_t e = 0; e < n_; ++e) largestRow = std::max(largestRow, idx_[e]);
-    rows_ = static_cast<size_t>(largestRow) + 1;
+    // Whether any key is NaN, and the largest row, by pieces of the rows.
+    const int32_t scanPieces = std::max(1, n_ / kScanPiece);
+    std::vector<char> nanIn(static_cast<size_t>(scanPieces), 0);
+    std::vector<int32_t> largestIn(static_cast<size_t>(scanPieces), 0);
+    in_parallel(scanPieces, [&](int32_t begin, int32_t end) {
+      for (int32_t k = begin; k < end; ++k) {
+        const int32_t first = piece_start(n_, k, scanPieces);
+        const int32_t last = piece_start(n_, k + 1, scanPieces);
+        bool nan = false;
+        for (int32_t d = 0; d < ndim_; ++d) {
+          for (int32_t e = first; e < last; ++e) nan |= std::isnan(key(d, idx_[e]));
+        }
+        int32_t largest = 0;
+        for (int32_t e = first; e < last; ++e) largest = std::max(largest, idx_[e]);
+        nanIn[k] = nan;
+        largestIn[k] = largest;
+      }
+    });
+    const bool nan = std::find(nanIn.begin(), nanIn.end(), 1) != nanIn.end();
+    rows_ = static_cast<size_t>(*std::max_element(largestIn.begin(), largestIn.end())) + 1;
     topSlices_.emplace_back(nullptr, 0, n_, dim, &topArena_);
     Slice& root = topSlices_.back();
     if (nan) {
@@ -485,9 +503,7 @@ class FastBuild {
     }
     const int32_t pieces = std::max(1, n_ / kCopyPiece);
     in_parallel(pieces, [this, pieces](int32_t begin, int32_t end) {
-      const int64_t total = n_;
-      copy_points(static_cast<int32_t>(total * begin / pieces),
-                  static_cast<int32_t>(total * end / pieces));
+      copy_points(piece_start(n_, begin, pieces), piece_start(n_, end, pieces));
     });
     return node_at(0);
   }
@@ -887,8 +903,21 @@ class FastBuild {
       const ArenaVector<int32_t>& input = literal_input(slice);
       const uint32_t* rank = rank_of_row(slice.dim);
       slice.sorting.resize(input.size());
-      for (size_t e = 0; e < input.size(); ++e) {
-        slice.sorting[e] = Entry{rank[input[e]]} << 32 | static_cast<uint32_t>(input[e]);
+      // The first levels' large slices share this among threads.
+      Entry* sorting = slice.sorting.data();
+      const int32_t* rows = input.data();
+      const auto fill = [sorting, rows, rank](int32_t begin, int32_t end) {
+        for (int32_t e = begin; e < end; ++e) {
+          sorting[e] = Entry{rank[rows[e]]} << 32 | static_cast<uint32_t>(rows[e]);
+        }
+      };
+      if (inTasks_) {
+        fill(0, slice.n);
+      } else {
+        const int32_t pieces = std::max(1, slice.n / kScanPiece);
+        in_parallel(pieces, [&fill, pieces, &slice](int32_t begin, int32_t end) {
+          fill(piece_start(slice.n, begin, pieces), piece_start(slice.n, end, pieces));
+        });
       }
       slice.unsorted.assign(1, {0, slice.n - 1});
       if (!slice.ascending.empty()) {
@@ -1022,6 +1051,8 @@ class FastBuild {
   // one piece of copy_points fills.
   static constexpr int32_t kParallelLeast = 1 << 15;
   static constexpr int32_t kCopyPiece = 1 << 16;
+  // The rows of one piece of the scans that the first levels share among threads.
+  static constexpr int32_t kScanPiece = 1 << 16;
   // The parts of at most this many entries that the exact sort takes in the literal steps.
   static constexpr int32_t kShortPart = 6;
   // The parts of a large exact sort of the first levels shared among threads.

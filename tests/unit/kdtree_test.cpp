@@ -400,6 +400,14 @@ Cloud grid_with_float_range_edges() {
   return cloud;
 }
 
+// More rows than one piece of the scans that the first levels share among threads, with NaN only
+// in the rows of the last piece: every piece must be looked at for NaN and for the largest row.
+Cloud large_grid_with_nan_in_its_last_rows() {
+  Cloud cloud = tulm_test::random_cloud(140000, 3, 20, 17);
+  cloud.xyz[cloud.M - 5 + cloud.M] = NAN;
+  return cloud;
+}
+
 struct TieCase {
   const char* name;
   Cloud (*make)();
@@ -408,6 +416,9 @@ struct TieCase {
 const TieCase kTieCases[] = {
     {"IcosphereVertices5", [] { return icosphere_vertices(5); }},
     {"IcosphereVertices6", [] { return icosphere_vertices(6); }},
+    // The first levels' exact sorts fill their entries in pieces shared among threads.
+    {"IcosphereVertices7", [] { return icosphere_vertices(7); }},
+    {"LargeGridWithNanInItsLastRows", large_grid_with_nan_in_its_last_rows},
     {"DuplicatedPoints", duplicated_points},
     {"GridWithNanAndInfinities", grid_with_nan_and_infinities},
     {"LineWithRepeats", line_with_repeats},
