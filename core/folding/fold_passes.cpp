@@ -537,6 +537,8 @@ int64_t flipped_entries_in_columns(const FoldMesh& mesh, const uint64_t* words) 
   return listed;
 }
 
+#if defined(TULM_HAVE_AVX2_TARGET)
+
 // A scan of VertexFaces as one stream of K * V entries, in vectors that take no notice of where
 // columns begin: what it keeps from one entry to the next, and the check of the entries one by
 // one. It finds what flipped_entries_at_corners finds.
@@ -646,8 +648,6 @@ class FlatScan {
 // checks' branches, which follow the flipped entries, then never wait on a gather.
 constexpr int32_t kScanBlocks = 8;
 constexpr int32_t kScanBatch = 64 * kScanBlocks;
-
-#if defined(TULM_HAVE_AVX2_TARGET)
 
 // The column and row of each of eight consecutive entries of the stream, lane k for entry at + k.
 struct EntryPlaces8 {
