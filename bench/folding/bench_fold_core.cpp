@@ -283,34 +283,37 @@ double median_ms(const Routine& routine, const Data& d, int reps, uint64_t& hash
 
 }  // namespace
 
-// Each fold routine with and without the lanes, called in turn on one thread, so that a loaded
-// machine slows both alike: `bench_fold_core lanes REPS`.
+// Each fold routine with and without the lanes (AVX2's eight, and the widest the processor has),
+// called in turn on one thread, so that a loaded machine slows every way alike, in processor
+// time: `bench_fold_core lanes REPS`.
 int compare_lanes(const Data& d, int reps) {
   tulm::set_thread_count(1);
-  std::printf("%-18s %10s %10s %8s\n", "routine", "scalar", "lanes", "ratio");
+  const tulm::FoldLanes ways[] = {tulm::FoldLanes::kScalar, tulm::FoldLanes::kEight,
+                                  tulm::FoldLanes::kWidest};
+  constexpr int kWays = 3;
+  std::printf("%-18s %10s %10s %10s %8s %8s\n", "routine", "scalar", "eight", "widest", "scalar/w",
+              "eight/w");
   for (const Routine& routine : kRoutines) {
     if (std::strncmp(routine.name, "fold", 4) != 0) continue;
-    std::vector<double> times[2];
-    uint64_t hashes[2] = {0, 0};
+    std::vector<double> times[kWays];
+    uint64_t hashes[kWays] = {};
     for (int r = 0; r <= reps; ++r) {
-      for (int lanes = 0; lanes < 2; ++lanes) {
-        tulm::set_fold_lanes(lanes == 1 ? tulm::FoldLanes::kWidest : tulm::FoldLanes::kScalar);
+      for (int way = 0; way < kWays; ++way) {
+        tulm::set_fold_lanes(ways[way]);
         lastOutputs.clear();
-        const auto start = std::chrono::steady_clock::now();
+        const double start = cpu_ms();
         routine.run(d);
-        const double ms =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                .count();
-        if (r > 0) times[lanes].push_back(ms);
-        hashes[lanes] = hash_outputs();
+        if (r > 0) times[way].push_back(cpu_ms() - start);
+        hashes[way] = hash_outputs();
       }
     }
     tulm::set_fold_lanes(tulm::FoldLanes::kWidest);
     for (std::vector<double>& t : times) std::sort(t.begin(), t.end());
-    const double scalar = times[0][reps / 2], lanes = times[1][reps / 2];
-    std::printf("%-18s %7.3f ms %7.3f ms %7.2fx   fastest %7.3f ms %7.3f ms%s\n", routine.name,
-                scalar, lanes, scalar / lanes, times[0][0], times[1][0],
-                hashes[0] == hashes[1] ? "" : "  OUTPUTS DIFFER");
+    const double scalar = times[0][reps / 2], eight = times[1][reps / 2],
+                 widest = times[2][reps / 2];
+    std::printf("%-18s %7.3f ms %7.3f ms %7.3f ms %7.2fx %7.2fx%s\n", routine.name, scalar, eight,
+                widest, scalar / widest, eight / widest,
+                hashes[0] == hashes[1] && hashes[0] == hashes[2] ? "" : "  OUTPUTS DIFFER");
   }
   return 0;
 }

@@ -173,7 +173,17 @@ void set_fold_lanes(FoldLanes lanes) { foldLanes.store(lanes, std::memory_order_
 
 bool fold_avx2_lanes() {
 #if defined(TULM_HAVE_AVX2_TARGET)
-  return fold_lanes() == FoldLanes::kWidest && TULM_PROCESSOR_HAS_AVX2();
+  const FoldLanes lanes = fold_lanes();
+  return (lanes == FoldLanes::kEight || lanes == FoldLanes::kWidest) && TULM_PROCESSOR_HAS_AVX2();
+#else
+  return false;
+#endif
+}
+
+bool fold_avx512_lanes() {
+#if defined(TULM_HAVE_AVX512_TARGET)
+  return fold_lanes() == FoldLanes::kWidest && TULM_PROCESSOR_HAS_AVX2() &&
+         TULM_PROCESSOR_HAS_AVX512();
 #else
   return false;
 #endif

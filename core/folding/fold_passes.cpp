@@ -517,15 +517,10 @@ inline bool flipped_entries_right(const FoldMesh& mesh, int32_t w0, int32_t coun
   return right != 0;
 }
 
-// The flipped entries of VertexFaces, when every entry before a column's end (its first entry
-// below 1) lies in 1..F, every flipped face a column lists has that column's vertex as a corner,
-// and each column lists its flipped faces in increasing order; -1 otherwise, also where an entry
-// lies above F, which the gradient columns then report. When they are 3 per flipped face, the
-// columns list the (face, corner) pairs of the flipped faces each once (no column lists a face
-// twice), and the gradients added face by face are those the columns add, in their order.
-// kEveryFace: every face is flipped. For K <= 32: a column's flipped rows as bits.
+// flipped_entries_at_corners column by column; kEveryFace: every face is flipped. For K <= 32: a
+// column's flipped rows as bits.
 template <bool kEveryFace>
-int64_t flipped_entries_at_corners(const FoldMesh& mesh, const uint64_t* words) {
+int64_t flipped_entries_in_columns(const FoldMesh& mesh, const uint64_t* words) {
   const int32_t K = mesh.numRows;
   const uint32_t F = static_cast<uint32_t>(mesh.numFaces);
   int64_t listed = 0;
@@ -544,108 +539,361 @@ int64_t flipped_entries_at_corners(const FoldMesh& mesh, const uint64_t* words) 
 
 #if defined(TULM_HAVE_AVX2_TARGET)
 
-// flipped_entries_at_corners for K <= 8, a column's entries in eight lanes: the last eight
-// columns, whose eight entries would pass the end of the table, as above. The flip marks of the
-// live lanes gathered as 32-bit words, bit f & 31 of word f >> 5.
-TULM_TARGET_AVX2 int64_t flipped_entries_at_corners8(const FoldMesh& mesh, const uint64_t* words,
-                                                     bool everyFace) {
-  const int32_t K = mesh.numRows;
-  const uint32_t F = static_cast<uint32_t>(mesh.numFaces);
-  const int* const words32 = reinterpret_cast<const int*>(words);
-  const uint32_t inColumn = (1u << K) - 1u;
-  const __m256i one = _mm256_set1_epi32(1);
-  const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-  const int32_t lastLaneColumn = mesh.numVerts - 8;
-  // Where every face is flipped, each entry's corners are gathered at 3 * (entry - 1), which
-  // must fit an int32.
-  const bool gatherCorners = everyFace && mesh.numFaces <= INT32_MAX / 3;
-  const __m256i all = _mm256_set1_epi32(-1);
-  int64_t listed = 0;
-  for (int32_t w0 = 0; w0 < mesh.numVerts; w0 += kScanColumns) {
-    const int32_t count = std::min(kScanColumns, mesh.numVerts - w0);
-    uint32_t flippedRows[kScanColumns];
-    for (int32_t c = 0; c < count; ++c) {
-      const int32_t* column = mesh.vertexFaces + index_2D_array(0, w0 + c, K);
-      if (w0 + c >= lastLaneColumn) {
-        if (!flipped_rows_of(column, K, F, words, everyFace, flippedRows[c])) return -1;
-        ask_for_faces(mesh.faces, column, flippedRows[c]);
+// A scan of VertexFaces as one stream of K * V entries, in vectors that take no notice of where
+// columns begin: what it keeps from one entry to the next, and the check of the entries one by
+// one. It finds what flipped_entries_at_corners finds.
+class FlatScan {
+ public:
+  FlatScan(const FoldMesh& mesh, const uint64_t* words) : mesh_(mesh), words_(words) {}
+
+  // Whether entry `at` of the stream lies in a column that has not ended before it.
+  bool live(size_t at) const { return at >= liveFrom_; }
+
+  // A flipped entry of column w (0-based): counted; wrong unless it lies above the flipped entry
+  // of the same column before it and its face has w as a corner. The face lies anywhere in the
+  // face matrix: it is asked for now and read kWaiting flipped entries later.
+  void check_flipped(int32_t entry, int32_t w) {
+    right_ &= (w != lastColumn_) | (entry > lastEntry_);
+    lastColumn_ = w;
+    lastEntry_ = entry;
+    ++listed_;
+    const uint32_t slot = waiting_++ % kWaiting;
+    if (waiting_ > kWaiting) check_corner(waitingEntries_[slot], waitingColumns_[slot]);
+    waitingEntries_[slot] = entry;
+    waitingColumns_[slot] = w;
+    TULM_PREFETCH(mesh_.faces + 3 * (size_t(entry) - 1));
+  }
+
+  // The entries at..at+count-1 of the stream, entry at + k in column columns[k], as the column
+  // code reads them: each column up to its first entry below 1. False at an entry above F before
+  // that.
+  bool check_entries(size_t at, int32_t count, const int32_t* columns) {
+    const uint32_t F = static_cast<uint32_t>(mesh_.numFaces);
+    for (int32_t k = 0; k < count; ++k) {
+      if (at + k < liveFrom_) continue;
+      const int32_t entry = mesh_.vertexFaces[at + k];
+      if (entry < 1) {
+        liveFrom_ = (size_t(columns[k]) + 1) * size_t(mesh_.numRows);
         continue;
       }
-      const __m256i entries = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(column));
-      const uint32_t ends = static_cast<uint32_t>(_mm256_movemask_ps(
-                                _mm256_castsi256_ps(_mm256_cmpgt_epi32(one, entries)))) &
-                            inColumn;
-      const uint32_t live = ends != 0 ? (ends & (0u - ends)) - 1u : inColumn;
-      const __m256i f = _mm256_sub_epi32(entries, one);
-      const uint32_t outside =
-          static_cast<uint32_t>(
-              _mm256_movemask_ps(_mm256_castsi256_ps(lanes::outside(entries, 1, mesh.numFaces)))) &
-          live;
-      if (outside != 0) return -1;
-      uint32_t rows = live;
-      if (!everyFace && live != 0) {
-        const __m256i liveLanes =
-            _mm256_cmpgt_epi32(_mm256_set1_epi32(__builtin_popcount(live)), lane);
-        const __m256i word = _mm256_mask_i32gather_epi32(_mm256_setzero_si256(), words32,
-                                                         _mm256_srli_epi32(f, 5), liveLanes, 4);
-        const __m256i bit = _mm256_and_si256(
-            _mm256_srlv_epi32(word, _mm256_and_si256(f, _mm256_set1_epi32(31))), one);
-        rows = static_cast<uint32_t>(
-                   _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(bit, one)))) &
-               live;
-      }
-      flippedRows[c] = rows;
-      ask_for_faces(mesh.faces, column, rows);
+      const uint32_t f = static_cast<uint32_t>(entry) - 1u;
+      if (f >= F) return false;
+      if (flipped_bit(words_, f)) check_flipped(entry, columns[k]);
     }
-    if (!gatherCorners || w0 + count > lastLaneColumn) {
-      if (!flipped_entries_right(mesh, w0, count, flippedRows, listed)) return -1;
+    return true;
+  }
+
+  // The `count` blocks of 64 entries from `at` on, the entries of block b in columns
+  // columns[64 * b + k]. Where the bit b of outsideBlocks is clear, block b holds faces only, and
+  // the bits of flippedLanes[b] are its flipped entries; unless it starts in a column that has
+  // ended, only those are checked. Other blocks are checked entry by entry. False at an entry above
+  // F before its column's end.
+  bool check_blocks(size_t at, int32_t count, const uint64_t* flippedLanes, uint32_t outsideBlocks,
+                    const int32_t* columns) {
+    for (int32_t b = 0; b < count; ++b) {
+      const size_t first = at + 64 * size_t(b);
+      const int32_t* blockColumns = columns + 64 * b;
+      if (((outsideBlocks >> b) & 1u) != 0 || !live(first)) {
+        if (!check_entries(first, 64, blockColumns)) return false;
+        continue;
+      }
+      for (uint64_t m = flippedLanes[b]; m != 0; m &= m - 1) {
+        const int k = lowest_bit(m);
+        check_flipped(mesh_.vertexFaces[first + k], blockColumns[k]);
+      }
+    }
+    return true;
+  }
+
+  // `count` flipped entries checked together and right, the last of them `entry` in column w.
+  void add_checked(int32_t count, int32_t entry, int32_t w) {
+    listed_ += count;
+    lastColumn_ = w;
+    lastEntry_ = entry;
+  }
+
+  bool right() const { return right_ != 0; }
+
+  // The flipped entries, or -1 where one was wrong.
+  int64_t listed() {
+    for (uint32_t i = 0; i < std::min(waiting_, kWaiting); ++i) {
+      check_corner(waitingEntries_[i], waitingColumns_[i]);
+    }
+    waiting_ = 0;
+    return right_ != 0 ? listed_ : -1;
+  }
+
+ private:
+  static constexpr uint32_t kWaiting = 32;
+
+  void check_corner(int32_t entry, int32_t w) {
+    const int32_t* corners = mesh_.faces + 3 * (size_t(entry) - 1);
+    const int32_t corner = w + 1;
+    right_ &= (corners[0] == corner) | (corners[1] == corner) | (corners[2] == corner);
+  }
+
+  const FoldMesh& mesh_;
+  const uint64_t* words_;
+  size_t liveFrom_ = 0;  // the entries before it lie after their column's end
+  int32_t lastColumn_ = -1;
+  int32_t lastEntry_ = 0;
+  uint32_t right_ = 1;
+  int64_t listed_ = 0;
+  uint32_t waiting_ = 0;  // flipped entries whose corners were asked for
+  int32_t waitingEntries_[kWaiting];
+  int32_t waitingColumns_[kWaiting];
+};
+
+// Blocks of 64 entries whose flip marks the flat scans gather before they check any: the
+// checks' branches, which follow the flipped entries, then never wait on a gather.
+constexpr int32_t kScanBlocks = 8;
+constexpr int32_t kScanBatch = 64 * kScanBlocks;
+
+// The column and row of each of eight consecutive entries of the stream, lane k for entry at + k.
+struct EntryPlaces8 {
+  __m256i column, row;
+  __m256i columnStep, rowStep, numRows;
+
+  TULM_TARGET_AVX2 explicit EntryPlaces8(int32_t K) {
+    alignas(32) int32_t columns[8], rows[8];
+    for (int k = 0; k < 8; ++k) {
+      columns[k] = k / K;
+      rows[k] = k % K;
+    }
+    column = _mm256_load_si256(reinterpret_cast<const __m256i*>(columns));
+    row = _mm256_load_si256(reinterpret_cast<const __m256i*>(rows));
+    columnStep = _mm256_set1_epi32(8 / K);
+    rowStep = _mm256_set1_epi32(8 % K);
+    numRows = _mm256_set1_epi32(K);
+  }
+  // To the eight entries after.
+  TULM_TARGET_AVX2 void step() {
+    row = _mm256_add_epi32(row, rowStep);
+    column = _mm256_add_epi32(column, columnStep);
+    const __m256i wrapped = _mm256_cmpgt_epi32(numRows, row);  // all ones where not wrapped
+    row = _mm256_sub_epi32(row, _mm256_andnot_si256(wrapped, numRows));
+    column = _mm256_sub_epi32(column, _mm256_andnot_si256(wrapped, _mm256_set1_epi32(-1)));
+  }
+  TULM_TARGET_AVX2 void store_column(int32_t* to) const {
+    _mm256_store_si256(reinterpret_cast<__m256i*>(to), column);
+  }
+};
+
+// The last entries of a flat scan, fewer than a batch, one by one.
+template <class Places>
+bool check_last_entries(FlatScan& scan, Places& places, int32_t lanes, size_t at, size_t total) {
+  alignas(64) int32_t columns[kScanBatch];
+  for (int32_t k = 0; at + k < total; k += lanes) {
+    places.store_column(columns + k);
+    places.step();
+  }
+  return scan.check_entries(at, static_cast<int32_t>(total - at), columns);
+}
+
+// flipped_entries_at_corners as a flat scan in AVX2's eight lanes, with the flip marks of the
+// entries gathered as 32-bit words (bit f & 31 of word f >> 5). A block of 64 entries that holds
+// an entry outside 1..F, or starts in a column that has ended, is checked entry by entry; in any
+// other, all 64 entries are faces before their column's end, and only the flipped ones are
+// checked.
+TULM_TARGET_AVX2 int64_t flipped_entries_in_eight_lanes(const FoldMesh& mesh,
+                                                        const uint64_t* words) {
+  const int32_t* const table = mesh.vertexFaces;
+  const size_t total = size_t(mesh.numRows) * size_t(mesh.numVerts);
+  const int* const words32 = reinterpret_cast<const int*>(words);
+  const __m256i one = _mm256_set1_epi32(1);
+  const __m256i lastFace = _mm256_set1_epi32(mesh.numFaces - 1);
+  const __m256i low5 = _mm256_set1_epi32(31);
+  FlatScan scan(mesh, words);
+  EntryPlaces8 places(mesh.numRows);
+  alignas(32) int32_t columns[kScanBatch];
+  size_t at = 0;
+  for (; at + kScanBatch <= total; at += kScanBatch) {
+    uint64_t flippedLanes[kScanBlocks];
+    uint32_t outsideBlocks = 0;
+    for (int32_t b = 0; b < kScanBlocks; ++b) {
+      uint64_t bits = 0;
+      __m256i outside = _mm256_setzero_si256();
+      for (int32_t v = 0; v < 8; ++v) {
+        const int32_t k = 64 * b + 8 * v;
+        const __m256i entries =
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(table + at + k));
+        outside = _mm256_or_si256(outside, lanes::outside(entries, 1, mesh.numFaces));
+        // Into 0..F-1, so that every lane reads a word of the marks; a lane outside is not taken.
+        const __m256i f = _mm256_min_epu32(_mm256_sub_epi32(entries, one), lastFace);
+        const __m256i word = _mm256_i32gather_epi32(words32, _mm256_srli_epi32(f, 5), 4);
+        const __m256i bit =
+            _mm256_and_si256(_mm256_srlv_epi32(word, _mm256_and_si256(f, low5)), one);
+        const uint64_t marks = static_cast<uint32_t>(
+            _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(bit, one))));
+        bits |= marks << (8 * v);
+        places.store_column(columns + k);
+        places.step();
+      }
+      flippedLanes[b] = bits;
+      outsideBlocks |= static_cast<uint32_t>(!_mm256_testz_si256(outside, outside)) << b;
+    }
+    if (!scan.check_blocks(at, kScanBlocks, flippedLanes, outsideBlocks, columns)) return -1;
+    if (!scan.right()) return -1;
+  }
+  if (!check_last_entries(scan, places, 8, at, total)) return -1;
+  return scan.listed();
+}
+
+// flipped_entries_in_eight_lanes where every face is flipped and 3 * F fits an int32: every entry
+// is checked, eight in lanes with the corners of their faces gathered. Gathering eight at a time
+// is faster than sixteen on the processors we measured, AVX-512 or not.
+TULM_TARGET_AVX2 int64_t every_entry_at_corners8(const FoldMesh& mesh, const uint64_t* words) {
+  constexpr int32_t kBlock = 32;
+  const int32_t* const table = mesh.vertexFaces;
+  const size_t total = size_t(mesh.numRows) * size_t(mesh.numVerts);
+  const __m256i one = _mm256_set1_epi32(1);
+  const __m256i three = _mm256_set1_epi32(3);
+  const __m256i zero = _mm256_setzero_si256();
+  FlatScan scan(mesh, words);
+  EntryPlaces8 places(mesh.numRows);
+  alignas(32) int32_t columns[kBlock];
+  __m256i previous = zero;  // the eight entries before
+  size_t at = 0;
+  for (; at + kBlock <= total; at += kBlock) {
+    __m256i entries[4];
+    __m256i outside = zero;
+    for (int32_t v = 0; v < 4; ++v) {
+      entries[v] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(table + at + 8 * v));
+      outside = _mm256_or_si256(outside, lanes::outside(entries[v], 1, mesh.numFaces));
+    }
+    if (!_mm256_testz_si256(outside, outside) || !scan.live(at)) {
+      for (int32_t v = 0; v < 4; ++v) {
+        places.store_column(columns + 8 * v);
+        places.step();
+      }
+      if (!scan.check_entries(at, kBlock, columns)) return -1;
+      previous = entries[3];
       continue;
     }
-    // Every live entry flipped: a column's faces in increasing order from lane to lane, and the
-    // column's vertex among the three corners of each, the corners gathered.
-    __m256i right = all;
-    for (int32_t c = 0; c < count; ++c) {
-      const int32_t* column = mesh.vertexFaces + index_2D_array(0, w0 + c, K);
-      const uint32_t rows = flippedRows[c];
-      const __m256i entries = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(column));
-      const __m256i live = _mm256_cmpgt_epi32(_mm256_set1_epi32(__builtin_popcount(rows)), lane);
-      const __m256i at = _mm256_mullo_epi32(_mm256_sub_epi32(entries, one), _mm256_set1_epi32(3));
-      const __m256i corner = _mm256_set1_epi32(w0 + c + 1);
-      const __m256i zero = _mm256_setzero_si256();
-      const __m256i c0 = _mm256_mask_i32gather_epi32(zero, mesh.faces, at, live, 4);
-      const __m256i c1 = _mm256_mask_i32gather_epi32(zero, mesh.faces + 1, at, live, 4);
-      const __m256i c2 = _mm256_mask_i32gather_epi32(zero, mesh.faces + 2, at, live, 4);
+    for (int32_t v = 0; v < 4; ++v) {
+      const __m256i first = _mm256_mullo_epi32(_mm256_sub_epi32(entries[v], one), three);
+      const __m256i c0 = _mm256_i32gather_epi32(mesh.faces, first, 4);
+      const __m256i c1 = _mm256_i32gather_epi32(mesh.faces + 1, first, 4);
+      const __m256i c2 = _mm256_i32gather_epi32(mesh.faces + 2, first, 4);
+      const __m256i corner = _mm256_add_epi32(places.column, one);
       const __m256i atCorner = _mm256_or_si256(
           _mm256_or_si256(_mm256_cmpeq_epi32(c0, corner), _mm256_cmpeq_epi32(c1, corner)),
           _mm256_cmpeq_epi32(c2, corner));
-      // Lane j's entry above lane j - 1's; lane 0 above 0.
-      const __m256i before =
-          _mm256_permutevar8x32_epi32(entries, _mm256_setr_epi32(0, 0, 1, 2, 3, 4, 5, 6));
-      const __m256i earlier = _mm256_blend_epi32(before, zero, 1);
-      const __m256i ok = _mm256_and_si256(atCorner, _mm256_cmpgt_epi32(entries, earlier));
-      right = _mm256_and_si256(right, _mm256_or_si256(ok, _mm256_andnot_si256(live, all)));
-      listed += __builtin_popcount(rows);
+      // Lane k's entry above lane k - 1's, lane 0's above the last of the vector before, unless
+      // the lane starts its column.
+      const __m256i last =
+          _mm256_permutevar8x32_epi32(v > 0 ? entries[v - 1] : previous, _mm256_set1_epi32(7));
+      const __m256i before = _mm256_blend_epi32(
+          _mm256_permutevar8x32_epi32(entries[v], _mm256_setr_epi32(0, 0, 1, 2, 3, 4, 5, 6)), last,
+          1);
+      const __m256i increasing = _mm256_or_si256(_mm256_cmpgt_epi32(entries[v], before),
+                                                 _mm256_cmpeq_epi32(places.row, zero));
+      if (_mm256_movemask_epi8(_mm256_and_si256(atCorner, increasing)) != -1) return -1;
+      if (v == 3) {
+        scan.add_checked(kBlock, table[at + kBlock - 1], _mm256_extract_epi32(places.column, 7));
+      }
+      places.step();
     }
-    if (_mm256_movemask_epi8(right) != -1) return -1;
+    previous = entries[3];
   }
-  return listed;
+  if (!check_last_entries(scan, places, 8, at, total)) return -1;
+  return scan.listed();
 }
 
 #endif
+
+#if defined(TULM_HAVE_AVX512_TARGET)
+
+// EntryPlaces8 for sixteen entries.
+struct EntryPlaces16 {
+  __m512i column, row;
+  __m512i columnStep, rowStep, numRows;
+
+  TULM_TARGET_AVX512 explicit EntryPlaces16(int32_t K) {
+    alignas(64) int32_t columns[16], rows[16];
+    for (int k = 0; k < 16; ++k) {
+      columns[k] = k / K;
+      rows[k] = k % K;
+    }
+    column = _mm512_load_si512(columns);
+    row = _mm512_load_si512(rows);
+    columnStep = _mm512_set1_epi32(16 / K);
+    rowStep = _mm512_set1_epi32(16 % K);
+    numRows = _mm512_set1_epi32(K);
+  }
+  // To the sixteen entries after.
+  TULM_TARGET_AVX512 void step() {
+    row = _mm512_add_epi32(row, rowStep);
+    column = _mm512_add_epi32(column, columnStep);
+    const __mmask16 wrapped = _mm512_cmpge_epi32_mask(row, numRows);
+    row = _mm512_mask_sub_epi32(row, wrapped, row, numRows);
+    column = _mm512_mask_add_epi32(column, wrapped, column, _mm512_set1_epi32(1));
+  }
+  TULM_TARGET_AVX512 void store_column(int32_t* to) const { _mm512_store_si512(to, column); }
+};
+
+// flipped_entries_in_eight_lanes in AVX-512's sixteen.
+TULM_TARGET_AVX512 int64_t flipped_entries_in_sixteen_lanes(const FoldMesh& mesh,
+                                                            const uint64_t* words) {
+  const int32_t* const table = mesh.vertexFaces;
+  const size_t total = size_t(mesh.numRows) * size_t(mesh.numVerts);
+  const int* const words32 = reinterpret_cast<const int*>(words);
+  const __m512i one = _mm512_set1_epi32(1);
+  const __m512i lastFace = _mm512_set1_epi32(mesh.numFaces - 1);
+  const __m512i low5 = _mm512_set1_epi32(31);
+  FlatScan scan(mesh, words);
+  EntryPlaces16 places(mesh.numRows);
+  alignas(64) int32_t columns[kScanBatch];
+  size_t at = 0;
+  for (; at + kScanBatch <= total; at += kScanBatch) {
+    uint64_t flippedLanes[kScanBlocks];
+    uint32_t outsideBlocks = 0;
+    for (int32_t b = 0; b < kScanBlocks; ++b) {
+      uint64_t bits = 0;
+      __mmask16 outside = 0;
+      for (int32_t v = 0; v < 4; ++v) {
+        const int32_t k = 64 * b + 16 * v;
+        const __m512i entries = _mm512_loadu_si512(table + at + k);
+        outside |= lanes::outside16(entries, 1, mesh.numFaces);
+        const __m512i f = _mm512_min_epu32(_mm512_sub_epi32(entries, one), lastFace);
+        const __m512i word = _mm512_i32gather_epi32(_mm512_srli_epi32(f, 5), words32, 4);
+        const __mmask16 marks =
+            _mm512_test_epi32_mask(_mm512_srlv_epi32(word, _mm512_and_si512(f, low5)), one);
+        bits |= uint64_t{marks} << (16 * v);
+        places.store_column(columns + k);
+        places.step();
+      }
+      flippedLanes[b] = bits;
+      outsideBlocks |= static_cast<uint32_t>(outside != 0) << b;
+    }
+    if (!scan.check_blocks(at, kScanBlocks, flippedLanes, outsideBlocks, columns)) return -1;
+    if (!scan.right()) return -1;
+  }
+  if (!check_last_entries(scan, places, 16, at, total)) return -1;
+  return scan.listed();
+}
+
+#endif
+
+}  // namespace
 
 int64_t flipped_entries_at_corners(const FoldMesh& mesh, const FlippedFaces& flipped,
                                    bool everyFace) {
   if (mesh.numRows > 32) return -1;
 #if defined(TULM_HAVE_AVX2_TARGET)
-  if (fold_avx2_lanes() && mesh.numRows >= 1 && mesh.numRows <= 8 && mesh.numFaces > 0) {
-    return flipped_entries_at_corners8(mesh, flipped.words(), everyFace);
+  if (fold_avx2_lanes() && mesh.numRows >= 1 && mesh.numVerts > 0 && mesh.numFaces > 0) {
+    if (everyFace && mesh.numFaces <= INT32_MAX / 3) {
+      return every_entry_at_corners8(mesh, flipped.words());
+    }
+#if defined(TULM_HAVE_AVX512_TARGET)
+    if (fold_avx512_lanes()) return flipped_entries_in_sixteen_lanes(mesh, flipped.words());
+#endif
+    return flipped_entries_in_eight_lanes(mesh, flipped.words());
   }
 #endif
-  if (everyFace) return flipped_entries_at_corners<true>(mesh, flipped.words());
-  return flipped_entries_at_corners<false>(mesh, flipped.words());
+  if (everyFace) return flipped_entries_in_columns<true>(mesh, flipped.words());
+  return flipped_entries_in_columns<false>(mesh, flipped.words());
 }
-
-}  // namespace
 
 bool add_flip_gradients_in_lanes(const FoldMesh& mesh, const FlippedFaces& flipped, int32_t begin,
                                  int32_t end, float* G) {

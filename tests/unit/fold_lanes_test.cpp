@@ -2,6 +2,7 @@
 // vector registers): the same bits, and the same message for a bad index at every lane.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -16,6 +17,7 @@
 #include "core/folding/TULM_computeFoldPenalty.h"
 #include "core/folding/TULM_computeFoldPenaltyGrad.h"
 #include "core/folding/fold_model.h"
+#include "core/folding/fold_passes.h"
 #include "core/parallel.h"
 #include "icosphere.h"
 
@@ -123,8 +125,8 @@ class FoldLaneWidths : public testing::Test {
   }
 };
 
-// Both widths of lanes: four everywhere, the widest where the processor has more.
-const FoldLanes kLanes[] = {FoldLanes::kFour, FoldLanes::kWidest};
+// Every width of lanes: four everywhere, eight and the widest where the processor has more.
+const FoldLanes kLanes[] = {FoldLanes::kFour, FoldLanes::kEight, FoldLanes::kWidest};
 
 void expect_same_with_and_without_lanes(const Mesh& m, const std::string& what) {
   for (size_t r = 0; r < std::size(kRoutines); ++r) {
@@ -272,8 +274,11 @@ TEST_F(FoldLaneWidths, BadVertexFacesEntryAtEveryLaneGivesTheScalarMessage) {
         if (ended && row > 0) m.table[size_t(m.K) * v] = 0;
         const Outcome scalar = run(fold_gradient, m, FoldLanes::kScalar);
         EXPECT_FALSE(scalar.message.empty());
-        EXPECT_TRUE(run(fold_gradient, m, FoldLanes::kWidest) == scalar)
-            << "lane " << lane << " row " << row << (ended ? " after the end" : "");
+        for (FoldLanes lanes : kLanes) {
+          EXPECT_TRUE(run(fold_gradient, m, lanes) == scalar)
+              << "lane " << lane << " row " << row << (ended ? " after the end" : "") << ", lanes "
+              << static_cast<int>(lanes);
+        }
       }
     }
   }
@@ -388,10 +393,145 @@ TEST_F(FoldLaneWidths, GradientAddsEachColumnInListOrder) {
       const char* which = base == &few ? "a few flipped, " : "all flipped, ";
       for (int threads : {1, 2}) {
         tulm::set_thread_count(threads);
-        for (FoldLanes lanes : {FoldLanes::kScalar, FoldLanes::kFour, FoldLanes::kWidest}) {
+        for (FoldLanes lanes :
+             {FoldLanes::kScalar, FoldLanes::kFour, FoldLanes::kEight, FoldLanes::kWidest}) {
           EXPECT_TRUE(run(fold_gradient, m, lanes) == expected)
               << which << c.name << ", " << threads << " threads, lanes "
               << static_cast<int>(lanes);
+        }
+      }
+    }
+  }
+}
+
+// The table with K rows: each column's faces, then zeros.
+Mesh with_rows(const Mesh& m, int32_t K) {
+  Mesh padded = m;
+  padded.K = K;
+  padded.table.assign(size_t(K) * m.V(), 0);
+  for (int32_t v = 0; v < m.V(); ++v) {
+    for (int32_t j = 0; j < std::min(K, m.K); ++j) {
+      padded.table[size_t(K) * v + j] = m.table[size_t(m.K) * v + j];
+    }
+  }
+  return padded;
+}
+
+// What the check of the table behind the face-by-face gradient finds with the given lanes: the
+// number of flipped entries, or -1 (fold_passes.h). everyFace: every face is flipped.
+int64_t flipped_entries(const Mesh& m, FoldLanes lanes, bool everyFace) {
+  tulm::set_fold_lanes(lanes);
+  tulm::FlippedFaces flipped(m.F());
+  tulm::flip_face_pass(m.fold_mesh(), 0.01f, &flipped);
+  const int64_t count = tulm::flipped_entries_at_corners(m.fold_mesh(), flipped, everyFace);
+  tulm::set_fold_lanes(FoldLanes::kWidest);
+  return count;
+}
+
+// The table is checked as one stream of entries, in vectors, blocks and batches of blocks that
+// take no notice of where columns begin. An entry that ends its column (0, -1), one above F, a
+// flipped face that is not the column's vertex's (any, or one of the vertex before or after, which
+// a column miscounted by one would take), and a pair of entries out of order, each at every
+// position of 64 entries across the boundary of two batches (every lane of two vectors of 16 or
+// 8, in each column row), across a boundary of blocks that a column crosses with flipped faces
+// after it (an end before the boundary ends them), across the boundary before the entries after
+// the last batch, and at the last 64 entries, give the scalar code's bits or message; those give
+// the definition's gradient.
+// The check finds what the scalar code's finds, and takes the unchanged tables. Columns of 6 rows,
+// and of 9 and 17 whose last rows are empty (a change there lies after the column's end), with a
+// few faces flipped and with all.
+TEST_F(FoldLaneWidths, TableEntryAtEveryPositionOfTheStream) {
+  const Mesh jittered = jittered_sphere();
+  Mesh reversed = jittered_sphere(3, 1e-6f);  // every face flipped, once reversed
+  for (int32_t f = 0; f < reversed.F(); ++f) {
+    std::swap(reversed.faces[3 * f + 1], reversed.faces[3 * f + 2]);
+  }
+  const auto flipped = [](const Mesh& m, int32_t entry) {
+    return entry > 0 && tulm::isFlipped(tulm::signedFaceArea(m.fold_mesh(), entry - 1));
+  };
+  for (int32_t f = 1; f <= reversed.F(); ++f) ASSERT_TRUE(flipped(reversed, f)) << f;
+  const auto has_corner = [](const Mesh& m, int32_t f, int32_t v) {
+    const int32_t* c = &m.faces[3 * (f - 1)];
+    return c[0] == v + 1 || c[1] == v + 1 || c[2] == v + 1;
+  };
+  // A flipped face, from `from` on, without vertex w as a corner and with vertex `with` unless
+  // that is -1; 0 where there is none.
+  const auto stranger = [&](const Mesh& m, int32_t w, int32_t with, int32_t from) {
+    for (int32_t t = 0; t < m.F(); ++t) {
+      const int32_t f = 1 + (from + t) % m.F();
+      if (flipped(m, f) && !has_corner(m, f, w) && (with < 0 || has_corner(m, f, with))) return f;
+    }
+    return 0;
+  };
+  const char* const kChanges[] = {"0",
+                                  "-1",
+                                  "F + 1",
+                                  "a flipped stranger",
+                                  "a flipped face of the vertex before",
+                                  "a flipped face of the vertex after",
+                                  "a decreasing pair"};
+  constexpr size_t kBatch = 512;  // the entries whose flip marks the widest lanes take at once
+  for (const Mesh* base : {&jittered, static_cast<const Mesh*>(&reversed)}) {
+    const bool every = base == &reversed;
+    int64_t flippedFaces = 0;
+    for (int32_t f = 1; f <= base->F(); ++f) flippedFaces += flipped(*base, f);
+    for (int32_t K : {6, 9, 17}) {
+      const Mesh rows = with_rows(*base, K);
+      for (FoldLanes lanes :
+           {FoldLanes::kScalar, FoldLanes::kFour, FoldLanes::kEight, FoldLanes::kWidest}) {
+        EXPECT_EQ(flipped_entries(rows, lanes, every), 3 * flippedFaces)
+            << "K " << K << ", lanes " << static_cast<int>(lanes);
+      }
+      const size_t total = rows.table.size();
+      const size_t lastBatch = total / kBatch * kBatch;
+      // A boundary of blocks of 64 entries that a column crosses with a flipped face after it.
+      size_t crossed = 0;
+      for (size_t b = 64; b < lastBatch && crossed == 0; b += 64) {
+        for (size_t i = b; i % K != 0; ++i) {
+          if (flipped(rows, rows.table[i])) crossed = b;
+        }
+      }
+      ASSERT_NE(crossed, 0u) << "K " << K;
+      for (size_t first : {2 * kBatch - 32, crossed - 32, lastBatch - 32, total - 64}) {
+        for (size_t at = first; at < first + 64; ++at) {
+          const int32_t w = static_cast<int32_t>(at / K);
+          for (int change = 0; change < 7; ++change) {
+            Mesh m = rows;
+            int32_t& entry = m.table[at];
+            switch (change) {
+              case 0: entry = 0; break;
+              case 1: entry = -1; break;
+              case 2: entry = m.F() + 1; break;
+              case 3: entry = stranger(m, w, -1, static_cast<int32_t>(at)); break;
+              case 4: entry = w > 0 ? stranger(m, w, w - 1, 0) : 0; break;
+              case 5: entry = w + 1 < m.V() ? stranger(m, w, w + 1, 0) : 0; break;
+              default:
+                if ((at + 1) % K == 0) continue;
+                std::swap(entry, m.table[at + 1]);
+                break;
+            }
+            if (change >= 3 && change <= 5 && entry == 0) continue;
+            const Outcome scalar = run(fold_gradient, m, FoldLanes::kScalar);
+            const std::string where =
+                std::string(base == &jittered ? "a few flipped" : "all flipped") + ", K " +
+                std::to_string(K) + ", entry " + std::to_string(at) + ": " + kChanges[change];
+            if (scalar.message.empty()) {
+              Outcome expected;
+              float P = 0.0f;
+              tulm::TULM_computeFoldPenaltyGrad(m.fold_mesh(), 0.01f, &P, nullptr);
+              expected.add(&P, 1);
+              const std::vector<float> G = gradient_by_columns(m);
+              expected.add(G.data(), G.size());
+              EXPECT_TRUE(scalar == expected) << where;
+            }
+            const int64_t found = flipped_entries(m, FoldLanes::kScalar, every);
+            for (FoldLanes lanes : kLanes) {
+              EXPECT_TRUE(run(fold_gradient, m, lanes) == scalar)
+                  << where << ", lanes " << static_cast<int>(lanes);
+              EXPECT_EQ(flipped_entries(m, lanes, every), found)
+                  << where << ", lanes " << static_cast<int>(lanes);
+            }
+          }
         }
       }
     }
