@@ -935,16 +935,24 @@ class FastBuild {
     std::vector<Part> parts(slice.unsorted.begin(), slice.unsorted.end());
     if (parallel_ && !inTasks_) {
       // The large sorts of the first levels: rounds of partitions, the parts of a round on all
-      // threads, until the parts are enough to share among threads; each then goes on alone.
-      // Parts are disjoint, so the order they are partitioned in changes nothing.
-      while (!parts.empty() && parts.size() < kSharedParts) {
+      // threads, until no part holds more than a small share of the slice; each then goes on
+      // alone, the largest first, so that the threads end together. A first entry as pivot can
+      // split a part very unevenly, so the count of parts says little of their balance. Parts
+      // are disjoint, so the order they are partitioned in changes nothing.
+      const int32_t share = std::max(kShortPart, slice.n / kSharedParts);
+      for (int round = 0; round < kShareRounds; ++round) {
+        std::vector<Part> large;
+        std::vector<Part> next;
+        for (const Part& part : parts) {
+          (part.second - part.first >= share ? large : next).push_back(part);
+        }
+        if (large.empty()) break;
         constexpr Part kNone{0, -1};
-        std::vector<Part> halves(2 * parts.size(), kNone);
-        std::vector<char> outside(parts.size(), 0);
-        in_parallel(static_cast<int32_t>(parts.size()), [&](int32_t begin, int32_t end) {
+        std::vector<Part> halves(2 * large.size(), kNone);
+        std::vector<char> outside(large.size(), 0);
+        in_parallel(static_cast<int32_t>(large.size()), [&](int32_t begin, int32_t end) {
           for (int32_t k = begin; k < end; ++k) {
-            const Part part = parts[k];
-            if (part.first >= part.second) continue;
+            const Part part = large[k];
             if (part.first >= hi || part.second < lo) {
               outside[k] = 1;
             } else if (!settle(slice, part.first, part.second)) {
@@ -954,15 +962,17 @@ class FastBuild {
             }
           }
         });
-        std::vector<Part> next;
-        for (size_t k = 0; k < parts.size(); ++k) {
-          if (outside[k]) unsorted.push_back(parts[k]);
+        for (size_t k = 0; k < large.size(); ++k) {
+          if (outside[k]) unsorted.push_back(large[k]);
           for (size_t h = 2 * k; h < 2 * k + 2; ++h) {
             if (halves[h] != kNone) next.push_back(halves[h]);
           }
         }
         parts.swap(next);
       }
+      std::sort(parts.begin(), parts.end(), [](const Part& a, const Part& b) {
+        return a.second - a.first > b.second - b.first;
+      });
     }
     std::vector<std::vector<std::pair<int32_t, int32_t>>> left(parts.size());
     in_parallel(static_cast<int32_t>(parts.size()), [&](int32_t begin, int32_t end) {
@@ -1055,8 +1065,11 @@ class FastBuild {
   static constexpr int32_t kScanPiece = 1 << 16;
   // The parts of at most this many entries that the exact sort takes in the literal steps.
   static constexpr int32_t kShortPart = 6;
-  // The parts of a large exact sort of the first levels shared among threads.
-  static constexpr size_t kSharedParts = 32;
+  // The parts of a large exact sort of the first levels that a thread sorts alone hold at most
+  // 1/kSharedParts of the slice, but where pivots keep splitting unevenly: no more rounds of
+  // partitions than kShareRounds are shared (the icosphere's vertices take more).
+  static constexpr int32_t kSharedParts = 32;
+  static constexpr int kShareRounds = 12;
 
   const double* data_;
   int32_t stride_;
