@@ -130,15 +130,18 @@ uint32_t ordered_bits(float x) {
   return bits >> 31 ? ~bits : bits | (uint32_t{1} << 31);
 }
 
-// Sorts entries[0..n) by bits(entry), stably, by an LSD radix sort over the 11-bit digits of
-// `passes` passes from bit firstShift up, with spare as scratch of n entries; a digit that
-// every entry shares takes no pass. Returns the array that holds the result: entries or spare.
-template <class T, class Bits>
-T* radix_sort(T* entries, T* spare, size_t n, int firstShift, int passes, Bits bits) {
+// Makes entries[e] by make(e, entries[e]) for e < n, and sorts them by bits(entry), stably, by
+// an LSD radix sort over the 11-bit digits of `passes` passes from bit firstShift up, with spare
+// as scratch of n entries; a digit that every entry shares takes no pass. Returns the array that
+// holds the result, entries or spare, or null, at once, where make returns false. The digits are
+// counted as the entries are made, while they are at hand.
+template <class T, class Make, class Bits>
+T* radix_sort(T* entries, T* spare, size_t n, int firstShift, int passes, Make make, Bits bits) {
   constexpr int kDigitBits = 11;
   constexpr uint64_t kDigitMask = (uint64_t{1} << kDigitBits) - 1;
   std::vector<uint32_t> counts(static_cast<size_t>(passes) << kDigitBits, 0);
   for (size_t e = 0; e < n; ++e) {
+    if (!make(e, entries[e])) return nullptr;
     for (int pass = 0; pass < passes; ++pass) {
       ++counts[(static_cast<size_t>(pass) << kDigitBits) +
                ((bits(entries[e]) >> (firstShift + pass * kDigitBits)) & kDigitMask)];
@@ -613,9 +616,13 @@ class FastBuild {
   void sort_dimension(int32_t dim, void* scratch) {
     if (sort_floats(dim, static_cast<uint64_t*>(scratch))) return;
     BitsAndRow* unsorted = static_cast<BitsAndRow*>(scratch);
-    for (int32_t e = 0; e < n_; ++e) unsorted[e] = {ordered_bits(key(dim, idx_[e])), idx_[e]};
-    const BitsAndRow* sorted = radix_sort(unsorted, unsorted + n_, static_cast<size_t>(n_), 0, 6,
-                                          [](const BitsAndRow& entry) { return entry.bits; });
+    const BitsAndRow* sorted = radix_sort(
+        unsorted, unsorted + n_, static_cast<size_t>(n_), 0, 6,
+        [this, dim](size_t e, BitsAndRow& entry) {
+          entry = {ordered_bits(key(dim, idx_[e])), idx_[e]};
+          return true;
+        },
+        [](const BitsAndRow& entry) { return entry.bits; });
     Entry* out = list(0, dim);
     uint32_t* rank = rank_of_row(dim);
     uint32_t r = 0;
@@ -631,16 +638,19 @@ class FastBuild {
   // ordered bits and the row sort in half the passes over half the bytes. Returns false,
   // having done nothing that counts, at the first other key. scratch holds 2n entries.
   bool sort_floats(int32_t dim, uint64_t* scratch) {
-    for (int32_t e = 0; e < n_; ++e) {
-      const double x = key(dim, idx_[e]);
-      // A finite double beyond the floats' range has no float to convert to.
-      if (!(std::fabs(x) <= FLT_MAX) && !std::isinf(x)) return false;
-      const float single = static_cast<float>(x);
-      if (static_cast<double>(single) != x) return false;
-      scratch[e] = uint64_t{ordered_bits(single)} << 32 | static_cast<uint32_t>(idx_[e]);
-    }
-    const uint64_t* sorted = radix_sort(scratch, scratch + n_, static_cast<size_t>(n_), 32, 3,
-                                        [](uint64_t entry) { return entry; });
+    const uint64_t* sorted = radix_sort(
+        scratch, scratch + n_, static_cast<size_t>(n_), 32, 3,
+        [this, dim](size_t e, uint64_t& entry) {
+          const double x = key(dim, idx_[e]);
+          // A finite double beyond the floats' range has no float to convert to.
+          if (!(std::fabs(x) <= FLT_MAX) && !std::isinf(x)) return false;
+          const float single = static_cast<float>(x);
+          if (static_cast<double>(single) != x) return false;
+          entry = uint64_t{ordered_bits(single)} << 32 | static_cast<uint32_t>(idx_[e]);
+          return true;
+        },
+        [](uint64_t entry) { return entry; });
+    if (sorted == nullptr) return false;
     Entry* out = list(0, dim);
     uint32_t* rank = rank_of_row(dim);
     uint32_t r = 0;
