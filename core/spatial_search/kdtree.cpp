@@ -475,9 +475,7 @@ class FastBuild {
         const int32_t first = piece_start(n_, k, scanPieces);
         const int32_t last = piece_start(n_, k + 1, scanPieces);
         bool nan = false;
-        for (int32_t d = 0; d < ndim_; ++d) {
-          for (int32_t e = first; e < last; ++e) nan |= std::isnan(key(d, idx_[e]));
-        }
+        for (int32_t d = 0; d < ndim_; ++d) nan |= any_nan(d, first, last);
         int32_t largest = 0;
         for (int32_t e = first; e < last; ++e) largest = std::max(largest, idx_[e]);
         nanIn[k] = nan;
@@ -560,6 +558,16 @@ class FastBuild {
 
   double key(int32_t dim, int32_t row) const {
     return data_[static_cast<int64_t>(dim) * stride_ + row];
+  }
+
+  // Whether any key along dim of rows idx[first..last) is NaN. A function of its own, so that
+  // the flag stays in a register: in the scan's loop the compiler kept it in memory, a store
+  // that the next key waited for.
+  bool any_nan(int32_t dim, int32_t first, int32_t last) const {
+    const double* column = data_ + static_cast<int64_t>(dim) * stride_;
+    bool nan = false;
+    for (int32_t e = first; e < last; ++e) nan |= std::isnan(column[idx_[e]]);
+    return nan;
   }
 
   // By row, the rank of its key along dim.
