@@ -130,15 +130,18 @@ uint32_t ordered_bits(float x) {
   return bits >> 31 ? ~bits : bits | (uint32_t{1} << 31);
 }
 
-// Sorts entries[0..n) by bits(entry), stably, by an LSD radix sort over the 11-bit digits of
-// `passes` passes from bit firstShift up, with spare as scratch of n entries; a digit that
-// every entry shares takes no pass. Returns the array that holds the result: entries or spare.
-template <class T, class Bits>
-T* radix_sort(T* entries, T* spare, size_t n, int firstShift, int passes, Bits bits) {
+// Makes entries[e] by make(e, entries[e]) for e < n, and sorts them by bits(entry), stably, by
+// an LSD radix sort over the 11-bit digits of `passes` passes from bit firstShift up, with spare
+// as scratch of n entries; a digit that every entry shares takes no pass. Returns the array that
+// holds the result, entries or spare, or null, at once, where make returns false. The digits are
+// counted as the entries are made, while they are at hand.
+template <class T, class Make, class Bits>
+T* radix_sort(T* entries, T* spare, size_t n, int firstShift, int passes, Make make, Bits bits) {
   constexpr int kDigitBits = 11;
   constexpr uint64_t kDigitMask = (uint64_t{1} << kDigitBits) - 1;
   std::vector<uint32_t> counts(static_cast<size_t>(passes) << kDigitBits, 0);
   for (size_t e = 0; e < n; ++e) {
+    if (!make(e, entries[e])) return nullptr;
     for (int pass = 0; pass < passes; ++pass) {
       ++counts[(static_cast<size_t>(pass) << kDigitBits) +
                ((bits(entries[e]) >> (firstShift + pass * kDigitBits)) & kDigitMask)];
@@ -472,9 +475,7 @@ class FastBuild {
         const int32_t first = piece_start(n_, k, scanPieces);
         const int32_t last = piece_start(n_, k + 1, scanPieces);
         bool nan = false;
-        for (int32_t d = 0; d < ndim_; ++d) {
-          for (int32_t e = first; e < last; ++e) nan |= std::isnan(key(d, idx_[e]));
-        }
+        for (int32_t d = 0; d < ndim_; ++d) nan |= any_nan(d, first, last);
         int32_t largest = 0;
         for (int32_t e = first; e < last; ++e) largest = std::max(largest, idx_[e]);
         nanIn[k] = nan;
@@ -559,6 +560,16 @@ class FastBuild {
     return data_[static_cast<int64_t>(dim) * stride_ + row];
   }
 
+  // Whether any key along dim of rows idx[first..last) is NaN. A function of its own, so that
+  // the flag stays in a register: in the scan's loop the compiler kept it in memory, a store
+  // that the next key waited for.
+  bool any_nan(int32_t dim, int32_t first, int32_t last) const {
+    const double* column = data_ + static_cast<int64_t>(dim) * stride_;
+    bool nan = false;
+    for (int32_t e = first; e < last; ++e) nan |= std::isnan(column[idx_[e]]);
+    return nan;
+  }
+
   // By row, the rank of its key along dim.
   uint32_t* rank_of_row(int32_t dim) { return ranks_.get() + static_cast<size_t>(dim) * rows_; }
 
@@ -613,9 +624,13 @@ class FastBuild {
   void sort_dimension(int32_t dim, void* scratch) {
     if (sort_floats(dim, static_cast<uint64_t*>(scratch))) return;
     BitsAndRow* unsorted = static_cast<BitsAndRow*>(scratch);
-    for (int32_t e = 0; e < n_; ++e) unsorted[e] = {ordered_bits(key(dim, idx_[e])), idx_[e]};
-    const BitsAndRow* sorted = radix_sort(unsorted, unsorted + n_, static_cast<size_t>(n_), 0, 6,
-                                          [](const BitsAndRow& entry) { return entry.bits; });
+    const BitsAndRow* sorted = radix_sort(
+        unsorted, unsorted + n_, static_cast<size_t>(n_), 0, 6,
+        [this, dim](size_t e, BitsAndRow& entry) {
+          entry = {ordered_bits(key(dim, idx_[e])), idx_[e]};
+          return true;
+        },
+        [](const BitsAndRow& entry) { return entry.bits; });
     Entry* out = list(0, dim);
     uint32_t* rank = rank_of_row(dim);
     uint32_t r = 0;
@@ -631,16 +646,19 @@ class FastBuild {
   // ordered bits and the row sort in half the passes over half the bytes. Returns false,
   // having done nothing that counts, at the first other key. scratch holds 2n entries.
   bool sort_floats(int32_t dim, uint64_t* scratch) {
-    for (int32_t e = 0; e < n_; ++e) {
-      const double x = key(dim, idx_[e]);
-      // A finite double beyond the floats' range has no float to convert to.
-      if (!(std::fabs(x) <= FLT_MAX) && !std::isinf(x)) return false;
-      const float single = static_cast<float>(x);
-      if (static_cast<double>(single) != x) return false;
-      scratch[e] = uint64_t{ordered_bits(single)} << 32 | static_cast<uint32_t>(idx_[e]);
-    }
-    const uint64_t* sorted = radix_sort(scratch, scratch + n_, static_cast<size_t>(n_), 32, 3,
-                                        [](uint64_t entry) { return entry; });
+    const uint64_t* sorted = radix_sort(
+        scratch, scratch + n_, static_cast<size_t>(n_), 32, 3,
+        [this, dim](size_t e, uint64_t& entry) {
+          const double x = key(dim, idx_[e]);
+          // A finite double beyond the floats' range has no float to convert to.
+          if (!(std::fabs(x) <= FLT_MAX) && !std::isinf(x)) return false;
+          const float single = static_cast<float>(x);
+          if (static_cast<double>(single) != x) return false;
+          entry = uint64_t{ordered_bits(single)} << 32 | static_cast<uint32_t>(idx_[e]);
+          return true;
+        },
+        [](uint64_t entry) { return entry; });
+    if (sorted == nullptr) return false;
     Entry* out = list(0, dim);
     uint32_t* rank = rank_of_row(dim);
     uint32_t r = 0;
@@ -935,16 +953,24 @@ class FastBuild {
     std::vector<Part> parts(slice.unsorted.begin(), slice.unsorted.end());
     if (parallel_ && !inTasks_) {
       // The large sorts of the first levels: rounds of partitions, the parts of a round on all
-      // threads, until the parts are enough to share among threads; each then goes on alone.
-      // Parts are disjoint, so the order they are partitioned in changes nothing.
-      while (!parts.empty() && parts.size() < kSharedParts) {
+      // threads, until no part holds more than a small share of the slice; each then goes on
+      // alone, the largest first, so that the threads end together. A first entry as pivot can
+      // split a part very unevenly, so the count of parts says little of their balance. Parts
+      // are disjoint, so the order they are partitioned in changes nothing.
+      const int32_t share = std::max(kShortPart, slice.n / kSharedParts);
+      for (int round = 0; round < kShareRounds; ++round) {
+        std::vector<Part> large;
+        std::vector<Part> next;
+        for (const Part& part : parts) {
+          (part.second - part.first >= share ? large : next).push_back(part);
+        }
+        if (large.empty()) break;
         constexpr Part kNone{0, -1};
-        std::vector<Part> halves(2 * parts.size(), kNone);
-        std::vector<char> outside(parts.size(), 0);
-        in_parallel(static_cast<int32_t>(parts.size()), [&](int32_t begin, int32_t end) {
+        std::vector<Part> halves(2 * large.size(), kNone);
+        std::vector<char> outside(large.size(), 0);
+        in_parallel(static_cast<int32_t>(large.size()), [&](int32_t begin, int32_t end) {
           for (int32_t k = begin; k < end; ++k) {
-            const Part part = parts[k];
-            if (part.first >= part.second) continue;
+            const Part part = large[k];
             if (part.first >= hi || part.second < lo) {
               outside[k] = 1;
             } else if (!settle(slice, part.first, part.second)) {
@@ -954,15 +980,17 @@ class FastBuild {
             }
           }
         });
-        std::vector<Part> next;
-        for (size_t k = 0; k < parts.size(); ++k) {
-          if (outside[k]) unsorted.push_back(parts[k]);
+        for (size_t k = 0; k < large.size(); ++k) {
+          if (outside[k]) unsorted.push_back(large[k]);
           for (size_t h = 2 * k; h < 2 * k + 2; ++h) {
             if (halves[h] != kNone) next.push_back(halves[h]);
           }
         }
         parts.swap(next);
       }
+      std::sort(parts.begin(), parts.end(), [](const Part& a, const Part& b) {
+        return a.second - a.first > b.second - b.first;
+      });
     }
     std::vector<std::vector<std::pair<int32_t, int32_t>>> left(parts.size());
     in_parallel(static_cast<int32_t>(parts.size()), [&](int32_t begin, int32_t end) {
@@ -1055,8 +1083,11 @@ class FastBuild {
   static constexpr int32_t kScanPiece = 1 << 16;
   // The parts of at most this many entries that the exact sort takes in the literal steps.
   static constexpr int32_t kShortPart = 6;
-  // The parts of a large exact sort of the first levels shared among threads.
-  static constexpr size_t kSharedParts = 32;
+  // The parts of a large exact sort of the first levels that a thread sorts alone hold at most
+  // 1/kSharedParts of the slice, but where pivots keep splitting unevenly: no more rounds of
+  // partitions than kShareRounds are shared (the icosphere's vertices take more).
+  static constexpr int32_t kSharedParts = 32;
+  static constexpr int kShareRounds = 12;
 
   const double* data_;
   int32_t stride_;
