@@ -67,8 +67,6 @@
 #define TULM_HAVE_AVX512_TARGET 1
 #define TULM_TARGET_AVX512 __attribute__((target("avx512f")))
 #define TULM_PROCESSOR_HAS_AVX512() (__builtin_cpu_supports("avx512f") != 0)
-// Whether the processor is Intel's; also safe in code run before the program's constructors.
-#define TULM_PROCESSOR_IS_INTEL() (__builtin_cpu_init(), __builtin_cpu_is("intel") != 0)
 // GCC 12's AVX-512 intrinsics fill the lanes they leave undefined from a variable set from
 // itself, which -Wuninitialized reports wherever one is inlined; those lanes are never read.
 // Included here first, so that the header's lines carry the pragma wherever it is included.
