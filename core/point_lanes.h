@@ -38,8 +38,8 @@ void set_sixteen_lanes_enabled(bool enabled);
 // gather them with the processor's gather instructions or load them 16 bytes at a time and
 // shuffle them into place. True by default on Intel's processors from Sapphire Rapids on, false
 // elsewhere (see point_lanes.cpp): on such a Xeon the neighbour distances of the icosphere
-// subdivided 7 times took 0.60 ms gathered against 1.02 ms loaded. Tests set it to compare both
-// ways.
+// subdivided 7 times took 0.63 ms gathered against 1.00 ms loaded (bench_measure_kernels, warm).
+// Tests set it to compare both ways.
 bool gather_lanes_enabled();
 void set_gather_lanes_enabled(bool enabled);
 
