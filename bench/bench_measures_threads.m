@@ -3,10 +3,11 @@ function bench_measures_threads(reps)
 %   one Octave process with its vectorised version (mesh_baselines.m), with itself on one
 %   thread and on all threads (TULM_NUM_THREADS), and with its streaming floor: tulm_stream
 %   (bench/measures/tulm_stream.cpp) creating an output of the same class and size the same
-%   way, reading every input byte once and writing every output element once. Prints wall
-%   time medians of reps rounds (default 15). Then, at subdivisions 8 and 9, each plug-in on
-%   all threads against creating and filling its output in Octave (zeros, then one write per
-%   element), the cost that grows as the mesh does.
+%   way, reading every input byte once and writing every output element once, and with the
+%   creation of its output alone (print_thread_rows). Prints wall time medians of reps rounds
+%   (default 15). Then, at subdivisions 8 and 9, each plug-in on all threads against creating
+%   and filling its output in Octave (zeros, then one write per element), the cost that grows
+%   as the mesh does.
   if nargin < 1
     reps = 15;
   end
@@ -27,25 +28,25 @@ function bench_measures_threads(reps)
   s = m.s;
   printf('icosphere(7): V = %d, F = %d, K = %d; %d threads; medians of %d rounds (wall ms)\n', ...
          m.V, m.F, m.K, all, reps);
-  % name, vectorised, plug-in, streaming floor
+  % name, vectorised, plug-in, streaming floor, output dimensions
   cases = {
     'per-face areas', @() ops.face_areas(m.Vr, m.Fr), ...
         @() TULM_computeMeshFaceAreas(m.F, m.Fc, m.Vc), ...
-        @() tulm_stream([double(m.F) 1], m.Fc, m.Vc)
+        @() tulm_stream([double(m.F) 1], m.Fc, m.Vc), [m.F 1]
     'total area', @() sum(ops.face_areas(m.Vr, m.Fr)), ...
-        @() TULM_calculateSurfaceArea(m.Vr, m.Fr), @() tulm_stream([1 1], m.Vr, m.Fr)
+        @() TULM_calculateSurfaceArea(m.Vr, m.Fr), @() tulm_stream([1 1], m.Vr, m.Fr), [1 1]
     'squared dist to neighbours', @() ops.dist2_nbrs(m.Vr, m.Tr), ...
         @() TULM_computeVertexDistSq2Nbors(m.K, m.V, m.Tc, m.Vc), ...
-        @() tulm_stream(double([m.K m.V]), m.Tc, m.Vc)
+        @() tulm_stream(double([m.K m.V]), m.Tc, m.Vc), [m.K m.V]
     'data differences D=3', @() ops.diff_nbrs(m.Tc, m.data3), ...
         @() TULM_computeDiffDataVertex2Nbors(m.K, m.V, int32(3), m.Tc, m.data3), ...
-        @() tulm_stream(double([3 m.K m.V]), m.Tc, m.data3)
+        @() tulm_stream(double([3 m.K m.V]), m.Tc, m.data3), [3 m.K m.V]
     'smoothing D=1', @() ops.smooth(m.Vr, m.Tr, m.data1.', s), ...
         @() TULM_gaussianSmoothVertexData(m.Vc, m.Tc, m.data1, s), ...
-        @() tulm_stream(double([1 m.V]), m.Vc, m.Tc, m.data1)
+        @() tulm_stream(double([1 m.V]), m.Vc, m.Tc, m.data1), [1 m.V]
     'smoothing D=3', @() ops.smooth(m.Vr, m.Tr, m.data3.', s), ...
         @() TULM_gaussianSmoothVertexData(m.Vc, m.Tc, m.data3, s), ...
-        @() tulm_stream(double([3 m.V]), m.Vc, m.Tc, m.data3)
+        @() tulm_stream(double([3 m.V]), m.Vc, m.Tc, m.data3), [3 m.V]
   };
   print_thread_rows(cases, reps, 28);
 

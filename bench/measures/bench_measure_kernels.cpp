@@ -10,6 +10,9 @@
 //     compute   every corner and neighbour folded into the first 256 vertices, so that every
 //               point read hits the first-level cache: what the arithmetic and the loads
 //               cost alone. warm - compute is what the scattered vertex reads add.
+// The distances run twice, their sixteen lanes loading the neighbours' points 16 bytes at a
+// time and gathering them (where the processor has AVX-512; elsewhere both rows time the same
+// code).
 //
 // The numbering matters: on tests/support's icosphere, whose children stay together, the
 // areas run about 1.7 times and the total about 1.5 times as fast when warm, as neighbouring
@@ -29,6 +32,7 @@
 #include "core/measures/TULM_computeMeshFaceAreas.h"
 #include "core/measures/TULM_computeVertexDistSq2Nbors.h"
 #include "core/parallel.h"
+#include "core/point_lanes.h"
 
 namespace {
 
@@ -166,6 +170,7 @@ int main() {
   const Mesh compact = folded(mesh);
   std::vector<float> out(std::max(size_t(mesh.F), size_t(mesh.K) * mesh.V));
   float total = 0.0f;
+  const bool gathersByDefault = tulm::gather_lanes_enabled();
   const std::function<void(const Mesh&)> routines[] = {
       [&](const Mesh& m) {
         tulm::TULM_computeMeshFaceAreas(m.F, m.columnFaces.data(), m.columnVertices.data(), m.V,
@@ -176,18 +181,27 @@ int main() {
                 tulm::TULM_calculateSurfaceArea(m.rowVertices.data(), m.V, m.rowFaces.data(), m.F);
       },
       [&](const Mesh& m) {
+        tulm::set_gather_lanes_enabled(false);
         tulm::TULM_computeVertexDistSq2Nbors(m.K, m.V, m.nbors.data(), m.columnVertices.data(),
                                              out.data());
+        tulm::set_gather_lanes_enabled(gathersByDefault);
+      },
+      [&](const Mesh& m) {
+        tulm::set_gather_lanes_enabled(true);
+        tulm::TULM_computeVertexDistSq2Nbors(m.K, m.V, m.nbors.data(), m.columnVertices.data(),
+                                             out.data());
+        tulm::set_gather_lanes_enabled(gathersByDefault);
       },
   };
   const char* names[] = {"TULM_computeMeshFaceAreas", "TULM_calculateSurfaceArea",
-                         "TULM_computeVertexDistSq2Nbors"};
+                         "TULM_computeVertexDistSq2Nbors loading",
+                         "TULM_computeVertexDistSq2Nbors gathering"};
   std::printf(
       "icosphere(7) in the baselines' numbering: V = %d, F = %d, K = %d; one thread,\n"
       "medians of %d runs, processor ms\n",
       mesh.V, mesh.F, mesh.K, kRuns);
-  std::printf("%-32s %8s %8s %8s\n", "routine", "warm", "evicted", "compute");
-  for (int r = 0; r < 3; ++r) {
+  std::printf("%-40s %8s %8s %8s\n", "routine", "warm", "evicted", "compute");
+  for (int r = 0; r < 4; ++r) {
     std::vector<double> warm, evicted, compute;
     routines[r](mesh);
     for (int run = 0; run < kRuns; ++run) {
@@ -204,7 +218,7 @@ int main() {
       routines[r](compact);
       compute.push_back(processor_ms() - start);
     }
-    std::printf("%-32s %8.3f %8.3f %8.3f\n", names[r], median(warm), median(evicted),
+    std::printf("%-40s %8.3f %8.3f %8.3f\n", names[r], median(warm), median(evicted),
                 median(compute));
   }
   std::printf("(total %g)\n", static_cast<double>(total));

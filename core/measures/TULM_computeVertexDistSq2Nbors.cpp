@@ -1,5 +1,7 @@
 #include "core/measures/TULM_computeVertexDistSq2Nbors.h"
 
+#include <cassert>
+
 #include "core/errors.h"
 #include "core/mesh_arrays.h"
 #include "core/parallel.h"
@@ -64,6 +66,27 @@ void distances_in_lanes(int32_t begin, int32_t end, int32_t K, int32_t numVerts,
 #endif
 
 #if defined(TULM_HAVE_AVX512_TARGET)
+// The sixteen slots from row k of column v on, one at a time: the scalar code ends the call at
+// the first bad entry among them.
+void sixteen_slot_distances(int32_t k, int32_t v, int32_t K, int32_t numVerts,
+                            const int32_t* vertexNbors, const float* vertices, float* distSq) {
+  for (int32_t l = 0; l < 16; ++l) {
+    slot_distance(k + l - K * ((k + l) / K), v + (k + l) / K, K, numVerts, vertexNbors, vertices,
+                  distSq);
+  }
+}
+
+// What the sixteen lanes leave of vertices .. end - 1 from row k of column v on: the rest of
+// column v, then the columns after it in four lanes.
+void rest_in_lanes(int32_t k, int32_t v, int32_t end, int32_t K, int32_t numVerts,
+                   const int32_t* vertexNbors, const float* vertices, float* distSq) {
+  if (k > 0) {
+    for (; k < K; ++k) slot_distance(k, v, K, numVerts, vertexNbors, vertices, distSq);
+    ++v;
+  }
+  if (v < end) distances_in_lanes(v, end, K, numVerts, vertexNbors, vertices, distSq);
+}
+
 // The x, y or z (component 0, 1, 2) of the sixteen points whose 48 floats are a, b, c, lane k from
 // point k.
 TULM_TARGET_AVX512 inline __m512 component16(__m512 a, __m512 b, __m512 c, int component) {
@@ -95,10 +118,7 @@ TULM_TARGET_AVX512 void distances_in_sixteen_lanes(int32_t begin, int32_t end, i
   for (; j + 16 <= last && v + 16 <= numVerts; j += 16) {
     const __m512i entries = _mm512_loadu_si512(vertexNbors + j);
     if (lanes::outside16(entries, 0, numVerts - 1) != 0) {
-      for (int32_t l = 0; l < 16; ++l) {
-        slot_distance(k + l - K * ((k + l) / K), v + (k + l) / K, K, numVerts, vertexNbors,
-                      vertices, distSq);
-      }
+      sixteen_slot_distances(k, v, K, numVerts, vertexNbors, vertices, distSq);
     } else {
       const __mmask16 listed = _mm512_cmpgt_epi32_mask(entries, _mm512_setzero_si512());
       const __m512i offset = _mm512_mask_sub_epi32(
@@ -134,11 +154,67 @@ TULM_TARGET_AVX512 void distances_in_sixteen_lanes(int32_t begin, int32_t end, i
       ++v;
     }
   }
-  if (k > 0) {  // the rest of column v, then the columns after it
-    for (; k < K; ++k) slot_distance(k, v, K, numVerts, vertexNbors, vertices, distSq);
-    ++v;
+  rest_in_lanes(k, v, end, K, numVerts, vertexNbors, vertices, distSq);
+}
+
+// distances_in_sixteen_lanes with the neighbours' points gathered (lanes::gathered16), which
+// reads nothing after a point, so an entry V goes in lanes too. Lane l's own point is one of
+// the 32 floats from vertex v's on, 3 * ((k + l) / K) after them, within 3 * 8 + 2 for K >= 2:
+// the offsets of row k are looked up for K below 16 and made with one comparison from 16 on,
+// where no slot lies past column v + 1.
+TULM_TARGET_AVX512 void distances_in_gathered_lanes(int32_t begin, int32_t end, int32_t K,
+                                                    int32_t numVerts, const int32_t* vertexNbors,
+                                                    const float* vertices, float* distSq) {
+  assert(K >= 2 && "the own points of sixteen slots lie within 32 floats");
+  alignas(64) int32_t ownOffsets[16][16];  // [k][l] for K below 16
+  for (int32_t k = 0; k < K && k < 16; ++k) {
+    for (int32_t l = 0, column = 0, row = k; l < 16; ++l) {
+      ownOffsets[k][l] = 3 * column;
+      if (++row == K) {
+        row = 0;
+        ++column;
+      }
+    }
   }
-  if (v < end) distances_in_lanes(v, end, K, numVerts, vertexNbors, vertices, distSq);
+  const int32_t last = index_2D_array(0, end, K);
+  int32_t j = index_2D_array(0, begin, K);
+  int32_t k = 0, v = begin;  // slot j's place
+  const int32_t columnsPerStep = 16 / K, rowsPerStep = 16 % K;
+  const __m512i laneIndex = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  const __m512i three = _mm512_set1_epi32(3), one = _mm512_set1_epi32(1);
+  // v + 11 <= V: the 32 floats from vertex v's point on lie inside the vertices.
+  for (; j + 16 <= last && v + 11 <= numVerts; j += 16) {
+    const __m512i entries = _mm512_loadu_si512(vertexNbors + j);
+    if (lanes::outside16(entries, 0, numVerts) != 0) {
+      sixteen_slot_distances(k, v, K, numVerts, vertexNbors, vertices, distSq);
+    } else {
+      const __mmask16 listed = _mm512_cmpgt_epi32_mask(entries, _mm512_setzero_si512());
+      const __m512i offset = _mm512_mask_sub_epi32(
+          _mm512_set1_epi32(3 * v), listed,
+          _mm512_add_epi32(_mm512_add_epi32(entries, entries), entries), three);
+      const lanes::Points16 m = lanes::gathered16(vertices, offset);
+      const __m512i ownX =
+          K < 16 ? _mm512_load_si512(ownOffsets[k])
+                 : _mm512_maskz_mov_epi32(
+                       _mm512_cmpge_epi32_mask(laneIndex, _mm512_set1_epi32(K - k)), three);
+      const __m512i ownY = _mm512_add_epi32(ownX, one), ownZ = _mm512_add_epi32(ownY, one);
+      const float* own = vertices + 3 * v;
+      const __m512 a = _mm512_loadu_ps(own), b = _mm512_loadu_ps(own + 16);
+      const __m512 dx = _mm512_sub_ps(_mm512_permutex2var_ps(a, ownX, b), m.x);
+      const __m512 dy = _mm512_sub_ps(_mm512_permutex2var_ps(a, ownY, b), m.y);
+      const __m512 dz = _mm512_sub_ps(_mm512_permutex2var_ps(a, ownZ, b), m.z);
+      const __m512 sums = _mm512_add_ps(_mm512_add_ps(_mm512_mul_ps(dx, dx), _mm512_mul_ps(dy, dy)),
+                                        _mm512_mul_ps(dz, dz));
+      _mm512_storeu_ps(distSq + j, _mm512_maskz_mov_ps(listed, sums));
+    }
+    k += rowsPerStep;
+    v += columnsPerStep;
+    if (k >= K) {
+      k -= K;
+      ++v;
+    }
+  }
+  rest_in_lanes(k, v, end, K, numVerts, vertexNbors, vertices, distSq);
 }
 #endif
 
@@ -150,13 +226,21 @@ void TULM_computeVertexDistSq2Nbors(int32_t maxNeighbors, int32_t numVerts,
   const int32_t K = maxNeighbors;
   if (K <= 0) return;  // no slot reads a vertex
 #if defined(TULM_HAVE_AVX512_TARGET)
-  // Sixteen slots find their columns through a quotient of floats, exact for K below 2^22.
-  if (point_lanes_enabled() && wide_lanes_enabled() && sixteen_lanes_enabled() && K < (1 << 22) &&
+  if (point_lanes_enabled() && wide_lanes_enabled() && sixteen_lanes_enabled() &&
       TULM_PROCESSOR_HAS_AVX512()) {
-    parallel_for(numVerts, kVertexGrain, [=](int32_t begin, int32_t end) {
-      distances_in_sixteen_lanes(begin, end, K, numVerts, vertexNbors, vertices, distSq);
-    });
-    return;
+    if (gather_lanes_enabled() && K >= 2) {
+      parallel_for(numVerts, kVertexGrain, [=](int32_t begin, int32_t end) {
+        distances_in_gathered_lanes(begin, end, K, numVerts, vertexNbors, vertices, distSq);
+      });
+      return;
+    }
+    // Sixteen slots find their columns through a quotient of floats, exact for K below 2^22.
+    if (K < (1 << 22)) {
+      parallel_for(numVerts, kVertexGrain, [=](int32_t begin, int32_t end) {
+        distances_in_sixteen_lanes(begin, end, K, numVerts, vertexNbors, vertices, distSq);
+      });
+      return;
+    }
   }
 #endif
 #if defined(TULM_HAVE_SSE2)

@@ -34,8 +34,12 @@ class PointLanes : public testing::Test {
     tulm::set_point_lanes_enabled(true);
     tulm::set_wide_lanes_enabled(true);
     tulm::set_sixteen_lanes_enabled(true);
+    tulm::set_gather_lanes_enabled(gathersByDefault_);
     tulm::set_thread_count(0);
   }
+
+ private:
+  const bool gathersByDefault_ = tulm::gather_lanes_enabled();
 };
 
 // A random mesh on V vertices whose coordinates mix ordinary values with ones that overflow
@@ -160,26 +164,31 @@ std::vector<uint32_t> bits(const std::vector<float>& values) {
 
 // The ways of computing that a test compares with the scalar code: four lanes, eight (where the
 // processor has AVX2, else again four) and the widest it has (sixteen where it has AVX-512 and
-// the routine takes them, else again eight).
+// the routine takes them, else again eight), with scattered points loaded and, where the routine
+// can, gathered, whichever the processor takes by default.
 struct LaneWay {
   const char* name;
-  bool wide, sixteen;
+  bool wide, sixteen, gather;
 };
-const LaneWay kLaneWays[] = {
-    {"four lanes", false, false}, {"eight lanes", true, false}, {"widest lanes", true, true}};
+const LaneWay kLaneWays[] = {{"four lanes", false, false, false},
+                             {"eight lanes", true, false, false},
+                             {"widest lanes loading", true, true, false},
+                             {"widest lanes gathering", true, true, true}};
 
 void take_lanes(const LaneWay* way) {
   tulm::set_point_lanes_enabled(way != nullptr);
   tulm::set_wide_lanes_enabled(way != nullptr && way->wide);
   tulm::set_sixteen_lanes_enabled(way != nullptr && way->sixteen);
+  tulm::set_gather_lanes_enabled(way != nullptr && way->gather);
 }
 
 TEST_F(PointLanes, GiveTheScalarBitsOnHardValues) {
-  // Sizes around multiples of four, and K below, at and above four.
+  // Sizes around multiples of four, and K below, at and above four; K = 2, the least that the
+  // gathering lanes take, and 15 and 16, where they stop looking up their own points' offsets.
   const struct {
     int32_t V, F, K;
-  } sizes[] = {{1, 1, 1},     {5, 3, 3},       {9, 7, 4},      {33, 66, 6},
-               {100, 201, 7}, {1000, 2003, 9}, {300, 50, 1100}};
+  } sizes[] = {{1, 1, 1},       {5, 3, 3},   {9, 7, 4},    {33, 66, 6},  {100, 201, 7},
+               {1000, 2003, 9}, {50, 20, 2}, {70, 33, 15}, {70, 33, 16}, {300, 50, 1100}};
   for (const auto& size : sizes) {
     for (unsigned seed : {1u, 2u, 3u, 4u}) {
       const bool finite = seed == 4;
