@@ -605,6 +605,44 @@ class PipelinedGradients {
   BlockGradients own_;  // the blocks the lead computes itself
 };
 
+// flipped_entries_at_corners of the whole table in pieces of columns that threads take in turn:
+// while one thread adds the gradients, the other checks; the first done takes pieces too.
+class ColumnChecks {
+ public:
+  ColumnChecks(const FoldMesh& mesh, const FlippedFaces& flipped, bool everyFace)
+      : mesh_(mesh), flipped_(flipped), everyFace_(everyFace) {}
+
+  // Checks pieces until none is left.
+  void take_all() {
+    for (;;) {
+      const int32_t piece = next_.fetch_add(1, std::memory_order_relaxed);
+      if (piece >= kPieces) return;
+      const int64_t begin = int64_t{mesh_.numVerts} * piece / kPieces;
+      const int64_t end = int64_t{mesh_.numVerts} * (piece + 1) / kPieces;
+      listed_[piece] = flipped_entries_at_corners(
+          mesh_, flipped_, everyFace_, static_cast<int32_t>(begin), static_cast<int32_t>(end));
+    }
+  }
+
+  // After every piece was taken and checked.
+  int64_t listed() const {
+    int64_t total = 0;
+    for (int64_t count : listed_) {
+      if (count < 0) return -1;
+      total += count;
+    }
+    return total;
+  }
+
+ private:
+  static constexpr int32_t kPieces = 16;
+  const FoldMesh& mesh_;
+  const FlippedFaces& flipped_;
+  bool everyFace_;
+  std::atomic<int32_t> next_{0};
+  int64_t listed_[kPieces] = {};
+};
+
 // Columns whose flipped entries are found before their faces are read: the faces lie anywhere
 // in the face matrix, and are asked for in the meantime.
 constexpr int32_t kScanColumns = 16;
@@ -659,12 +697,13 @@ inline bool flipped_entries_right(const FoldMesh& mesh, int32_t w0, int32_t coun
 // flipped_entries_at_corners column by column; kEveryFace: every face is flipped. For K <= 32: a
 // column's flipped rows as bits.
 template <bool kEveryFace>
-int64_t flipped_entries_in_columns(const FoldMesh& mesh, const uint64_t* words) {
+int64_t flipped_entries_in_columns(const FoldMesh& mesh, const uint64_t* words, int32_t begin,
+                                   int32_t end) {
   const int32_t K = mesh.numRows;
   const uint32_t F = static_cast<uint32_t>(mesh.numFaces);
   int64_t listed = 0;
-  for (int32_t w0 = 0; w0 < mesh.numVerts; w0 += kScanColumns) {
-    const int32_t count = std::min(kScanColumns, mesh.numVerts - w0);
+  for (int32_t w0 = begin; w0 < end; w0 += kScanColumns) {
+    const int32_t count = std::min(kScanColumns, end - w0);
     uint32_t flippedRows[kScanColumns];
     for (int32_t c = 0; c < count; ++c) {
       const int32_t* column = mesh.vertexFaces + index_2D_array(0, w0 + c, K);
@@ -793,10 +832,10 @@ struct EntryPlaces8 {
   __m256i column, row;
   __m256i columnStep, rowStep, numRows;
 
-  TULM_TARGET_AVX2 explicit EntryPlaces8(int32_t K) {
+  TULM_TARGET_AVX2 explicit EntryPlaces8(int32_t K, int32_t firstColumn) {
     alignas(32) int32_t columns[8], rows[8];
     for (int k = 0; k < 8; ++k) {
-      columns[k] = k / K;
+      columns[k] = firstColumn + k / K;
       rows[k] = k % K;
     }
     column = _mm256_load_si256(reinterpret_cast<const __m256i*>(columns));
@@ -834,18 +873,18 @@ bool check_last_entries(FlatScan& scan, Places& places, int32_t lanes, size_t at
 // an entry outside 1..F, or starts in a column that has ended, is checked entry by entry; in any
 // other, all 64 entries are faces before their column's end, and only the flipped ones are
 // checked.
-TULM_TARGET_AVX2 int64_t flipped_entries_in_eight_lanes(const FoldMesh& mesh,
-                                                        const uint64_t* words) {
+TULM_TARGET_AVX2 int64_t flipped_entries_in_eight_lanes(const FoldMesh& mesh, const uint64_t* words,
+                                                        int32_t begin, int32_t end) {
   const int32_t* const table = mesh.vertexFaces;
-  const size_t total = size_t(mesh.numRows) * size_t(mesh.numVerts);
+  const size_t total = size_t(mesh.numRows) * size_t(end);
   const int* const words32 = reinterpret_cast<const int*>(words);
   const __m256i one = _mm256_set1_epi32(1);
   const __m256i lastFace = _mm256_set1_epi32(mesh.numFaces - 1);
   const __m256i low5 = _mm256_set1_epi32(31);
   FlatScan scan(mesh, words);
-  EntryPlaces8 places(mesh.numRows);
+  EntryPlaces8 places(mesh.numRows, begin);
   alignas(32) int32_t columns[kScanBatch];
-  size_t at = 0;
+  size_t at = size_t(mesh.numRows) * size_t(begin);
   for (; at + kScanBatch <= total; at += kScanBatch) {
     uint64_t flippedLanes[kScanBlocks];
     uint32_t outsideBlocks = 0;
@@ -881,18 +920,19 @@ TULM_TARGET_AVX2 int64_t flipped_entries_in_eight_lanes(const FoldMesh& mesh,
 // flipped_entries_in_eight_lanes where every face is flipped and 3 * F fits an int32: every entry
 // is checked, eight in lanes with the corners of their faces gathered. Gathering eight at a time
 // is faster than sixteen on the processors we measured, AVX-512 or not.
-TULM_TARGET_AVX2 int64_t every_entry_at_corners8(const FoldMesh& mesh, const uint64_t* words) {
+TULM_TARGET_AVX2 int64_t every_entry_at_corners8(const FoldMesh& mesh, const uint64_t* words,
+                                                 int32_t begin, int32_t end) {
   constexpr int32_t kBlock = 32;
   const int32_t* const table = mesh.vertexFaces;
-  const size_t total = size_t(mesh.numRows) * size_t(mesh.numVerts);
+  const size_t total = size_t(mesh.numRows) * size_t(end);
   const __m256i one = _mm256_set1_epi32(1);
   const __m256i three = _mm256_set1_epi32(3);
   const __m256i zero = _mm256_setzero_si256();
   FlatScan scan(mesh, words);
-  EntryPlaces8 places(mesh.numRows);
+  EntryPlaces8 places(mesh.numRows, begin);
   alignas(32) int32_t columns[kBlock];
   __m256i previous = zero;  // the eight entries before
-  size_t at = 0;
+  size_t at = size_t(mesh.numRows) * size_t(begin);
   for (; at + kBlock <= total; at += kBlock) {
     __m256i entries[4];
     __m256i outside = zero;
@@ -948,10 +988,10 @@ struct EntryPlaces16 {
   __m512i column, row;
   __m512i columnStep, rowStep, numRows;
 
-  TULM_TARGET_AVX512 explicit EntryPlaces16(int32_t K) {
+  TULM_TARGET_AVX512 explicit EntryPlaces16(int32_t K, int32_t firstColumn) {
     alignas(64) int32_t columns[16], rows[16];
     for (int k = 0; k < 16; ++k) {
-      columns[k] = k / K;
+      columns[k] = firstColumn + k / K;
       rows[k] = k % K;
     }
     column = _mm512_load_si512(columns);
@@ -973,17 +1013,18 @@ struct EntryPlaces16 {
 
 // flipped_entries_in_eight_lanes in AVX-512's sixteen.
 TULM_TARGET_AVX512 int64_t flipped_entries_in_sixteen_lanes(const FoldMesh& mesh,
-                                                            const uint64_t* words) {
+                                                            const uint64_t* words, int32_t begin,
+                                                            int32_t end) {
   const int32_t* const table = mesh.vertexFaces;
-  const size_t total = size_t(mesh.numRows) * size_t(mesh.numVerts);
+  const size_t total = size_t(mesh.numRows) * size_t(end);
   const int* const words32 = reinterpret_cast<const int*>(words);
   const __m512i one = _mm512_set1_epi32(1);
   const __m512i lastFace = _mm512_set1_epi32(mesh.numFaces - 1);
   const __m512i low5 = _mm512_set1_epi32(31);
   FlatScan scan(mesh, words);
-  EntryPlaces16 places(mesh.numRows);
+  EntryPlaces16 places(mesh.numRows, begin);
   alignas(64) int32_t columns[kScanBatch];
-  size_t at = 0;
+  size_t at = size_t(mesh.numRows) * size_t(begin);
   for (; at + kScanBatch <= total; at += kScanBatch) {
     uint64_t flippedLanes[kScanBlocks];
     uint32_t outsideBlocks = 0;
@@ -1017,21 +1058,24 @@ TULM_TARGET_AVX512 int64_t flipped_entries_in_sixteen_lanes(const FoldMesh& mesh
 }  // namespace
 
 int64_t flipped_entries_at_corners(const FoldMesh& mesh, const FlippedFaces& flipped,
-                                   bool everyFace) {
+                                   bool everyFace, int32_t begin, int32_t end) {
   if (mesh.numRows > 32) return -1;
+  if (begin >= end) return 0;
 #if defined(TULM_HAVE_AVX2_TARGET)
-  if (fold_avx2_lanes() && mesh.numRows >= 1 && mesh.numVerts > 0 && mesh.numFaces > 0) {
+  if (fold_avx2_lanes() && mesh.numRows >= 1 && mesh.numFaces > 0) {
     if (everyFace && mesh.numFaces <= INT32_MAX / 3) {
-      return every_entry_at_corners8(mesh, flipped.words());
+      return every_entry_at_corners8(mesh, flipped.words(), begin, end);
     }
 #if defined(TULM_HAVE_AVX512_TARGET)
-    if (fold_avx512_lanes()) return flipped_entries_in_sixteen_lanes(mesh, flipped.words());
+    if (fold_avx512_lanes()) {
+      return flipped_entries_in_sixteen_lanes(mesh, flipped.words(), begin, end);
+    }
 #endif
-    return flipped_entries_in_eight_lanes(mesh, flipped.words());
+    return flipped_entries_in_eight_lanes(mesh, flipped.words(), begin, end);
   }
 #endif
-  if (everyFace) return flipped_entries_in_columns<true>(mesh, flipped.words());
-  return flipped_entries_in_columns<false>(mesh, flipped.words());
+  if (everyFace) return flipped_entries_in_columns<true>(mesh, flipped.words(), begin, end);
+  return flipped_entries_in_columns<false>(mesh, flipped.words(), begin, end);
 }
 
 bool add_flip_gradients_in_lanes(const FoldMesh& mesh, const FlippedFaces& flipped, int32_t begin,
@@ -1130,16 +1174,19 @@ float flip_face_pass_with_gradients(const FoldMesh& mesh, float offset, float* G
       flippedCount += popcount64(flipped.words()[first >> 6]);
     }
     std::unique_ptr<PipelinedGradients> gradients(new PipelinedGradients(mesh, flipped));
+    ColumnChecks checks(mesh, flipped, flippedCount == mesh.numFaces);
     parallel_for(2, 1, [&](int32_t begin, int32_t end) {
       for (int32_t part = begin; part < end; ++part) {
         if (part == 0) {
           gradients->lead(G);
+          checks.take_all();
           continue;
         }
-        listed = flipped_entries_at_corners(mesh, flipped, flippedCount == mesh.numFaces);
+        checks.take_all();
         gradients->help();
       }
     });
+    listed = checks.listed();
   } else {
     FaceOrderGradients gradients(mesh, G);
     for (int32_t block = 0; block < numBlocks; ++block) {
@@ -1155,7 +1202,8 @@ float flip_face_pass_with_gradients(const FoldMesh& mesh, float offset, float* G
       add_flip_gradients(mesh, flipped, G);
       return penalty;
     }
-    listed = flipped_entries_at_corners(mesh, flipped, flippedCount == mesh.numFaces);
+    listed =
+        flipped_entries_at_corners(mesh, flipped, flippedCount == mesh.numFaces, 0, mesh.numVerts);
   }
   if (listed == 3 * flippedCount) return penalty;
   // Any other table: its columns in their order, from the zeros again.
