@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <thread>
 
 #include "core/parallel.h"
 #include "core/point_lanes.h"
@@ -68,6 +70,17 @@ void flip_block(const FoldMesh& mesh, int32_t block, float offset, FlippedFaces*
       add(first + i, areas[i] + offset);
     }
   }
+}
+
+// The bits set in m.
+inline int popcount64(uint64_t m) {
+#if defined(__GNUC__) || defined(__clang__)
+  return __builtin_popcountll(m);
+#else
+  int count = 0;
+  for (; m != 0; m &= m - 1) ++count;
+  return count;
+#endif
 }
 
 inline uint32_t flipped_bit(const uint64_t* flippedWords, uint32_t f) {
@@ -358,10 +371,11 @@ TULM_TARGET_AVX2 void add_gradients8(const FoldMesh& mesh, const VertexReader& r
 }
 
 // The gradients of the eight faces whose 0-based corners are corners[0..7], with respect to
-// each of their three corners: g[3 * j + k][i] is coordinate k of the gradient of face i at its
-// corner j, bit for bit that of area_gradient with the other corners that other_corners gives.
+// each of their three corners: g[3 * j + k][at + i] is coordinate k of the gradient of face i at
+// its corner j, bit for bit that of area_gradient with the other corners that other_corners gives.
+template <int32_t kRow>
 TULM_TARGET_AVX2 void face_gradients8(const VertexReader& reader, const int32_t (*corners)[3],
-                                      float (*g)[kFaceGradientBatch]) {
+                                      float (*g)[kRow], int32_t at) {
   __m128 p[3][8];
   for (int i = 0; i < 8; ++i) {
     for (int j = 0; j < 3; ++j) p[j][i] = reader.load(static_cast<uint32_t>(corners[i][j]));
@@ -373,21 +387,21 @@ TULM_TARGET_AVX2 void face_gradients8(const VertexReader& reader, const int32_t 
   const Normals8 m0 = normals8(p1, p2, p0);
   const __m256 k0 = gradient_scales8(m0);
   scaled_gradients8(p1, p2, m0, k0, gx, gy, gz);
-  _mm256_storeu_ps(g[0], gx);
-  _mm256_storeu_ps(g[1], gy);
-  _mm256_storeu_ps(g[2], gz);
+  _mm256_storeu_ps(g[0] + at, gx);
+  _mm256_storeu_ps(g[1] + at, gy);
+  _mm256_storeu_ps(g[2] + at, gz);
   area_gradients8(p0, p2, p1, gx, gy, gz);
-  _mm256_storeu_ps(g[3], gx);
-  _mm256_storeu_ps(g[4], gy);
-  _mm256_storeu_ps(g[5], gz);
+  _mm256_storeu_ps(g[3] + at, gx);
+  _mm256_storeu_ps(g[4] + at, gy);
+  _mm256_storeu_ps(g[5] + at, gz);
   // Corner v2's normal (v0 - v1) x (v2 - v1) takes the products of v0's (v2 - v1) x (v0 - v1) in
   // swapped order, so each of its coordinates is NaN where v0's is and otherwise exactly its
   // negative: the squared length, and with it the factor k, has the same bits.
   const Normals8 m2 = normals8(p1, p0, p2);
   scaled_gradients8(p1, p0, m2, k0, gx, gy, gz);
-  _mm256_storeu_ps(g[6], gx);
-  _mm256_storeu_ps(g[7], gy);
-  _mm256_storeu_ps(g[8], gz);
+  _mm256_storeu_ps(g[6] + at, gx);
+  _mm256_storeu_ps(g[7] + at, gy);
+  _mm256_storeu_ps(g[8] + at, gz);
 }
 
 #endif
@@ -430,7 +444,7 @@ class FaceOrderGradients {
     if (wide_) {
       for (; i + 8 <= size_; i += 8) {
         float eight[9][kFaceGradientBatch];
-        face_gradients8(reader_, corners_ + i, eight);
+        face_gradients8(reader_, corners_ + i, eight, 0);
         for (int r = 0; r < 9; ++r) std::memcpy(g[r] + i, eight[r], 8 * sizeof(float));
       }
     }
@@ -464,6 +478,169 @@ class FaceOrderGradients {
 #endif
   int32_t corners_[kFaceGradientBatch][3];
   int32_t size_ = 0;
+};
+
+// The gradients of the flipped faces of one block of faces, in face order: coordinate k of the
+// gradient of the i-th flipped face at its corner j (0-based, in corners[i][j]) in g[3 * j + k][i].
+struct BlockGradients {
+  int32_t count = 0;
+  int32_t corners[kFacesPerBlock][3];
+  float g[9][kFacesPerBlock];
+};
+
+// Computes the BlockGradients of block `block`, whose flipped faces are marked in `words`.
+void compute_block_gradients(const FoldMesh& mesh, const uint64_t* words, int32_t block,
+                             BlockGradients& out) {
+  const int32_t first = block * kFacesPerBlock;
+  const int32_t count = std::min(mesh.numFaces - first, kFacesPerBlock);
+  int32_t n = 0;
+  for (int32_t start = 0; start < count; start += 64) {
+    for (uint64_t m = words[(first + start) >> 6]; m != 0; m &= m - 1) {
+      // The flip pass has read the corners of every flipped face: they lie in 1..V.
+      const int32_t* stored = mesh.faces + index_2D_array(0, first + start + lowest_bit(m), 3);
+      out.corners[n][0] = stored[0] - 1;
+      out.corners[n][1] = stored[1] - 1;
+      out.corners[n][2] = stored[2] - 1;
+      ++n;
+    }
+  }
+  out.count = n;
+  int32_t i = 0;
+#if defined(TULM_HAVE_AVX2_TARGET)
+  if (fold_avx2_lanes()) {
+    const VertexReader reader(mesh);
+    for (; i + 8 <= n; i += 8) face_gradients8(reader, out.corners + i, out.g, i);
+  }
+#endif
+  for (; i < n; ++i) {
+    const int32_t v0 = out.corners[i][0], v1 = out.corners[i][1], v2 = out.corners[i][2];
+    const int32_t others[3][2] = {{v1, v2}, {v0, v2}, {v1, v0}};
+    for (int j = 0; j < 3; ++j) {
+      float t[3];
+      area_gradient(vertex_position(mesh, others[j][0]), vertex_position(mesh, others[j][1]),
+                    vertex_position(mesh, out.corners[i][j]), t);
+      for (int k = 0; k < 3; ++k) out.g[3 * j + k][i] = t[k];
+    }
+  }
+}
+
+// Adds each face's gradients of `block` to the columns of G of its three corners, as g + G, face
+// after face.
+void add_block_gradients(const BlockGradients& block, float* G) {
+  // The columns lie anywhere in G: asked for this many faces before they are added to.
+  constexpr int32_t kAhead = 16;
+  const auto ask_for_columns = [&](int32_t i) {
+    for (int j = 0; j < 3; ++j) TULM_PREFETCH(G + index_2D_array(0, block.corners[i][j], 3));
+  };
+  for (int32_t i = 0; i < std::min(kAhead, block.count); ++i) ask_for_columns(i);
+  for (int32_t i = 0; i < block.count; ++i) {
+    if (i + kAhead < block.count) ask_for_columns(i + kAhead);
+    for (int j = 0; j < 3; ++j) {
+      float* column = G + index_2D_array(0, block.corners[i][j], 3);
+      column[0] = block.g[3 * j][i] + column[0];
+      column[1] = block.g[3 * j + 1][i] + column[1];
+      column[2] = block.g[3 * j + 2][i] + column[2];
+    }
+  }
+}
+
+// The gradients of the flipped faces marked in `flipped` added to G face by face by one thread
+// (lead), while another (help) may compute the gradients of the blocks ahead of it into a few
+// slots. The lead takes a block's gradients from its slot where they are ready and otherwise
+// computes them itself, so it never waits; it alone writes G, in face order. Neither throws: the
+// flip pass has checked every corner, and the memory is taken before.
+class PipelinedGradients {
+ public:
+  PipelinedGradients(const FoldMesh& mesh, const FlippedFaces& flipped)
+      : mesh_(mesh), words_(flipped.words()), blocks_(block_count(mesh.numFaces)) {
+    for (Slot& slot : slots_) slot.ready.store(-1, std::memory_order_relaxed);
+  }
+
+  void lead(float* G) {
+    for (int32_t b = 0; b < blocks_; passed_.store(++b, std::memory_order_release)) {
+      Slot& slot = slots_[b % kSlots];
+      if (slot.ready.load(std::memory_order_acquire) == b) {
+        add_block_gradients(slot.gradients, G);
+        continue;
+      }
+      compute_block_gradients(mesh_, words_, b, own_);
+      add_block_gradients(own_, G);
+    }
+  }
+
+  // Fills slots a little ahead of the lead; returns once the lead has passed every block. A
+  // slot is written only after the lead has passed the block it held before.
+  void help() {
+    // A block a little ahead of the lead: one it is about to reach would be computed twice.
+    constexpr int32_t kLeadAhead = 2;
+    int32_t c = 0;
+    for (;;) {
+      const int32_t passed = passed_.load(std::memory_order_acquire);
+      c = std::max(c, passed + kLeadAhead);
+      if (c >= blocks_) return;
+      if (c >= passed + kSlots) {
+        // The slot still holds a block that the lead has not passed.
+        std::this_thread::yield();
+        continue;
+      }
+      Slot& slot = slots_[c % kSlots];
+      compute_block_gradients(mesh_, words_, c, slot.gradients);
+      slot.ready.store(c, std::memory_order_release);
+      ++c;
+    }
+  }
+
+ private:
+  static constexpr int32_t kSlots = 4;
+  struct Slot {
+    std::atomic<int32_t> ready;  // the block whose gradients the slot holds, or -1
+    BlockGradients gradients;
+  };
+
+  const FoldMesh& mesh_;
+  const uint64_t* words_;
+  int32_t blocks_;
+  std::atomic<int32_t> passed_{0};  // the blocks whose gradients the lead has added
+  Slot slots_[kSlots];
+  BlockGradients own_;  // the blocks the lead computes itself
+};
+
+// flipped_entries_at_corners of the whole table in pieces of columns that threads take in turn:
+// while one thread adds the gradients, the other checks; the first done takes pieces too.
+class ColumnChecks {
+ public:
+  ColumnChecks(const FoldMesh& mesh, const FlippedFaces& flipped, bool everyFace)
+      : mesh_(mesh), flipped_(flipped), everyFace_(everyFace) {}
+
+  // Checks pieces until none is left.
+  void take_all() {
+    for (;;) {
+      const int32_t piece = next_.fetch_add(1, std::memory_order_relaxed);
+      if (piece >= kPieces) return;
+      const int64_t begin = int64_t{mesh_.numVerts} * piece / kPieces;
+      const int64_t end = int64_t{mesh_.numVerts} * (piece + 1) / kPieces;
+      listed_[piece] = flipped_entries_at_corners(
+          mesh_, flipped_, everyFace_, static_cast<int32_t>(begin), static_cast<int32_t>(end));
+    }
+  }
+
+  // After every piece was taken and checked.
+  int64_t listed() const {
+    int64_t total = 0;
+    for (int64_t count : listed_) {
+      if (count < 0) return -1;
+      total += count;
+    }
+    return total;
+  }
+
+ private:
+  static constexpr int32_t kPieces = 16;
+  const FoldMesh& mesh_;
+  const FlippedFaces& flipped_;
+  bool everyFace_;
+  std::atomic<int32_t> next_{0};
+  int64_t listed_[kPieces] = {};
 };
 
 // Columns whose flipped entries are found before their faces are read: the faces lie anywhere
@@ -520,12 +697,13 @@ inline bool flipped_entries_right(const FoldMesh& mesh, int32_t w0, int32_t coun
 // flipped_entries_at_corners column by column; kEveryFace: every face is flipped. For K <= 32: a
 // column's flipped rows as bits.
 template <bool kEveryFace>
-int64_t flipped_entries_in_columns(const FoldMesh& mesh, const uint64_t* words) {
+int64_t flipped_entries_in_columns(const FoldMesh& mesh, const uint64_t* words, int32_t begin,
+                                   int32_t end) {
   const int32_t K = mesh.numRows;
   const uint32_t F = static_cast<uint32_t>(mesh.numFaces);
   int64_t listed = 0;
-  for (int32_t w0 = 0; w0 < mesh.numVerts; w0 += kScanColumns) {
-    const int32_t count = std::min(kScanColumns, mesh.numVerts - w0);
+  for (int32_t w0 = begin; w0 < end; w0 += kScanColumns) {
+    const int32_t count = std::min(kScanColumns, end - w0);
     uint32_t flippedRows[kScanColumns];
     for (int32_t c = 0; c < count; ++c) {
       const int32_t* column = mesh.vertexFaces + index_2D_array(0, w0 + c, K);
@@ -654,10 +832,10 @@ struct EntryPlaces8 {
   __m256i column, row;
   __m256i columnStep, rowStep, numRows;
 
-  TULM_TARGET_AVX2 explicit EntryPlaces8(int32_t K) {
+  TULM_TARGET_AVX2 explicit EntryPlaces8(int32_t K, int32_t firstColumn) {
     alignas(32) int32_t columns[8], rows[8];
     for (int k = 0; k < 8; ++k) {
-      columns[k] = k / K;
+      columns[k] = firstColumn + k / K;
       rows[k] = k % K;
     }
     column = _mm256_load_si256(reinterpret_cast<const __m256i*>(columns));
@@ -695,18 +873,18 @@ bool check_last_entries(FlatScan& scan, Places& places, int32_t lanes, size_t at
 // an entry outside 1..F, or starts in a column that has ended, is checked entry by entry; in any
 // other, all 64 entries are faces before their column's end, and only the flipped ones are
 // checked.
-TULM_TARGET_AVX2 int64_t flipped_entries_in_eight_lanes(const FoldMesh& mesh,
-                                                        const uint64_t* words) {
+TULM_TARGET_AVX2 int64_t flipped_entries_in_eight_lanes(const FoldMesh& mesh, const uint64_t* words,
+                                                        int32_t begin, int32_t end) {
   const int32_t* const table = mesh.vertexFaces;
-  const size_t total = size_t(mesh.numRows) * size_t(mesh.numVerts);
+  const size_t total = size_t(mesh.numRows) * size_t(end);
   const int* const words32 = reinterpret_cast<const int*>(words);
   const __m256i one = _mm256_set1_epi32(1);
   const __m256i lastFace = _mm256_set1_epi32(mesh.numFaces - 1);
   const __m256i low5 = _mm256_set1_epi32(31);
   FlatScan scan(mesh, words);
-  EntryPlaces8 places(mesh.numRows);
+  EntryPlaces8 places(mesh.numRows, begin);
   alignas(32) int32_t columns[kScanBatch];
-  size_t at = 0;
+  size_t at = size_t(mesh.numRows) * size_t(begin);
   for (; at + kScanBatch <= total; at += kScanBatch) {
     uint64_t flippedLanes[kScanBlocks];
     uint32_t outsideBlocks = 0;
@@ -742,18 +920,19 @@ TULM_TARGET_AVX2 int64_t flipped_entries_in_eight_lanes(const FoldMesh& mesh,
 // flipped_entries_in_eight_lanes where every face is flipped and 3 * F fits an int32: every entry
 // is checked, eight in lanes with the corners of their faces gathered. Gathering eight at a time
 // is faster than sixteen on the processors we measured, AVX-512 or not.
-TULM_TARGET_AVX2 int64_t every_entry_at_corners8(const FoldMesh& mesh, const uint64_t* words) {
+TULM_TARGET_AVX2 int64_t every_entry_at_corners8(const FoldMesh& mesh, const uint64_t* words,
+                                                 int32_t begin, int32_t end) {
   constexpr int32_t kBlock = 32;
   const int32_t* const table = mesh.vertexFaces;
-  const size_t total = size_t(mesh.numRows) * size_t(mesh.numVerts);
+  const size_t total = size_t(mesh.numRows) * size_t(end);
   const __m256i one = _mm256_set1_epi32(1);
   const __m256i three = _mm256_set1_epi32(3);
   const __m256i zero = _mm256_setzero_si256();
   FlatScan scan(mesh, words);
-  EntryPlaces8 places(mesh.numRows);
+  EntryPlaces8 places(mesh.numRows, begin);
   alignas(32) int32_t columns[kBlock];
   __m256i previous = zero;  // the eight entries before
-  size_t at = 0;
+  size_t at = size_t(mesh.numRows) * size_t(begin);
   for (; at + kBlock <= total; at += kBlock) {
     __m256i entries[4];
     __m256i outside = zero;
@@ -809,10 +988,10 @@ struct EntryPlaces16 {
   __m512i column, row;
   __m512i columnStep, rowStep, numRows;
 
-  TULM_TARGET_AVX512 explicit EntryPlaces16(int32_t K) {
+  TULM_TARGET_AVX512 explicit EntryPlaces16(int32_t K, int32_t firstColumn) {
     alignas(64) int32_t columns[16], rows[16];
     for (int k = 0; k < 16; ++k) {
-      columns[k] = k / K;
+      columns[k] = firstColumn + k / K;
       rows[k] = k % K;
     }
     column = _mm512_load_si512(columns);
@@ -834,17 +1013,18 @@ struct EntryPlaces16 {
 
 // flipped_entries_in_eight_lanes in AVX-512's sixteen.
 TULM_TARGET_AVX512 int64_t flipped_entries_in_sixteen_lanes(const FoldMesh& mesh,
-                                                            const uint64_t* words) {
+                                                            const uint64_t* words, int32_t begin,
+                                                            int32_t end) {
   const int32_t* const table = mesh.vertexFaces;
-  const size_t total = size_t(mesh.numRows) * size_t(mesh.numVerts);
+  const size_t total = size_t(mesh.numRows) * size_t(end);
   const int* const words32 = reinterpret_cast<const int*>(words);
   const __m512i one = _mm512_set1_epi32(1);
   const __m512i lastFace = _mm512_set1_epi32(mesh.numFaces - 1);
   const __m512i low5 = _mm512_set1_epi32(31);
   FlatScan scan(mesh, words);
-  EntryPlaces16 places(mesh.numRows);
+  EntryPlaces16 places(mesh.numRows, begin);
   alignas(64) int32_t columns[kScanBatch];
-  size_t at = 0;
+  size_t at = size_t(mesh.numRows) * size_t(begin);
   for (; at + kScanBatch <= total; at += kScanBatch) {
     uint64_t flippedLanes[kScanBlocks];
     uint32_t outsideBlocks = 0;
@@ -878,21 +1058,24 @@ TULM_TARGET_AVX512 int64_t flipped_entries_in_sixteen_lanes(const FoldMesh& mesh
 }  // namespace
 
 int64_t flipped_entries_at_corners(const FoldMesh& mesh, const FlippedFaces& flipped,
-                                   bool everyFace) {
+                                   bool everyFace, int32_t begin, int32_t end) {
   if (mesh.numRows > 32) return -1;
+  if (begin >= end) return 0;
 #if defined(TULM_HAVE_AVX2_TARGET)
-  if (fold_avx2_lanes() && mesh.numRows >= 1 && mesh.numVerts > 0 && mesh.numFaces > 0) {
+  if (fold_avx2_lanes() && mesh.numRows >= 1 && mesh.numFaces > 0) {
     if (everyFace && mesh.numFaces <= INT32_MAX / 3) {
-      return every_entry_at_corners8(mesh, flipped.words());
+      return every_entry_at_corners8(mesh, flipped.words(), begin, end);
     }
 #if defined(TULM_HAVE_AVX512_TARGET)
-    if (fold_avx512_lanes()) return flipped_entries_in_sixteen_lanes(mesh, flipped.words());
+    if (fold_avx512_lanes()) {
+      return flipped_entries_in_sixteen_lanes(mesh, flipped.words(), begin, end);
+    }
 #endif
-    return flipped_entries_in_eight_lanes(mesh, flipped.words());
+    return flipped_entries_in_eight_lanes(mesh, flipped.words(), begin, end);
   }
 #endif
-  if (everyFace) return flipped_entries_in_columns<true>(mesh, flipped.words());
-  return flipped_entries_in_columns<false>(mesh, flipped.words());
+  if (everyFace) return flipped_entries_in_columns<true>(mesh, flipped.words(), begin, end);
+  return flipped_entries_in_columns<false>(mesh, flipped.words(), begin, end);
 }
 
 bool add_flip_gradients_in_lanes(const FoldMesh& mesh, const FlippedFaces& flipped, int32_t begin,
@@ -980,29 +1163,30 @@ float flip_face_pass_with_gradients(const FoldMesh& mesh, float offset, float* G
   int64_t flippedCount = 0, listed = -1;
   if (numBlocks >= 2 * kBlockGrain && thread_count() > 1) {
     // The flip pass on every thread; then the gradients face by face on one while another checks
-    // the columns.
+    // the columns and then computes the gradients of the faces ahead of it. Where every face is
+    // flipped, the adds into G alone take about as long as the check and the gradients together.
     penalty = flip_face_pass(mesh, offset, &flipped);
     if (flipped.none()) {
       add_flip_gradients(mesh, flipped, G);
       return penalty;
     }
+    for (int32_t first = 0; first < mesh.numFaces; first += 64) {
+      flippedCount += popcount64(flipped.words()[first >> 6]);
+    }
+    std::unique_ptr<PipelinedGradients> gradients(new PipelinedGradients(mesh, flipped));
+    ColumnChecks checks(mesh, flipped, flippedCount == mesh.numFaces);
     parallel_for(2, 1, [&](int32_t begin, int32_t end) {
       for (int32_t part = begin; part < end; ++part) {
-        if (part == 1) {
-          listed = flipped_entries_at_corners(mesh, flipped, false);
+        if (part == 0) {
+          gradients->lead(G);
+          checks.take_all();
           continue;
         }
-        FaceOrderGradients gradients(mesh, G);
-        const uint64_t* words = flipped.words();
-        for (int32_t first = 0; first < mesh.numFaces; first += 64) {
-          for (uint64_t m = words[first >> 6]; m != 0; m &= m - 1) {
-            gradients.add_face(first + lowest_bit(m));
-            ++flippedCount;
-          }
-        }
-        gradients.finish();
+        checks.take_all();
+        gradients->help();
       }
     });
+    listed = checks.listed();
   } else {
     FaceOrderGradients gradients(mesh, G);
     for (int32_t block = 0; block < numBlocks; ++block) {
@@ -1018,7 +1202,8 @@ float flip_face_pass_with_gradients(const FoldMesh& mesh, float offset, float* G
       add_flip_gradients(mesh, flipped, G);
       return penalty;
     }
-    listed = flipped_entries_at_corners(mesh, flipped, flippedCount == mesh.numFaces);
+    listed =
+        flipped_entries_at_corners(mesh, flipped, flippedCount == mesh.numFaces, 0, mesh.numVerts);
   }
   if (listed == 3 * flippedCount) return penalty;
   // Any other table: its columns in their order, from the zeros again.

@@ -54,20 +54,23 @@ float flip_face_pass(const FoldMesh& mesh, float offset, FlippedFaces* flipped);
 // add_flip_gradients adds it: column v takes the area gradients of the flipped faces that column
 // v of VertexFaces lists, each as g + G in list order. Each flipped face adds its three corners'
 // gradients as the flip pass finds it, face by face (one thread), or right after the flip pass
-// while another thread checks the table (several); then, unless one scan finds that VertexFaces
+// while another thread checks the table and then computes the gradients of the faces ahead
+// (several); then, unless one scan finds that VertexFaces
 // lists exactly the flipped faces at their corners, in increasing order in each column (the
 // order in which they were added), G goes back to zeros and the columns add their faces.
 float flip_face_pass_with_gradients(const FoldMesh& mesh, float offset, float* G);
 
-// The number of flipped entries in VertexFaces (the faces marked in `flipped`; every face where
-// everyFace), when every entry before a column's end (its first entry below 1) lies in 1..F, every
-// flipped face a column lists has that column's vertex as a corner, and each column lists its
-// flipped faces in increasing order; -1 otherwise, also where an entry lies above F, which the
-// gradient columns then report. When they are 3 per flipped face, the columns list the (face,
-// corner) pairs of the flipped faces each once (no column lists a face twice), and the gradients
-// added face by face are those the columns add, in their order. -1 for K above 32.
+// The number of flipped entries in the columns begin..end-1 of VertexFaces (the faces marked in
+// `flipped`; every face where everyFace), when every entry before a column's end (its first entry
+// below 1) lies in 1..F, every flipped face a column lists has that column's vertex as a corner,
+// and each column lists its flipped faces in increasing order; -1 otherwise, also where an entry
+// lies above F, which the gradient columns then report. Each column is judged alone, so the
+// results of ranges that cover the table add up to that of the whole, unless one is -1. When they
+// are 3 per flipped face over the whole table, the columns list the (face, corner) pairs of the
+// flipped faces each once (no column lists a face twice), and the gradients added face by face are
+// those the columns add, in their order. -1 for K above 32.
 int64_t flipped_entries_at_corners(const FoldMesh& mesh, const FlippedFaces& flipped,
-                                   bool everyFace);
+                                   bool everyFace, int32_t begin, int32_t end);
 
 // Evaluates every face into areas[0..F-1] (on several threads for large meshes) and returns the
 // area change penalty: the sum of (areas[f] - originalAreas[f])^2, accumulated in single in

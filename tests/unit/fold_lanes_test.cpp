@@ -418,12 +418,22 @@ Mesh with_rows(const Mesh& m, int32_t K) {
 }
 
 // What the check of the table behind the face-by-face gradient finds with the given lanes: the
-// number of flipped entries, or -1 (fold_passes.h). everyFace: every face is flipped.
-int64_t flipped_entries(const Mesh& m, FoldLanes lanes, bool everyFace) {
+// number of flipped entries, or -1 (fold_passes.h). everyFace: every face is flipped. The check
+// of the whole table must be what the checks of the columns before `split`, of column split alone
+// and of the columns after it make together.
+int64_t flipped_entries(const Mesh& m, FoldLanes lanes, bool everyFace, int32_t split = 0) {
   tulm::set_fold_lanes(lanes);
   tulm::FlippedFaces flipped(m.F());
   tulm::flip_face_pass(m.fold_mesh(), 0.01f, &flipped);
-  const int64_t count = tulm::flipped_entries_at_corners(m.fold_mesh(), flipped, everyFace);
+  const auto check = [&](int32_t begin, int32_t end) {
+    return tulm::flipped_entries_at_corners(m.fold_mesh(), flipped, everyFace, begin, end);
+  };
+  const int64_t count = check(0, m.V());
+  int64_t parts = 0;
+  for (const int64_t part : {check(0, split), check(split, split + 1), check(split + 1, m.V())}) {
+    parts = part < 0 || parts < 0 ? -1 : parts + part;
+  }
+  EXPECT_EQ(parts, count) << "the columns before " << split << ", at it and after it";
   tulm::set_fold_lanes(FoldLanes::kWidest);
   return count;
 }
@@ -524,11 +534,11 @@ TEST_F(FoldLaneWidths, TableEntryAtEveryPositionOfTheStream) {
               expected.add(G.data(), G.size());
               EXPECT_TRUE(scalar == expected) << where;
             }
-            const int64_t found = flipped_entries(m, FoldLanes::kScalar, every);
+            const int64_t found = flipped_entries(m, FoldLanes::kScalar, every, w);
             for (FoldLanes lanes : kLanes) {
               EXPECT_TRUE(run(fold_gradient, m, lanes) == scalar)
                   << where << ", lanes " << static_cast<int>(lanes);
-              EXPECT_EQ(flipped_entries(m, lanes, every), found)
+              EXPECT_EQ(flipped_entries(m, lanes, every, w), found)
                   << where << ", lanes " << static_cast<int>(lanes);
             }
           }
