@@ -87,6 +87,25 @@ void rest_in_lanes(int32_t k, int32_t v, int32_t end, int32_t K, int32_t numVert
   if (v < end) distances_in_lanes(v, end, K, numVerts, vertexNbors, vertices, distSq);
 }
 
+// The squared lengths of the sixteen differences into the slots from distSq on, 0 where no
+// neighbour is listed.
+TULM_TARGET_AVX512 inline void store_sixteen_distances(__m512 dx, __m512 dy, __m512 dz,
+                                                       __mmask16 listed, float* distSq) {
+  const __m512 sums = _mm512_add_ps(_mm512_add_ps(_mm512_mul_ps(dx, dx), _mm512_mul_ps(dy, dy)),
+                                    _mm512_mul_ps(dz, dz));
+  _mm512_storeu_ps(distSq, _mm512_maskz_mov_ps(listed, sums));
+}
+
+// Row k of column v moved sixteen slots on.
+inline void next_sixteen_slots(int32_t K, int32_t& k, int32_t& v) {
+  k += 16 % K;
+  v += 16 / K;
+  if (k >= K) {
+    k -= K;
+    ++v;
+  }
+}
+
 // The x, y or z (component 0, 1, 2) of the sixteen points whose 48 floats are a, b, c, lane k from
 // point k.
 TULM_TARGET_AVX512 inline __m512 component16(__m512 a, __m512 b, __m512 c, int component) {
@@ -111,7 +130,6 @@ TULM_TARGET_AVX512 void distances_in_sixteen_lanes(int32_t begin, int32_t end, i
   const int32_t last = index_2D_array(0, end, K);
   int32_t j = index_2D_array(0, begin, K);
   int32_t k = 0, v = begin;  // slot j's place
-  const int32_t columnsPerStep = 16 / K, rowsPerStep = 16 % K;
   const __m512i laneIndex = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
   const __m512 rows = _mm512_set1_ps(static_cast<float>(K));
   alignas(64) int32_t offsets[16];  // 3 * (neighbour - 1), or 3 * v in an empty slot
@@ -143,16 +161,9 @@ TULM_TARGET_AVX512 void distances_in_sixteen_lanes(int32_t begin, int32_t end, i
       const __m512 dx = _mm512_sub_ps(_mm512_permutexvar_ps(column, component16(a, b, c, 0)), m.x);
       const __m512 dy = _mm512_sub_ps(_mm512_permutexvar_ps(column, component16(a, b, c, 1)), m.y);
       const __m512 dz = _mm512_sub_ps(_mm512_permutexvar_ps(column, component16(a, b, c, 2)), m.z);
-      const __m512 sums = _mm512_add_ps(_mm512_add_ps(_mm512_mul_ps(dx, dx), _mm512_mul_ps(dy, dy)),
-                                        _mm512_mul_ps(dz, dz));
-      _mm512_storeu_ps(distSq + j, _mm512_maskz_mov_ps(listed, sums));
+      store_sixteen_distances(dx, dy, dz, listed, distSq + j);
     }
-    k += rowsPerStep;
-    v += columnsPerStep;
-    if (k >= K) {
-      k -= K;
-      ++v;
-    }
+    next_sixteen_slots(K, k, v);
   }
   rest_in_lanes(k, v, end, K, numVerts, vertexNbors, vertices, distSq);
 }
@@ -179,7 +190,6 @@ TULM_TARGET_AVX512 void distances_in_gathered_lanes(int32_t begin, int32_t end, 
   const int32_t last = index_2D_array(0, end, K);
   int32_t j = index_2D_array(0, begin, K);
   int32_t k = 0, v = begin;  // slot j's place
-  const int32_t columnsPerStep = 16 / K, rowsPerStep = 16 % K;
   const __m512i laneIndex = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
   const __m512i three = _mm512_set1_epi32(3), one = _mm512_set1_epi32(1);
   // v + 11 <= V: the 32 floats from vertex v's point on lie inside the vertices.
@@ -203,16 +213,9 @@ TULM_TARGET_AVX512 void distances_in_gathered_lanes(int32_t begin, int32_t end, 
       const __m512 dx = _mm512_sub_ps(_mm512_permutex2var_ps(a, ownX, b), m.x);
       const __m512 dy = _mm512_sub_ps(_mm512_permutex2var_ps(a, ownY, b), m.y);
       const __m512 dz = _mm512_sub_ps(_mm512_permutex2var_ps(a, ownZ, b), m.z);
-      const __m512 sums = _mm512_add_ps(_mm512_add_ps(_mm512_mul_ps(dx, dx), _mm512_mul_ps(dy, dy)),
-                                        _mm512_mul_ps(dz, dz));
-      _mm512_storeu_ps(distSq + j, _mm512_maskz_mov_ps(listed, sums));
+      store_sixteen_distances(dx, dy, dz, listed, distSq + j);
     }
-    k += rowsPerStep;
-    v += columnsPerStep;
-    if (k >= K) {
-      k -= K;
-      ++v;
-    }
+    next_sixteen_slots(K, k, v);
   }
   rest_in_lanes(k, v, end, K, numVerts, vertexNbors, vertices, distSq);
 }
