@@ -1,6 +1,7 @@
 #include "core/folding/fold_passes.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -1173,19 +1174,18 @@ float flip_face_pass_with_gradients(const FoldMesh& mesh, float offset, float* G
     for (int32_t first = 0; first < mesh.numFaces; first += 64) {
       flippedCount += popcount64(flipped.words()[first >> 6]);
     }
-    std::unique_ptr<PipelinedGradients> gradients(new PipelinedGradients(mesh, flipped));
+    const auto gradients = std::make_unique<PipelinedGradients>(mesh, flipped);
     ColumnChecks checks(mesh, flipped, flippedCount == mesh.numFaces);
-    parallel_for(2, 1, [&](int32_t begin, int32_t end) {
-      for (int32_t part = begin; part < end; ++part) {
-        if (part == 0) {
-          gradients->lead(G);
-          checks.take_all();
-          continue;
-        }
-        checks.take_all();
-        gradients->help();
-      }
-    });
+    const auto lead = [&] {
+      gradients->lead(G);
+      checks.take_all();
+    };
+    // Returns once the lead has passed every block, which it does before its own checks.
+    const auto help = [&](const std::atomic<bool>&) {
+      checks.take_all();
+      gradients->help();
+    };
+    run_beside(2, lead, help);
     listed = checks.listed();
   } else {
     FaceOrderGradients gradients(mesh, G);

@@ -55,9 +55,9 @@ float flip_face_pass(const FoldMesh& mesh, float offset, FlippedFaces* flipped);
 // v of VertexFaces lists, each as g + G in list order. Each flipped face adds its three corners'
 // gradients as the flip pass finds it, face by face (one thread), or right after the flip pass
 // while another thread checks the table and then computes the gradients of the faces ahead
-// (several); then, unless one scan finds that VertexFaces
-// lists exactly the flipped faces at their corners, in increasing order in each column (the
-// order in which they were added), G goes back to zeros and the columns add their faces.
+// (several); then, unless one scan finds that VertexFaces lists exactly the flipped faces at
+// their corners, in increasing order in each column (the order in which they were added), G goes
+// back to zeros and the columns add their faces.
 float flip_face_pass_with_gradients(const FoldMesh& mesh, float offset, float* G);
 
 // The number of flipped entries in the columns begin..end-1 of VertexFaces (the faces marked in
