@@ -8,9 +8,9 @@
 // stays near the wall time it would take alone (std::clock counts wall time on Windows).
 //
 // `bench_kdtree_build OTHER` also times the build_tree of another copy of the tree library (the
-// libtulm_kdtree of an earlier commit, say) in the same rounds, next to ours, so that the two
-// sides of a change are timed under the same load; the load averages of the system are printed
-// before and after.
+// libtulm_kdtree of an earlier commit, say) in the same rounds, each right beside ours in turns
+// that swap every round, so that the two sides of a change are timed under the same load; the
+// load averages of the system are printed before and after.
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -184,11 +184,15 @@ struct Builder {
   std::function<Timing(const Points&)> build;
 };
 
-void compare(const Points& points, const std::vector<Builder>& builders) {
+// The first `paired` builders come in pairs, ours then the other library's, that swap places
+// every round: which build runs right after which leaves the next one a different heap (pages
+// mapped afresh or reused), and a fixed order gave the same library up to a tenth apart.
+void compare(const Points& points, const std::vector<Builder>& builders, size_t paired) {
   std::vector<std::vector<double>> walls(builders.size());
   std::vector<std::vector<double>> processors(builders.size());
   for (int round = 0; round < kRounds; ++round) {
-    for (size_t b = 0; b < builders.size(); ++b) {
+    for (size_t k = 0; k < builders.size(); ++k) {
+      const size_t b = k < paired && round % 2 == 1 ? k ^ 1 : k;
       const Timing time = builders[b].build(points);
       walls[b].push_back(time.wall);
       processors[b].push_back(time.processor);
@@ -216,17 +220,21 @@ int main(int argc, char** argv) {
       {"nanoflann, leaf 1", [](const Points& p) { return nanoflann_build(p, 1); }},
       {"FLANN single index, leaf 10", flann_build},
   };
+  size_t paired = 0;
   if (argc > 1) {
     const TreeLibrary other = load_tree_library(argv[1]);
     std::printf("other: %s\n", argv[1]);
-    builders.insert(
-        builders.begin() + 2,
-        {{"other, 1 thread", [other](const Points& p) { return our_build(p, 1, other); }},
-         {"other, all threads", [other](const Points& p) { return our_build(p, 0, other); }}});
+    builders.insert(builders.begin() + 1, {"other, 1 thread", [other](const Points& p) {
+                                             return our_build(p, 1, other);
+                                           }});
+    builders.insert(builders.begin() + 3, {"other, all threads", [other](const Points& p) {
+                                             return our_build(p, 0, other);
+                                           }});
+    paired = 4;
   }
-  compare(uniform_points(1000000, 20261209), builders);
-  compare(icosphere_vertices(7), builders);
-  compare(icosphere_vertices(8), builders);
+  compare(uniform_points(1000000, 20261209), builders, paired);
+  compare(icosphere_vertices(7), builders, paired);
+  compare(icosphere_vertices(8), builders, paired);
   std::printf("load averages %s\n", load_averages().c_str());
   return 0;
 }
