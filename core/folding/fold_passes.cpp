@@ -73,17 +73,6 @@ void flip_block(const FoldMesh& mesh, int32_t block, float offset, FlippedFaces*
   }
 }
 
-// The bits set in m.
-inline int popcount64(uint64_t m) {
-#if defined(__GNUC__) || defined(__clang__)
-  return __builtin_popcountll(m);
-#else
-  int count = 0;
-  for (; m != 0; m &= m - 1) ++count;
-  return count;
-#endif
-}
-
 inline uint32_t flipped_bit(const uint64_t* flippedWords, uint32_t f) {
   return static_cast<uint32_t>(flippedWords[f >> 6] >> (f & 63)) & 1u;
 }
@@ -407,22 +396,38 @@ TULM_TARGET_AVX2 void face_gradients8(const VertexReader& reader, const int32_t 
 
 #endif
 
+// The gradients of the n faces whose 0-based corners (in 0..V-1) are corners[0..n), with respect
+// to each of their three corners: g[3 * j + k][i] is coordinate k of the gradient of face i at its
+// corner j, as area_gradient makes it.
+template <int32_t kRow>
+void face_gradients(const FoldMesh& mesh, const int32_t (*corners)[3], int32_t n,
+                    float (*g)[kRow]) {
+  int32_t i = 0;
+#if defined(TULM_HAVE_AVX2_TARGET)
+  if (fold_avx2_lanes()) {
+    const VertexReader reader(mesh);
+    for (; i + 8 <= n; i += 8) face_gradients8(reader, corners + i, g, i);
+  }
+#endif
+  for (; i < n; ++i) {
+    const int32_t v0 = corners[i][0], v1 = corners[i][1], v2 = corners[i][2];
+    const int32_t others[3][2] = {{v1, v2}, {v0, v2}, {v1, v0}};
+    for (int j = 0; j < 3; ++j) {
+      float t[3];
+      area_gradient(vertex_position(mesh, others[j][0]), vertex_position(mesh, others[j][1]),
+                    vertex_position(mesh, corners[i][j]), t);
+      for (int k = 0; k < 3; ++k) g[3 * j + k][i] = t[k];
+    }
+  }
+}
+
 // Adds the gradients of flipped faces, handed over in increasing face order, to the columns of
 // G of their three corners, each as g + G: the sums that a VertexFaces listing each face at its
 // corners in increasing order makes. A flipped face has three different corners (a face with a
 // corner twice has a zero normal and is never flipped), so each column takes a face once.
 class FaceOrderGradients {
  public:
-  FaceOrderGradients(const FoldMesh& mesh, float* G)
-      : mesh_(mesh),
-        G_(G)
-#if defined(TULM_HAVE_AVX2_TARGET)
-        ,
-        reader_(mesh),
-        wide_(fold_avx2_lanes())
-#endif
-  {
-  }
+  FaceOrderGradients(const FoldMesh& mesh, float* G) : mesh_(mesh), G_(G) {}
 
   // f's corners lie in 1..V: the flip pass has read them.
   void add_face(int32_t f) {
@@ -440,27 +445,8 @@ class FaceOrderGradients {
  private:
   void flush() {
     float g[9][kFaceGradientBatch];
-    int32_t i = 0;
-#if defined(TULM_HAVE_AVX2_TARGET)
-    if (wide_) {
-      for (; i + 8 <= size_; i += 8) {
-        float eight[9][kFaceGradientBatch];
-        face_gradients8(reader_, corners_ + i, eight, 0);
-        for (int r = 0; r < 9; ++r) std::memcpy(g[r] + i, eight[r], 8 * sizeof(float));
-      }
-    }
-#endif
-    for (; i < size_; ++i) {
-      const int32_t v0 = corners_[i][0], v1 = corners_[i][1], v2 = corners_[i][2];
-      const int32_t others[3][2] = {{v1, v2}, {v0, v2}, {v1, v0}};
-      for (int j = 0; j < 3; ++j) {
-        float t[3];
-        area_gradient(vertex_position(mesh_, others[j][0]), vertex_position(mesh_, others[j][1]),
-                      vertex_position(mesh_, corners_[i][j]), t);
-        for (int k = 0; k < 3; ++k) g[3 * j + k][i] = t[k];
-      }
-    }
-    for (i = 0; i < size_; ++i) {
+    face_gradients(mesh_, corners_, size_, g);
+    for (int32_t i = 0; i < size_; ++i) {
       for (int j = 0; j < 3; ++j) {
         float* column = G_ + index_2D_array(0, corners_[i][j], 3);
         column[0] = g[3 * j][i] + column[0];
@@ -473,10 +459,6 @@ class FaceOrderGradients {
 
   const FoldMesh& mesh_;
   float* G_;
-#if defined(TULM_HAVE_AVX2_TARGET)
-  VertexReader reader_;
-  bool wide_;
-#endif
   int32_t corners_[kFaceGradientBatch][3];
   int32_t size_ = 0;
 };
@@ -506,23 +488,7 @@ void compute_block_gradients(const FoldMesh& mesh, const uint64_t* words, int32_
     }
   }
   out.count = n;
-  int32_t i = 0;
-#if defined(TULM_HAVE_AVX2_TARGET)
-  if (fold_avx2_lanes()) {
-    const VertexReader reader(mesh);
-    for (; i + 8 <= n; i += 8) face_gradients8(reader, out.corners + i, out.g, i);
-  }
-#endif
-  for (; i < n; ++i) {
-    const int32_t v0 = out.corners[i][0], v1 = out.corners[i][1], v2 = out.corners[i][2];
-    const int32_t others[3][2] = {{v1, v2}, {v0, v2}, {v1, v0}};
-    for (int j = 0; j < 3; ++j) {
-      float t[3];
-      area_gradient(vertex_position(mesh, others[j][0]), vertex_position(mesh, others[j][1]),
-                    vertex_position(mesh, out.corners[i][j]), t);
-      for (int k = 0; k < 3; ++k) out.g[3 * j + k][i] = t[k];
-    }
-  }
+  face_gradients(mesh, out.corners, n, out.g);
 }
 
 // Adds each face's gradients of `block` to the columns of G of its three corners, as g + G, face
@@ -1167,12 +1133,10 @@ float flip_face_pass_with_gradients(const FoldMesh& mesh, float offset, float* G
     // the columns and then computes the gradients of the faces ahead of it. Where every face is
     // flipped, the adds into G alone take about as long as the check and the gradients together.
     penalty = flip_face_pass(mesh, offset, &flipped);
-    if (flipped.none()) {
+    flippedCount = flipped.count();
+    if (flippedCount == 0) {
       add_flip_gradients(mesh, flipped, G);
       return penalty;
-    }
-    for (int32_t first = 0; first < mesh.numFaces; first += 64) {
-      flippedCount += popcount64(flipped.words()[first >> 6]);
     }
     const auto gradients = std::make_unique<PipelinedGradients>(mesh, flipped);
     ColumnChecks checks(mesh, flipped, flippedCount == mesh.numFaces);

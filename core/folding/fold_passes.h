@@ -39,6 +39,18 @@ class FlippedFaces {
     }
     return true;
   }
+  // The faces marked.
+  int64_t count() const {
+    int64_t marked = 0;
+    for (uint64_t word : words_) {
+#if defined(__GNUC__) || defined(__clang__)
+      marked += __builtin_popcountll(word);
+#else
+      for (; word != 0; word &= word - 1) ++marked;
+#endif
+    }
+    return marked;
+  }
 
  private:
   std::vector<uint64_t> words_;
