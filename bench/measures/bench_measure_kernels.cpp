@@ -10,9 +10,9 @@
 //     compute   every corner and neighbour folded into the first 256 vertices, so that every
 //               point read hits the first-level cache: what the arithmetic and the loads
 //               cost alone. warm - compute is what the scattered vertex reads add.
-// The distances run twice, their sixteen lanes loading the neighbours' points 16 bytes at a
-// time and gathering them (where the processor has AVX-512; elsewhere both rows time the same
-// code).
+// The areas and the distances run twice, their sixteen lanes loading the scattered points 16
+// bytes at a time and gathering them (where the processor has AVX-512; elsewhere both rows time
+// the same code).
 //
 // The numbering matters: on tests/support's icosphere, whose children stay together, the
 // areas run about 1.7 times and the total about 1.5 times as fast when warm, as neighbouring
@@ -171,7 +171,7 @@ int main() {
   std::vector<float> out(std::max(size_t(mesh.F), size_t(mesh.K) * mesh.V));
   float total = 0.0f;
   const bool gathersByDefault = tulm::gather_lanes_enabled();
-  const std::function<void(const Mesh&)> routines[] = {
+  const std::function<void(const Mesh&)> kernels[] = {
       [&](const Mesh& m) {
         tulm::TULM_computeMeshFaceAreas(m.F, m.columnFaces.data(), m.columnVertices.data(), m.V,
                                         out.data());
@@ -181,45 +181,50 @@ int main() {
                 tulm::TULM_calculateSurfaceArea(m.rowVertices.data(), m.V, m.rowFaces.data(), m.F);
       },
       [&](const Mesh& m) {
-        tulm::set_gather_lanes_enabled(false);
         tulm::TULM_computeVertexDistSq2Nbors(m.K, m.V, m.nbors.data(), m.columnVertices.data(),
                                              out.data());
-        tulm::set_gather_lanes_enabled(gathersByDefault);
-      },
-      [&](const Mesh& m) {
-        tulm::set_gather_lanes_enabled(true);
-        tulm::TULM_computeVertexDistSq2Nbors(m.K, m.V, m.nbors.data(), m.columnVertices.data(),
-                                             out.data());
-        tulm::set_gather_lanes_enabled(gathersByDefault);
       },
   };
-  const char* names[] = {"TULM_computeMeshFaceAreas", "TULM_calculateSurfaceArea",
-                         "TULM_computeVertexDistSq2Nbors loading",
-                         "TULM_computeVertexDistSq2Nbors gathering"};
+  const struct {
+    const char* name;
+    int kernel;
+    bool gathers;
+  } rows[] = {{"TULM_computeMeshFaceAreas loading", 0, false},
+              {"TULM_computeMeshFaceAreas gathering", 0, true},
+              {"TULM_calculateSurfaceArea", 1, false},
+              {"TULM_computeVertexDistSq2Nbors loading", 2, false},
+              {"TULM_computeVertexDistSq2Nbors gathering", 2, true}};
+  constexpr int kRows = sizeof rows / sizeof rows[0];
+  const auto run_row = [&](int row, const Mesh& m) {
+    tulm::set_gather_lanes_enabled(rows[row].gathers);
+    kernels[rows[row].kernel](m);
+    tulm::set_gather_lanes_enabled(gathersByDefault);
+  };
   std::printf(
       "icosphere(7) in the baselines' numbering: V = %d, F = %d, K = %d; one thread,\n"
-      "medians of %d runs, processor ms\n",
+      "medians of %d runs, processor ms, the rows taking turns in every run\n",
       mesh.V, mesh.F, mesh.K, kRuns);
   std::printf("%-40s %8s %8s %8s\n", "routine", "warm", "evicted", "compute");
-  for (int r = 0; r < 4; ++r) {
-    std::vector<double> warm, evicted, compute;
-    routines[r](mesh);
-    for (int run = 0; run < kRuns; ++run) {
-      routines[r](mesh);
+  std::vector<double> warm[kRows], evicted[kRows], compute[kRows];
+  for (int run = 0; run < kRuns; ++run) {
+    for (int row = 0; row < kRows; ++row) {
+      run_row(row, mesh);
       double start = processor_ms();
-      routines[r](mesh);
-      warm.push_back(processor_ms() - start);
+      run_row(row, mesh);
+      warm[row].push_back(processor_ms() - start);
       evict();
       start = processor_ms();
-      routines[r](mesh);
-      evicted.push_back(processor_ms() - start);
-      routines[r](compact);
+      run_row(row, mesh);
+      evicted[row].push_back(processor_ms() - start);
+      run_row(row, compact);
       start = processor_ms();
-      routines[r](compact);
-      compute.push_back(processor_ms() - start);
+      run_row(row, compact);
+      compute[row].push_back(processor_ms() - start);
     }
-    std::printf("%-40s %8.3f %8.3f %8.3f\n", names[r], median(warm), median(evicted),
-                median(compute));
+  }
+  for (int row = 0; row < kRows; ++row) {
+    std::printf("%-40s %8.3f %8.3f %8.3f\n", rows[row].name, median(warm[row]),
+                median(evicted[row]), median(compute[row]));
   }
   std::printf("(total %g)\n", static_cast<double>(total));
   return 0;
