@@ -37,9 +37,9 @@ void set_sixteen_lanes_enabled(bool enabled);
 // Whether, with sixteen lanes, the routines that can read their scattered points either way
 // gather them with the processor's gather instructions or load them 16 bytes at a time and
 // shuffle them into place. True by default on Intel's processors from Sapphire Rapids on, false
-// elsewhere (see point_lanes.cpp): on such a Xeon, on the icosphere subdivided 7 times, the
-// neighbour distances took 0.63 ms gathered against 1.00 ms loaded, the face areas 0.84 against
-// 0.98 (bench_measure_kernels, warm).
+// elsewhere (see point_lanes.cpp): on such a Xeon the neighbour distances of the icosphere
+// subdivided 7 times took 0.63 ms gathered against 1.00 ms loaded (bench_measure_kernels, warm).
+// The face areas, which cannot gain from gathers there, take eight lanes where it is true.
 // Tests set it to compare both ways.
 bool gather_lanes_enabled();
 void set_gather_lanes_enabled(bool enabled);
@@ -188,20 +188,6 @@ TULM_TARGET_AVX512 inline Points16 transposed16(__m512 p0, __m512 p1, __m512 p2,
   return {_mm512_shuffle_ps(t0, t1, _MM_SHUFFLE(1, 0, 1, 0)),
           _mm512_shuffle_ps(t0, t1, _MM_SHUFFLE(3, 2, 3, 2)),
           _mm512_shuffle_ps(t2, t3, _MM_SHUFFLE(1, 0, 1, 0))};
-}
-
-// The x, y or z (component 0, 1, 2) of the sixteen points whose 48 floats are a, b, c, lane k from
-// point k; also the first, second or third of sixteen triples of int32 taken as floats. For
-// callers that have checked TULM_PROCESSOR_HAS_AVX512().
-TULM_TARGET_AVX512 inline __m512 component16(__m512 a, __m512 b, __m512 c, int component) {
-  alignas(64) int32_t fromAB[16], fromTC[16];
-  for (int k = 0; k < 16; ++k) {
-    const int32_t at = 3 * k + component;  // in a, b, c taken as one array
-    fromAB[k] = at < 32 ? at : 0;
-    fromTC[k] = at < 32 ? k : 16 + at - 32;
-  }
-  const __m512 t = _mm512_permutex2var_ps(a, _mm512_load_si512(fromAB), b);
-  return _mm512_permutex2var_ps(t, _mm512_load_si512(fromTC), c);
 }
 
 // The x, y and z of the sixteen points at vertices + offsets, lane k from the point at lane k's

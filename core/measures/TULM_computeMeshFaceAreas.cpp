@@ -102,20 +102,6 @@ TULM_TARGET_AVX2 void face_areas_in_wide_lanes(int32_t begin, int32_t end, const
 #endif
 
 #if defined(TULM_HAVE_AVX512_TARGET)
-// face_area's operations on sixteen faces, whose corner j is c[j], with lanes::half_root's root.
-TULM_TARGET_AVX512 inline __m512 areas16(const lanes::Points16 c[3]) {
-  const __m512 ux = _mm512_sub_ps(c[1].x, c[0].x), uy = _mm512_sub_ps(c[1].y, c[0].y),
-               uz = _mm512_sub_ps(c[1].z, c[0].z);
-  const __m512 wx = _mm512_sub_ps(c[2].x, c[0].x), wy = _mm512_sub_ps(c[2].y, c[0].y),
-               wz = _mm512_sub_ps(c[2].z, c[0].z);
-  const __m512 cx = _mm512_sub_ps(_mm512_mul_ps(uy, wz), _mm512_mul_ps(uz, wy));
-  const __m512 cy = _mm512_sub_ps(_mm512_mul_ps(uz, wx), _mm512_mul_ps(wz, ux));
-  const __m512 cz = _mm512_sub_ps(_mm512_mul_ps(ux, wy), _mm512_mul_ps(uy, wx));
-  const __m512 s = _mm512_add_ps(_mm512_add_ps(_mm512_mul_ps(cx, cx), _mm512_mul_ps(cy, cy)),
-                                 _mm512_mul_ps(cz, cz));
-  return _mm512_mul_ps(_mm512_set1_ps(0.5f), _mm512_sqrt_ps(s));
-}
-
 // face_areas_in_wide_lanes sixteen faces at a time: faces k, k + 4, k + 8 and k + 12 in lane k of
 // the quarters of each register, which keeps them in face order. The corners' offsets into the
 // vertices are made sixteen at a time and read back one by one as the points are loaded.
@@ -152,39 +138,17 @@ TULM_TARGET_AVX512 void face_areas_in_sixteen_lanes(int32_t begin, int32_t end,
       }
       c[j] = lanes::transposed16(quarters[0], quarters[1], quarters[2], quarters[3]);
     }
-    _mm512_storeu_ps(areas + i, areas16(c));
-  }
-  face_areas_in_wide_lanes(i, end, faces, vertices, numVerts, areas);
-}
-
-// face_areas_in_sixteen_lanes with the corners' points gathered (lanes::gathered16), which
-// reads nothing after a point, so that a face may name the last vertex.
-TULM_TARGET_AVX512 void face_areas_in_gathered_lanes(int32_t begin, int32_t end,
-                                                     const int32_t* faces, const float* vertices,
-                                                     int32_t numVerts, float* areas) {
-  int32_t i = begin;
-  for (; i + 16 <= end && numVerts >= 1; i += 16) {
-    const int32_t* face = faces + 3 * i;
-    __m512i corners[3];  // the faces' 48 corners in their order
-    __mmask16 bad = 0;
-    for (int r = 0; r < 3; ++r) {
-      corners[r] = _mm512_loadu_si512(face + 16 * r);
-      bad |= lanes::outside16(corners[r], 1, numVerts);
-    }
-    if (bad != 0) {
-      face_areas_in_wide_lanes(i, i + 16, faces, vertices, numVerts, areas);
-      continue;
-    }
-    lanes::Points16 c[3];  // corner j of the sixteen faces
-    for (int j = 0; j < 3; ++j) {
-      const __m512i k = _mm512_castps_si512(lanes::component16(_mm512_castsi512_ps(corners[0]),
-                                                               _mm512_castsi512_ps(corners[1]),
-                                                               _mm512_castsi512_ps(corners[2]), j));
-      const __m512i offset =
-          _mm512_sub_epi32(_mm512_add_epi32(_mm512_add_epi32(k, k), k), _mm512_set1_epi32(3));
-      c[j] = lanes::gathered16(vertices, offset);
-    }
-    _mm512_storeu_ps(areas + i, areas16(c));
+    const __m512 ux = _mm512_sub_ps(c[1].x, c[0].x), uy = _mm512_sub_ps(c[1].y, c[0].y),
+                 uz = _mm512_sub_ps(c[1].z, c[0].z);
+    const __m512 wx = _mm512_sub_ps(c[2].x, c[0].x), wy = _mm512_sub_ps(c[2].y, c[0].y),
+                 wz = _mm512_sub_ps(c[2].z, c[0].z);
+    const __m512 cx = _mm512_sub_ps(_mm512_mul_ps(uy, wz), _mm512_mul_ps(uz, wy));
+    const __m512 cy = _mm512_sub_ps(_mm512_mul_ps(uz, wx), _mm512_mul_ps(wz, ux));
+    const __m512 cz = _mm512_sub_ps(_mm512_mul_ps(ux, wy), _mm512_mul_ps(uy, wx));
+    const __m512 s = _mm512_add_ps(_mm512_add_ps(_mm512_mul_ps(cx, cx), _mm512_mul_ps(cy, cy)),
+                                   _mm512_mul_ps(cz, cz));
+    // lanes::half_root's operations, sixteen at a time.
+    _mm512_storeu_ps(areas + i, _mm512_mul_ps(_mm512_set1_ps(0.5f), _mm512_sqrt_ps(s)));
   }
   face_areas_in_wide_lanes(i, end, faces, vertices, numVerts, areas);
 }
@@ -195,14 +159,11 @@ TULM_TARGET_AVX512 void face_areas_in_gathered_lanes(int32_t begin, int32_t end,
 void TULM_computeMeshFaceAreas(int32_t numFaces, const int32_t* faces, const float* vertices,
                                int32_t numVerts, float* areas) {
 #if defined(TULM_HAVE_AVX512_TARGET)
+  // Not where gathers are fast (gather_lanes_enabled): on those Intel processors a 512-bit
+  // shuffle has one port where a 256-bit one has two, and the eight lanes took 0.72 ms on the
+  // icosphere subdivided 7 times against 1.03 for these sixteen (0.85 gathering them).
   if (point_lanes_enabled() && wide_lanes_enabled() && sixteen_lanes_enabled() &&
-      TULM_PROCESSOR_HAS_AVX512()) {
-    if (gather_lanes_enabled()) {
-      parallel_for(numFaces, kFaceGrain, [=](int32_t begin, int32_t end) {
-        face_areas_in_gathered_lanes(begin, end, faces, vertices, numVerts, areas);
-      });
-      return;
-    }
+      !gather_lanes_enabled() && TULM_PROCESSOR_HAS_AVX512()) {
     parallel_for(numFaces, kFaceGrain, [=](int32_t begin, int32_t end) {
       face_areas_in_sixteen_lanes(begin, end, faces, vertices, numVerts, areas);
     });

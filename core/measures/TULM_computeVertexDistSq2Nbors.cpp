@@ -106,6 +106,19 @@ inline void next_sixteen_slots(int32_t K, int32_t& k, int32_t& v) {
   }
 }
 
+// The x, y or z (component 0, 1, 2) of the sixteen points whose 48 floats are a, b, c, lane k from
+// point k.
+TULM_TARGET_AVX512 inline __m512 component16(__m512 a, __m512 b, __m512 c, int component) {
+  alignas(64) int32_t fromAB[16], fromTC[16];
+  for (int k = 0; k < 16; ++k) {
+    const int32_t at = 3 * k + component;  // in a, b, c taken as one array
+    fromAB[k] = at < 32 ? at : 0;
+    fromTC[k] = at < 32 ? k : 16 + at - 32;
+  }
+  const __m512 t = _mm512_permutex2var_ps(a, _mm512_load_si512(fromAB), b);
+  return _mm512_permutex2var_ps(t, _mm512_load_si512(fromTC), c);
+}
+
 // distances_in_lanes sixteen slots at a time, while the vertices owning them and the 16-byte reads
 // of their points stay inside the vertices; sixteen slots with an entry outside 0..V-1 (V's read
 // would pass the end) go through the scalar code, which ends the call at a bad one. Slot l of
@@ -145,12 +158,9 @@ TULM_TARGET_AVX512 void distances_in_sixteen_lanes(int32_t begin, int32_t end, i
       const float* own = vertices + 3 * v;
       const __m512 a = _mm512_loadu_ps(own), b = _mm512_loadu_ps(own + 16),
                    c = _mm512_loadu_ps(own + 32);
-      const __m512 dx =
-          _mm512_sub_ps(_mm512_permutexvar_ps(column, lanes::component16(a, b, c, 0)), m.x);
-      const __m512 dy =
-          _mm512_sub_ps(_mm512_permutexvar_ps(column, lanes::component16(a, b, c, 1)), m.y);
-      const __m512 dz =
-          _mm512_sub_ps(_mm512_permutexvar_ps(column, lanes::component16(a, b, c, 2)), m.z);
+      const __m512 dx = _mm512_sub_ps(_mm512_permutexvar_ps(column, component16(a, b, c, 0)), m.x);
+      const __m512 dy = _mm512_sub_ps(_mm512_permutexvar_ps(column, component16(a, b, c, 1)), m.y);
+      const __m512 dz = _mm512_sub_ps(_mm512_permutexvar_ps(column, component16(a, b, c, 2)), m.z);
       store_sixteen_distances(dx, dy, dz, listed, distSq + j);
     }
     next_sixteen_slots(K, k, v);
