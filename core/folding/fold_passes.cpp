@@ -79,27 +79,15 @@ inline uint32_t flipped_bit(const uint64_t* flippedWords, uint32_t f) {
 
 #if defined(TULM_HAVE_AVX2_TARGET)
 
-// A vertex's position as (x, y, z, _): 16 bytes from its x on, or from a padded copy for the
-// last vertex, whose fourth float would lie past the end of the array.
+// A vertex's position as (x, y, z, 0): its three floats, read by a masked load, which reads
+// nothing after them, so that the last vertex needs no copy and no test.
 struct VertexReader {
   const float* vertices;
-  uint32_t last;
-  alignas(16) float lastPadded[4];
 
-  // A mesh without vertices has no vertex to read.
-  explicit VertexReader(const FoldMesh& mesh)
-      : vertices(mesh.vertices), last(static_cast<uint32_t>(mesh.numVerts) - 1u) {
-    if (mesh.numVerts < 1) return;
-    const float* p = vertices + index_2D_array(0, static_cast<int32_t>(last), 3);
-    lastPadded[0] = p[0];
-    lastPadded[1] = p[1];
-    lastPadded[2] = p[2];
-    lastPadded[3] = 0.0f;
-  }
+  explicit VertexReader(const FoldMesh& mesh) : vertices(mesh.vertices) {}
   // v is a 0-based vertex in 0..V-1.
-  __m128 load(uint32_t v) const {
-    const float* p = v == last ? lastPadded : vertices + 3 * size_t(v);
-    return _mm_loadu_ps(p);
+  TULM_TARGET_AVX2 __m128 load(uint32_t v) const {
+    return _mm_maskload_ps(vertices + 3 * size_t(v), _mm_setr_epi32(-1, -1, -1, 0));
   }
 };
 
