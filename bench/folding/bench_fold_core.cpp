@@ -2,8 +2,9 @@
 // the icosphere subdivided 7 times, at 1 thread and at every thread, without a host. Prints
 // the median time of each and a hash of its outputs, so that a change of the code shows at
 // once whether it changed a bit. `bench_fold_core ROUTINE THREADS REPS` runs one routine in a
-// loop, for a profiler; `bench_fold_core lanes REPS` times the fold routines with and without
-// their lanes.
+// loop, for a profiler (with TULM_BENCH_COLD set, the caches emptied before every call);
+// `bench_fold_core lanes REPS` times the fold routines with and without their lanes,
+// `bench_fold_core cold REPS` with their inputs in the caches and out of them.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -318,16 +319,63 @@ int compare_lanes(const Data& d, int reps) {
   return 0;
 }
 
+// Reads a buffer far larger than the caches, as the host's other work between two calls does
+// (in interleaved_mesh_bench, the vectorised baseline), so that a call starts with its inputs out
+// of the caches. 64 MB left them in this machine's last level cache. Read, not written, so that
+// no dirty line is left for the calls to write back.
+volatile uint64_t evictedSum;  // the sum that evict_caches makes, so that its reads stay
+
+void evict_caches() {
+  static const std::vector<uint64_t> buffer(size_t(512) << 17, 1);  // 512 MB
+  uint64_t sum = 0;
+  for (size_t i = 0; i < buffer.size(); i += 8) sum += buffer[i];
+  evictedSum = sum;
+}
+
+// Each fold routine on one thread with its inputs in the caches (warm, after a call of its own)
+// and out of them (cold, after evict_caches), in turn, in processor time:
+// `bench_fold_core cold REPS`.
+int compare_cold(const Data& d, int reps) {
+  tulm::set_thread_count(1);
+  std::printf("%-18s %10s %10s %8s\n", "routine", "warm", "cold", "cold/w");
+  for (const Routine& routine : kRoutines) {
+    if (std::strncmp(routine.name, "fold", 4) != 0) continue;
+    std::vector<double> times[2];
+    for (int r = 0; r <= reps; ++r) {
+      for (int cold = 0; cold < 2; ++cold) {
+        if (cold) {
+          evict_caches();
+        } else {
+          routine.run(d);  // the call before is its own
+        }
+        lastOutputs.clear();
+        const double start = cpu_ms();
+        routine.run(d);
+        if (r > 0) times[cold].push_back(cpu_ms() - start);
+      }
+    }
+    for (std::vector<double>& t : times) std::sort(t.begin(), t.end());
+    const double warm = times[0][reps / 2], cold = times[1][reps / 2];
+    std::printf("%-18s %7.3f ms %7.3f ms %8.2f\n", routine.name, warm, cold, cold / warm);
+  }
+  return 0;
+}
+
 int main(int argc, char** argv) {
   const int level =
       std::getenv("TULM_BENCH_LEVEL") ? std::atoi(std::getenv("TULM_BENCH_LEVEL")) : 7;
   const Data d = make_data(level);
   if (argc == 3 && std::string(argv[1]) == "lanes") return compare_lanes(d, std::atoi(argv[2]));
+  if (argc == 3 && std::string(argv[1]) == "cold") return compare_cold(d, std::atoi(argv[2]));
   if (argc == 4) {
     tulm::set_thread_count(std::atoi(argv[2]));
+    const bool cold = std::getenv("TULM_BENCH_COLD") != nullptr;
     for (const Routine& routine : kRoutines) {
       if (routine.name != std::string(argv[1])) continue;
-      for (int r = std::atoi(argv[3]); r > 0; --r) routine.run(d);
+      for (int r = std::atoi(argv[3]); r > 0; --r) {
+        if (cold) evict_caches();
+        routine.run(d);
+      }
       return 0;
     }
     std::fprintf(stderr, "no routine %s\n", argv[1]);

@@ -79,27 +79,15 @@ inline uint32_t flipped_bit(const uint64_t* flippedWords, uint32_t f) {
 
 #if defined(TULM_HAVE_AVX2_TARGET)
 
-// A vertex's position as (x, y, z, _): 16 bytes from its x on, or from a padded copy for the
-// last vertex, whose fourth float would lie past the end of the array.
+// A vertex's position as (x, y, z, 0): its three floats, read by a masked load, which reads
+// nothing after them, so that the last vertex needs no copy and no test.
 struct VertexReader {
   const float* vertices;
-  uint32_t last;
-  alignas(16) float lastPadded[4];
 
-  // A mesh without vertices has no vertex to read.
-  explicit VertexReader(const FoldMesh& mesh)
-      : vertices(mesh.vertices), last(static_cast<uint32_t>(mesh.numVerts) - 1u) {
-    if (mesh.numVerts < 1) return;
-    const float* p = vertices + index_2D_array(0, static_cast<int32_t>(last), 3);
-    lastPadded[0] = p[0];
-    lastPadded[1] = p[1];
-    lastPadded[2] = p[2];
-    lastPadded[3] = 0.0f;
-  }
+  explicit VertexReader(const FoldMesh& mesh) : vertices(mesh.vertices) {}
   // v is a 0-based vertex in 0..V-1.
-  __m128 load(uint32_t v) const {
-    const float* p = v == last ? lastPadded : vertices + 3 * size_t(v);
-    return _mm_loadu_ps(p);
+  TULM_TARGET_AVX2 __m128 load(uint32_t v) const {
+    return _mm_maskload_ps(vertices + 3 * size_t(v), _mm_setr_epi32(-1, -1, -1, 0));
   }
 };
 
@@ -360,18 +348,24 @@ TULM_TARGET_AVX2 void add_gradients8(const FoldMesh& mesh, const VertexReader& r
   }
 }
 
+// Corner j of the eight faces at `corners`. Each corner's points are transposed as soon as they
+// are read: the points of all three, read first, would not stay in the registers.
+TULM_TARGET_AVX2 inline lanes::Points8 corner_of_eight(const VertexReader& reader,
+                                                       const int32_t (*corners)[3], int j) {
+  __m128 p[8];
+  for (int i = 0; i < 8; ++i) p[i] = reader.load(static_cast<uint32_t>(corners[i][j]));
+  return lanes::transposed8(p);
+}
+
 // The gradients of the eight faces whose 0-based corners are corners[0..7], with respect to
 // each of their three corners: g[3 * j + k][at + i] is coordinate k of the gradient of face i at
 // its corner j, bit for bit that of area_gradient with the other corners that other_corners gives.
 template <int32_t kRow>
 TULM_TARGET_AVX2 void face_gradients8(const VertexReader& reader, const int32_t (*corners)[3],
                                       float (*g)[kRow], int32_t at) {
-  __m128 p[3][8];
-  for (int i = 0; i < 8; ++i) {
-    for (int j = 0; j < 3; ++j) p[j][i] = reader.load(static_cast<uint32_t>(corners[i][j]));
-  }
-  const lanes::Points8 p0 = lanes::transposed8(p[0]), p1 = lanes::transposed8(p[1]),
-                       p2 = lanes::transposed8(p[2]);
+  const lanes::Points8 p0 = corner_of_eight(reader, corners, 0),
+                       p1 = corner_of_eight(reader, corners, 1),
+                       p2 = corner_of_eight(reader, corners, 2);
   // Corner v0 takes a = v1, b = v2; v1 takes a = v0, b = v2; v2 takes a = v1, b = v0.
   __m256 gx, gy, gz;
   const Normals8 m0 = normals8(p1, p2, p0);

@@ -21,6 +21,12 @@
 #include "core/parallel.h"
 #include "icosphere.h"
 
+#if defined(__unix__) || defined(__APPLE__)
+#include <sys/mman.h>
+#include <unistd.h>
+#define TULM_TEST_GUARD_PAGES 1
+#endif
+
 namespace {
 
 // A mesh in column form with its faces-of-vertex table.
@@ -29,11 +35,13 @@ struct Mesh {
   std::vector<int32_t> faces;   // 3 x F
   std::vector<int32_t> table;   // K x V
   int32_t K = 0;
+  const float* verticesCopy = nullptr;  // read in place of vertices where set
 
   int32_t V() const { return static_cast<int32_t>(vertices.size() / 3); }
   int32_t F() const { return static_cast<int32_t>(faces.size() / 3); }
   tulm::FoldMesh fold_mesh() const {
-    return {vertices.data(), V(), faces.data(), F(), table.data(), K};
+    const float* points = verticesCopy != nullptr ? verticesCopy : vertices.data();
+    return {points, V(), faces.data(), F(), table.data(), K};
   }
 };
 
@@ -547,6 +555,58 @@ TEST_F(FoldLaneWidths, TableEntryAtEveryPositionOfTheStream) {
     }
   }
 }
+
+#if defined(TULM_TEST_GUARD_PAGES)
+// A copy of some floats that ends where a page begins that cannot be read, so that a read past
+// the last float ends the program.
+class FloatsBeforeGuardPage {
+ public:
+  explicit FloatsBeforeGuardPage(const std::vector<float>& values) {
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    const size_t bytes = values.size() * sizeof(float);
+    const size_t readable = (bytes + page - 1) / page * page;
+    size_ = readable + page;
+    void* base = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (base == MAP_FAILED) return;
+    base_ = static_cast<char*>(base);
+    if (mprotect(base_ + readable, page, PROT_NONE) != 0) return;
+    data_ = reinterpret_cast<float*>(base_ + readable - bytes);
+    std::memcpy(data_, values.data(), bytes);
+  }
+  ~FloatsBeforeGuardPage() {
+    if (base_ != nullptr) munmap(base_, size_);
+  }
+  FloatsBeforeGuardPage(const FloatsBeforeGuardPage&) = delete;
+  FloatsBeforeGuardPage& operator=(const FloatsBeforeGuardPage&) = delete;
+
+  const float* data() const { return data_; }  // null where the pages could not be set up
+
+ private:
+  char* base_ = nullptr;
+  size_t size_ = 0;
+  float* data_ = nullptr;
+};
+
+// The lanes read a vertex as 16 bytes only where more floats follow it: with the vertices ending
+// at a page that cannot be read, every routine at every width gives the scalar code's bits, with
+// the last vertex at every position of a group of faces, most of them flipped (the gradients'
+// lanes).
+TEST_F(FoldLaneWidths, NoLaneReadsPastTheLastVertex) {
+  Mesh m = jittered_sphere();
+  for (int32_t f = 0; f < m.F(); ++f) std::swap(m.faces[3 * f + 1], m.faces[3 * f + 2]);
+  for (int32_t p = 0; p < 24; ++p) m.faces[3 * (40 + 8 * p) + p] = m.V();
+  for (const Routine& routine : kRoutines) {
+    const Outcome scalar = run(routine, m, FoldLanes::kScalar);
+    const FloatsBeforeGuardPage guarded(m.vertices);
+    ASSERT_NE(guarded.data(), nullptr);
+    Mesh g = m;
+    g.verticesCopy = guarded.data();
+    for (FoldLanes lanes : kLanes) {
+      EXPECT_TRUE(run(routine, g, lanes) == scalar) << "lanes " << static_cast<int>(lanes);
+    }
+  }
+}
+#endif
 
 // The area that scales a gradient, a double square root rounded to single, is taken as the
 // single square root halved: the same bits for every single (checked once for all 2^32),
