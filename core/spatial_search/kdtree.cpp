@@ -357,9 +357,12 @@ class Arena {
     return ::operator new(bytes);
   }
 
-  // Takes every piece back, to be given again from the start of the block; for when no
-  // piece is in use.
-  void reset() { used_ = 0; }
+  // The bytes given so far, for reset.
+  size_t used() const { return used_; }
+
+  // Takes back every piece given after the first `kept` bytes, to be given again from there;
+  // for when none of them is in use.
+  void reset(size_t kept = 0) { used_ = kept; }
 
   void deallocate(void* piece) {
     const char* p = static_cast<const char*>(piece);
@@ -375,7 +378,9 @@ class Arena {
 };
 
 // The allocator of a vector whose storage comes from an arena, or from the heap when the
-// arena is null.
+// arena is null. Entries that resize adds are left unset, not zeroed: every vector of a slice
+// is filled right after it is sized, and zeroing first wrote megabytes twice, on the calling
+// thread alone for the slices of the first levels.
 template <class T>
 struct ArenaAllocator {
   using value_type = T;
@@ -385,6 +390,14 @@ struct ArenaAllocator {
   T* allocate(size_t count) {
     const size_t bytes = count * sizeof(T);
     return static_cast<T*>(arena != nullptr ? arena->allocate(bytes) : ::operator new(bytes));
+  }
+  template <class U>
+  void construct(U* at) {
+    ::new (static_cast<void*>(at)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* at, Args&&... args) {
+    ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
   }
   void deallocate(T* piece, size_t) {
     if (arena != nullptr) {
@@ -486,6 +499,11 @@ class FastBuild {
     rows_ = static_cast<size_t>(*std::max_element(largestIn.begin(), largestIn.end())) + 1;
     topSlices_.emplace_back(nullptr, 0, n_, dim, &topArena_);
     Slice& root = topSlices_.back();
+    // The root's input and entries lie at the start of the arena, before the sorts' scratch,
+    // where a thread can fill them while other threads still sort (sort_dimensions).
+    root.input.reserve(static_cast<size_t>(n_));
+    root.sorting.reserve(static_cast<size_t>(n_));
+    const size_t rootBytes = topArena_.used();
     if (nan) {
       build_exactly(std::vector<int32_t>(idx_, idx_ + n_), dim, 0);
     } else {
@@ -494,9 +512,9 @@ class FastBuild {
       advise_huge_pages(lists_.get(), entries * sizeof(Entry));
       ranks_.reset(new uint32_t[rows_ * ndim_]);
       advise_huge_pages(ranks_.get(), rows_ * ndim_ * sizeof(uint32_t));
-      sort_dimensions();
-      topArena_.reset();
-      root.input.assign(idx_, idx_ + n_);
+      sort_dimensions(root);
+      topArena_.reset(rootBytes);
+      if (root.input.empty()) root.input.assign(idx_, idx_ + n_);
       Sides sides(rows_);
       build_top(root, 0, 0, parallel_ ? kTaskLevels : 0, sides);
       inTasks_ = true;
@@ -582,12 +600,17 @@ class FastBuild {
     return lists_.get() + (static_cast<size_t>(buffer) * ndim_ + dim) * list_stride();
   }
 
-  // Sorts the rows along every dimension, a dimension per thread. The scratch of a sort comes
-  // from the arena of the first levels, taken again by the next sort on any thread, and the
-  // arena is then emptied for the slices: pages touched once serve both.
-  void sort_dimensions() {
+  // Sorts the rows along every dimension, a dimension per thread, and on a thread that finds
+  // no dimension left to sort while others still sort theirs, once the root's is sorted, starts
+  // the root's exact sort (start_root_sort); never waiting, whatever order the ranges are run
+  // in. The scratch of a sort comes from the arena of the first levels, taken
+  // again by the next sort on any thread, and the arena is then emptied for the slices: pages
+  // touched once serve both.
+  void sort_dimensions(Slice& root) {
     const size_t scratchBytes = 2 * static_cast<size_t>(n_) * sizeof(BitsAndRow);
     std::mutex mutex;
+    std::atomic<bool> rootListSorted{false};
+    std::atomic<int32_t> sortsLeft{ndim_};
     std::vector<void*> idle;  // scratch that no sort is using
     struct GiveBack {
       Arena& arena;
@@ -596,27 +619,68 @@ class FastBuild {
         for (void* scratch : idle) arena.deallocate(scratch);
       }
     } giveBack{topArena_, idle};
-    in_parallel(ndim_, [&](int32_t begin, int32_t end) {
-      void* scratch = nullptr;
-      {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (!idle.empty()) {
-          scratch = idle.back();
-          idle.pop_back();
-        }
-      }
-      if (scratch == nullptr) scratch = topArena_.allocate(scratchBytes);
-      struct Idle {
-        std::mutex& mutex;
-        std::vector<void*>& idle;
-        void* scratch;
-        ~Idle() {
+    const int32_t items = parallel_ ? ndim_ + 1 : ndim_;
+    in_parallel(items, [&](int32_t begin, int32_t end) {
+      for (int32_t d = begin; d < std::min(end, ndim_); ++d) {
+        void* scratch = nullptr;
+        {
           std::lock_guard<std::mutex> lock(mutex);
-          idle.push_back(scratch);
+          if (!idle.empty()) {
+            scratch = idle.back();
+            idle.pop_back();
+          }
         }
-      } done{mutex, idle, scratch};
-      for (int32_t d = begin; d < end; ++d) sort_dimension(d, scratch);
+        if (scratch == nullptr) scratch = topArena_.allocate(scratchBytes);
+        struct Idle {
+          std::mutex& mutex;
+          std::vector<void*>& idle;
+          void* scratch;
+          ~Idle() {
+            std::lock_guard<std::mutex> lock(mutex);
+            idle.push_back(scratch);
+          }
+        } done{mutex, idle, scratch};
+        sort_dimension(d, scratch);
+        if (d == root.dim) rootListSorted = true;
+        --sortsLeft;
+      }
+      if (end > ndim_ && rootListSorted && sortsLeft > 0) start_root_sort(root, sortsLeft);
     });
+  }
+
+  // Whether the key at the median position m of a slice's n > 1 entries, sorted by rank, is
+  // held by another entry of the slice.
+  static bool median_tied(const Entry* sorted, int32_t n, int32_t m) {
+    const uint32_t medianRank = rank_of(sorted[m]);
+    return rank_of(sorted[m - 1]) == medianRank ||
+           (m + 1 < n && rank_of(sorted[m + 1]) == medianRank);
+  }
+
+  // Where split_slice will sort the root whole (its median is tied and its ties are many),
+  // partitions the root's entries, the largest part first, for as long as some dimension is
+  // still being sorted: work for a thread that would otherwise wait. Partitions are disjoint,
+  // so exact_order goes on from the parts left as if it had made them.
+  void start_root_sort(Slice& root, const std::atomic<int32_t>& sortsLeft) {
+    const Entry* split = list(0, root.dim);
+    int32_t ties = 0;
+    for (int32_t e = 1; e < n_; ++e) ties += rank_of(split[e]) == rank_of(split[e - 1]);
+    if (ties < n_ / 8 || !median_tied(split, n_, median_position(n_))) return;
+    root.input.assign(idx_, idx_ + n_);
+    start_sorting(root, false);
+    using Part = std::pair<int32_t, int32_t>;
+    const auto smaller = [](const Part& a, const Part& b) {
+      return a.second - a.first < b.second - b.first;
+    };
+    std::vector<Part>& parts = root.unsorted;
+    while (sortsLeft > 0 && parts.front().second - parts.front().first >= kShortPart) {
+      std::pop_heap(parts.begin(), parts.end(), smaller);
+      const Part part = parts.back();
+      const int32_t p = partition_ranked(root.sorting.data(), part.first, part.second);
+      parts.back() = {part.first, p};
+      std::push_heap(parts.begin(), parts.end(), smaller);
+      parts.emplace_back(p + 1, part.second);
+      std::push_heap(parts.begin(), parts.end(), smaller);
+    }
   }
 
   // Sorts the rows along dim into its list in buffer 0, as entries, and ranks them; scratch
@@ -741,9 +805,7 @@ class FastBuild {
       slice.input.resize(static_cast<size_t>(n));
       for (int32_t e = 0; e < n; ++e) slice.input[e] = row_of(ascending[e]);
     }
-    const uint32_t medianRank = rank_of(split[m]);
-    const bool medianTied =
-        rank_of(split[m - 1]) == medianRank || (m + 1 < n && rank_of(split[m + 1]) == medianRank);
+    const bool medianTied = median_tied(split, n, m);
     int32_t nodeRow;
     if (medianTied) {
       // The node and the parts as the exact sort gives them; the parts' own literal inputs are
@@ -914,40 +976,43 @@ class FastBuild {
     return slice.input;
   }
 
+  // Makes the slice's entries along its dimension in the order of its literal input, from
+  // which its quicksort starts, in pieces on all threads where `share`.
+  void start_sorting(Slice& slice, bool share) {
+    const ArenaVector<int32_t>& input = literal_input(slice);
+    const uint32_t* rank = rank_of_row(slice.dim);
+    slice.sorting.resize(input.size());
+    Entry* sorting = slice.sorting.data();
+    const int32_t* rows = input.data();
+    const auto fill = [sorting, rows, rank](int32_t begin, int32_t end) {
+      for (int32_t e = begin; e < end; ++e) {
+        sorting[e] = Entry{rank[rows[e]]} << 32 | static_cast<uint32_t>(rows[e]);
+      }
+    };
+    if (share) {
+      const int32_t pieces = std::max(1, slice.n / kScanPiece);
+      in_parallel(pieces, [&fill, pieces, &slice](int32_t begin, int32_t end) {
+        fill(piece_start(slice.n, begin, pieces), piece_start(slice.n, end, pieces));
+      });
+    } else {
+      fill(0, slice.n);
+    }
+    slice.unsorted.assign(1, {0, slice.n - 1});
+    if (!slice.ascending.empty()) {
+      slice.runsBefore.resize(static_cast<size_t>(slice.n) + 1);
+      slice.runsBefore[0] = 0;
+      for (int32_t e = 0; e < slice.n; ++e) {
+        const bool continues =
+            e > 0 && rank_of(slice.ascending[e]) == rank_of(slice.ascending[e - 1]);
+        slice.runsBefore[e + 1] = slice.runsBefore[e] + continues;
+      }
+    }
+  }
+
   // The slice's entries along its dimension in the order its quicksort leaves them, exact at
   // positions lo..hi - 1. The sort goes on from where an earlier call left it.
   const Entry* exact_order(Slice& slice, int32_t lo, int32_t hi) {
-    if (slice.sorting.empty()) {
-      const ArenaVector<int32_t>& input = literal_input(slice);
-      const uint32_t* rank = rank_of_row(slice.dim);
-      slice.sorting.resize(input.size());
-      // The first levels' large slices share this among threads.
-      Entry* sorting = slice.sorting.data();
-      const int32_t* rows = input.data();
-      const auto fill = [sorting, rows, rank](int32_t begin, int32_t end) {
-        for (int32_t e = begin; e < end; ++e) {
-          sorting[e] = Entry{rank[rows[e]]} << 32 | static_cast<uint32_t>(rows[e]);
-        }
-      };
-      if (inTasks_) {
-        fill(0, slice.n);
-      } else {
-        const int32_t pieces = std::max(1, slice.n / kScanPiece);
-        in_parallel(pieces, [&fill, pieces, &slice](int32_t begin, int32_t end) {
-          fill(piece_start(slice.n, begin, pieces), piece_start(slice.n, end, pieces));
-        });
-      }
-      slice.unsorted.assign(1, {0, slice.n - 1});
-      if (!slice.ascending.empty()) {
-        slice.runsBefore.resize(static_cast<size_t>(slice.n) + 1);
-        slice.runsBefore[0] = 0;
-        for (int32_t e = 0; e < slice.n; ++e) {
-          const bool continues =
-              e > 0 && rank_of(slice.ascending[e]) == rank_of(slice.ascending[e - 1]);
-          slice.runsBefore[e + 1] = slice.runsBefore[e] + continues;
-        }
-      }
-    }
+    if (slice.sorting.empty()) start_sorting(slice, !inTasks_);
     using Part = std::pair<int32_t, int32_t>;
     std::vector<Part> unsorted;
     std::vector<Part> parts(slice.unsorted.begin(), slice.unsorted.end());
