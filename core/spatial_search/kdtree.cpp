@@ -7,9 +7,11 @@
 #include <cassert>
 #include <cfloat>
 #include <cmath>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -868,39 +870,97 @@ class FastBuild {
     return true;
   }
 
-  // Builds the subtrees of the tasks, on all threads. The slices of a task keep their vectors
-  // in an arena that is emptied when the task ends and taken again by the next task to start,
-  // on any thread: pages touched once serve many tasks.
+  // Builds the subtrees of the tasks, on all threads: each range of the loop takes tasks until
+  // none is left or running. A thread that finds none waits: the first thread to split a large
+  // slice then leaves the right part to it (build_core), so that the threads end together
+  // however unequal the tasks turn out. The slices of a task keep their vectors in an arena
+  // that is emptied when the task ends and taken again by the next task to start, on any
+  // thread: pages touched once serve many tasks.
   void run_tasks() {
     int32_t largest = 0;
     for (const Task& task : tasks_) largest = std::max(largest, task.slice->n);
     // A path from a task's root holds at most twice its rows, each in at most 24 bytes of
     // vectors; where ties ask for more, the rest comes from the heap.
-    const size_t arenaBytes = 48 * static_cast<size_t>(largest) + 4096;
-    std::mutex mutex;
-    std::vector<std::unique_ptr<Arena>> idle;
-    in_parallel(static_cast<int32_t>(tasks_.size()), [&](int32_t begin, int32_t end) {
-      std::unique_ptr<Arena> arena;
-      {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (!idle.empty()) {
-          arena = std::move(idle.back());
-          idle.pop_back();
+    arenaBytes_ = 48 * static_cast<size_t>(largest) + 4096;
+    queued_.assign(tasks_.begin(), tasks_.end());
+    in_parallel(static_cast<int32_t>(tasks_.size()), [this](int32_t, int32_t) {
+      Sides sides(rows_);
+      std::unique_lock<std::mutex> lock(taskMutex_);
+      for (;;) {
+        if (!queued_.empty()) {
+          run_queued(lock, sides);
+        } else if (running_ > 0) {
+          wait_for_task(lock);
+        } else {
+          return;
         }
       }
-      if (arena == nullptr) arena.reset(new Arena(arenaBytes));
-      Sides sides(rows_);
-      for (int32_t t = begin; t < end; ++t) {
-        build_core(*tasks_[t].slice, tasks_[t].buffers, tasks_[t].position, sides, arena.get());
-        arena->reset();
-      }
-      std::lock_guard<std::mutex> lock(mutex);
-      idle.push_back(std::move(arena));
     });
   }
 
+  // A right part that a thread left to another (build_core).
+  struct Fork {
+    bool done = false;  // under taskMutex_
+  };
+
+  // Takes the first queued task and builds it, with taskMutex_ held by lock on entry and exit
+  // but not in between; once a task has thrown, the others are dropped unbuilt.
+  void run_queued(std::unique_lock<std::mutex>& lock, Sides& sides) {
+    const Task task = queued_.front();
+    queued_.pop_front();
+    ++running_;
+    std::unique_ptr<Arena> arena;
+    if (!idleArenas_.empty()) {
+      arena = std::move(idleArenas_.back());
+      idleArenas_.pop_back();
+    }
+    const bool failed = failed_;
+    lock.unlock();
+    struct End {
+      FastBuild& build;
+      std::unique_lock<std::mutex>& lock;
+      const Task& task;
+      std::unique_ptr<Arena>& arena;
+      ~End() {
+        if (!lock.owns_lock()) lock.lock();
+        if (std::uncaught_exceptions() > 0) build.failed_ = true;
+        if (arena != nullptr) {
+          arena->reset();
+          build.idleArenas_.push_back(std::move(arena));
+        }
+        if (task.fork != nullptr) task.fork->done = true;
+        --build.running_;
+        build.taskChange_.notify_all();
+      }
+    } end{*this, lock, task, arena};
+    if (failed) return;
+    if (arena == nullptr) arena.reset(new Arena(arenaBytes_));
+    build_core(*task.slice, task.buffers, task.position, sides, arena.get());
+  }
+
+  void wait_for_task(std::unique_lock<std::mutex>& lock) {
+    ++waiting_;
+    taskChange_.wait(lock);
+    --waiting_;
+  }
+
+  // Waits for the fork to end, building queued tasks meanwhile. On the way out of a throw it
+  // only waits: a fork still queued is dropped, one that runs is waited for, as it reads the
+  // slices of the waiting thread.
+  void join(const Fork& fork, Sides& sides) {
+    std::unique_lock<std::mutex> lock(taskMutex_);
+    while (!fork.done) {
+      if (!queued_.empty()) {
+        run_queued(lock, sides);
+      } else {
+        wait_for_task(lock);
+      }
+    }
+  }
+
   // The subtree of the slice, on the calling thread; the vectors of the slices below it come
-  // from arena.
+  // from arena. Where a thread waits for a task and the slice is large, its right part is
+  // queued for it, and the slice is shared from then on.
   void build_core(Slice& slice, Buffers buffers, size_t position, Sides& sides, Arena* arena) {
     if ((slice.n == 2 || slice.n == 3) && build_small(slice, buffers, position)) return;
     const Buffers parts = split_slice(slice, buffers, position, sides);
@@ -908,6 +968,27 @@ class FastBuild {
     const int32_t m = median_position(slice.n);
     const int32_t next = (slice.dim + 1) % ndim_;
     Slice left(&slice, slice.begin, m, next, arena);
+    if (slice.n - m != 1 && slice.n >= kForkLeast && waiting_ > 0) {
+      Slice right(&slice, slice.begin + m + 1, slice.n - m - 1, next, arena);
+      Fork fork;
+      {
+        std::lock_guard<std::mutex> lock(taskMutex_);
+        slice.shared = true;
+        queued_.push_front({&right, parts, position + 1 + m, &fork});
+      }
+      taskChange_.notify_one();
+      struct Join {
+        FastBuild& build;
+        Fork& fork;
+        Sides& sides;
+        ~Join() {
+          if (std::uncaught_exceptions() > 0) build.abandon(fork);
+        }
+      } joinOnThrow{*this, fork, sides};
+      build_core(left, parts, position + 1, sides, arena);
+      join(fork, sides);
+      return;
+    }
     build_core(left, parts, position + 1, sides, arena);
     if (slice.n - m != 1) {
       Slice right(&slice, slice.begin + m + 1, slice.n - m - 1, next, arena);
@@ -915,11 +996,25 @@ class FastBuild {
     }
   }
 
+  // After a throw: the fork is dropped if still queued, else waited for.
+  void abandon(Fork& fork) {
+    std::unique_lock<std::mutex> lock(taskMutex_);
+    failed_ = true;
+    for (auto at = queued_.begin(); at != queued_.end(); ++at) {
+      if (at->fork == &fork) {
+        queued_.erase(at);
+        fork.done = true;
+        break;
+      }
+    }
+    taskChange_.wait(lock, [&fork] { return fork.done; });
+  }
+
   // The first levels of the tree, on the calling thread; the subtrees below them are left as
   // tasks. Their slices stay in topSlices_, where the tasks' ties may ask them for their order.
   void build_top(Slice& slice, Buffers buffers, size_t position, int levels, Sides& sides) {
     if (levels == 0 || slice.n < 2) {
-      tasks_.push_back({&slice, buffers, position});
+      tasks_.push_back({&slice, buffers, position, nullptr});
       return;
     }
     slice.shared = true;
@@ -1136,10 +1231,13 @@ class FastBuild {
     Slice* slice;
     Buffers buffers;
     size_t position;
+    Fork* fork;  // where a thread left the task to another, else null
   };
 
   // Levels built before the subtrees below them are shared among threads: 8 tasks.
   static constexpr int kTaskLevels = 3;
+  // The least slice whose right part a thread leaves to a waiting one.
+  static constexpr int32_t kForkLeast = 1 << 12;
   // Points whose share of a build pays for starting a thread; and the nodes whose coordinates
   // one piece of copy_points fills.
   static constexpr int32_t kParallelLeast = 1 << 15;
@@ -1168,6 +1266,17 @@ class FastBuild {
   // The slices of the first levels, which outlive the tasks below them.
   std::deque<Slice> topSlices_;
   std::vector<Task> tasks_;
+  // The tasks not begun yet, first the parts that threads left to others; how many have begun
+  // and not ended; whether one threw; the arenas that no task uses; all under taskMutex_.
+  std::mutex taskMutex_;
+  std::condition_variable taskChange_;
+  std::deque<Task> queued_;
+  int32_t running_ = 0;
+  bool failed_ = false;
+  std::vector<std::unique_ptr<Arena>> idleArenas_;
+  size_t arenaBytes_ = 0;
+  // The threads that wait for a task.
+  std::atomic<int32_t> waiting_{0};
   // Held while the exact quicksort of a shared slice goes on.
   std::recursive_mutex exactMutex_;
   // Two buffers of ndim lists of n entries each.

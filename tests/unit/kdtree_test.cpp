@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cfloat>
 #include <cmath>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include <numeric>
 #include <random>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -460,15 +462,28 @@ void last_to_first(int32_t n, void (*body)(void*, int32_t, int32_t), void* conte
   for (int32_t k = n - 1; k >= 0; --k) body(context, k, k + 1);
 }
 
+// And one that runs them on two threads always, each taking the next range as it is free.
+void on_two_threads(int32_t n, void (*body)(void*, int32_t, int32_t), void* context) {
+  std::atomic<int32_t> next{0};
+  const auto take = [&] {
+    for (int32_t k = next++; k < n; k = next++) body(context, k, k + 1);
+  };
+  std::thread other(take);
+  take();
+  other.join();
+}
+
 // The tree does not depend on the order in which the build's parallel loops run their ranges.
 // In particular the range after the sorts of the dimensions may find the root's dimension
 // sorted and others not (it then starts the root's exact sort, which the root's split goes on
-// with), or not sorted yet (it then leaves the root alone).
+// with), or not sorted yet (it then leaves the root alone); and on two threads, the thread that
+// ends its tasks first waits, and the other leaves it the right part of a large slice.
 TEST(FastConstruction, AnyOrderOfTheParallelRanges) {
-  const Cloud clouds[] = {icosphere_vertices(6), fine_grid()};
+  const Cloud clouds[] = {icosphere_vertices(6), fine_grid(), icosphere_vertices(7)};
   for (const Cloud& cloud : clouds) {
-    for (const tulm::ParallelRun run : {first_then_last_then_rest, last_to_first}) {
-      expect_same_tree(fast_tree(cloud, run)->root, literal_tree(cloud).get(), cloud.N);
+    const LiteralTree literal = literal_tree(cloud);
+    for (const tulm::ParallelRun run : {first_then_last_then_rest, last_to_first, on_two_threads}) {
+      expect_same_tree(fast_tree(cloud, run)->root, literal.get(), cloud.N);
     }
   }
 }
