@@ -809,6 +809,9 @@ class FastBuild {
     }
     const bool medianTied = median_tied(split, n, m);
     int32_t nodeRow;
+    // The slice's entries sorted along its dimension, the left part's before the node and the
+    // right part's after it, where known: the parts' lists along it are then copied.
+    const Entry* ordered = split;
     if (medianTied) {
       // The node and the parts as the exact sort gives them; the parts' own literal inputs are
       // made only when a tie further down asks for them. But where ties are many in a slice of
@@ -816,6 +819,7 @@ class FastBuild {
       // once, it is sorted on all threads from its first partitions on.
       const bool whole = parallel_ && !inTasks_ && slice.ascending.empty();
       const Entry* sorted = exact_order(slice, whole ? 0 : m, whole ? n : m + 1);
+      ordered = whole ? sorted : nullptr;
       nodeRow = row_of(sorted[m]);
       for (int32_t e = 0; e < m; ++e) sides.set(row_of(sorted[e]), 0);
       for (int32_t e = m + 1; e < n; ++e) sides.set(row_of(sorted[e]), 1);
@@ -825,7 +829,11 @@ class FastBuild {
       for (int32_t e = m + 1; e < n; ++e) sides.set(row_of(split[e]), 1);
     }
     // The parts' lists lie in the other buffer but, where the median is not tied, along the
-    // split dimension: the parts of that list are then its two halves, where they are.
+    // split dimension: the parts of that list are then its two halves, where they are. Where it
+    // is tied and the slice was sorted whole, they are the halves of the exact order, whose
+    // equal keys come in another order than the list's: a list's order matters only among
+    // distinct keys (the node and sides where the median is not tied, an ascending order where
+    // the keys are distinct or their ties settle nothing).
     const bool keepSplitList = !medianTied && slice.dim < kLastBufferBit;
     const Buffers stay = keepSplitList ? Buffers{1} << slice.dim : 0;
     const Buffers parts = buffers ^ ~stay;
@@ -833,9 +841,9 @@ class FastBuild {
       for (int32_t d = begin; d < end; ++d) {
         if (d == slice.dim && keepSplitList) continue;
         Entry* to = list(parts, d) + first;
-        if (d == slice.dim && !medianTied) {
-          std::copy(split, split + m, to);
-          std::copy(split + m + 1, split + n, to + m + 1);
+        if (d == slice.dim && ordered != nullptr) {
+          std::copy(ordered, ordered + m, to);
+          std::copy(ordered + m + 1, ordered + n, to + m + 1);
         } else {
           split_list(list(buffers, d) + first, n, m, nodeRow, sides, to);
         }
