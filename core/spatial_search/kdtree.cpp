@@ -455,10 +455,12 @@ constexpr int32_t kLastBufferBit = 63;
 //
 // Threads: the subtrees of a slice are independent once its lists are split, and the node
 // block position of each is known (the left subtree of a slice of n has n/2 nodes), so the
-// first levels are built on the calling thread and the subtrees below them are tasks; the
-// parts of a quicksort are independent once partitioned, so the large exact sorts of the first
-// levels are shared too. A tie in a task may ask the slices above it for their order: those
-// exact sorts go on under one lock. Every step is the same at any thread count.
+// first levels are built on the calling thread and the subtrees below them are tasks, of which
+// a thread that waits for one is left the right part of a large slice; the parts of a quicksort
+// are independent once partitioned, so the large exact sorts of the first levels are shared
+// too. A tie in a task may ask the slices above it for their order: the exact sorts of slices
+// that more than one thread reads go on under one lock. Every step is the same at any thread
+// count.
 //
 // Data holding NaN, on which quicksort is no sort at all, is sorted exactly at every slice.
 class FastBuild {
@@ -1242,8 +1244,11 @@ class FastBuild {
     Fork* fork;  // where a thread left the task to another, else null
   };
 
-  // Levels built before the subtrees below them are shared among threads: 8 tasks.
-  static constexpr int kTaskLevels = 3;
+  // Levels built before the subtrees below them are shared among threads: the root alone, 2
+  // tasks, which waiting threads split further (build_core). Each level built ahead on all
+  // threads cost more in its rounds of partitions and its steps on the calling thread than it
+  // gave: 8 tasks below 3 such levels took a tenth longer on 2 threads.
+  static constexpr int kTaskLevels = 1;
   // The least slice whose right part a thread leaves to a waiting one.
   static constexpr int32_t kForkLeast = 1 << 12;
   // Points whose share of a build pays for starting a thread; and the nodes whose coordinates
