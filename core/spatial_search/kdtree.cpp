@@ -7,9 +7,11 @@
 #include <cassert>
 #include <cfloat>
 #include <cmath>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -357,9 +359,12 @@ class Arena {
     return ::operator new(bytes);
   }
 
-  // Takes every piece back, to be given again from the start of the block; for when no
-  // piece is in use.
-  void reset() { used_ = 0; }
+  // The bytes given so far, for reset.
+  size_t used() const { return used_; }
+
+  // Takes back every piece given after the first `kept` bytes, to be given again from there;
+  // for when none of them is in use.
+  void reset(size_t kept = 0) { used_ = kept; }
 
   void deallocate(void* piece) {
     const char* p = static_cast<const char*>(piece);
@@ -375,7 +380,9 @@ class Arena {
 };
 
 // The allocator of a vector whose storage comes from an arena, or from the heap when the
-// arena is null.
+// arena is null. Entries that resize adds are left unset, not zeroed: every vector of a slice
+// is filled right after it is sized, and zeroing first wrote megabytes twice, on the calling
+// thread alone for the slices of the first levels.
 template <class T>
 struct ArenaAllocator {
   using value_type = T;
@@ -385,6 +392,14 @@ struct ArenaAllocator {
   T* allocate(size_t count) {
     const size_t bytes = count * sizeof(T);
     return static_cast<T*>(arena != nullptr ? arena->allocate(bytes) : ::operator new(bytes));
+  }
+  template <class U>
+  void construct(U* at) {
+    ::new (static_cast<void*>(at)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* at, Args&&... args) {
+    ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
   }
   void deallocate(T* piece, size_t) {
     if (arena != nullptr) {
@@ -440,10 +455,12 @@ constexpr int32_t kLastBufferBit = 63;
 //
 // Threads: the subtrees of a slice are independent once its lists are split, and the node
 // block position of each is known (the left subtree of a slice of n has n/2 nodes), so the
-// first levels are built on the calling thread and the subtrees below them are tasks; the
-// parts of a quicksort are independent once partitioned, so the large exact sorts of the first
-// levels are shared too. A tie in a task may ask the slices above it for their order: those
-// exact sorts go on under one lock. Every step is the same at any thread count.
+// first levels are built on the calling thread and the subtrees below them are tasks, of which
+// a thread that waits for one is left the right part of a large slice; the parts of a quicksort
+// are independent once partitioned, so the large exact sorts of the first levels are shared
+// too. A tie in a task may ask the slices above it for their order: the exact sorts of slices
+// that more than one thread reads go on under one lock. Every step is the same at any thread
+// count.
 //
 // Data holding NaN, on which quicksort is no sort at all, is sorted exactly at every slice.
 class FastBuild {
@@ -486,6 +503,11 @@ class FastBuild {
     rows_ = static_cast<size_t>(*std::max_element(largestIn.begin(), largestIn.end())) + 1;
     topSlices_.emplace_back(nullptr, 0, n_, dim, &topArena_);
     Slice& root = topSlices_.back();
+    // The root's input and entries lie at the start of the arena, before the sorts' scratch,
+    // where a thread can fill them while other threads still sort (sort_dimensions).
+    root.input.reserve(static_cast<size_t>(n_));
+    root.sorting.reserve(static_cast<size_t>(n_));
+    const size_t rootBytes = topArena_.used();
     if (nan) {
       build_exactly(std::vector<int32_t>(idx_, idx_ + n_), dim, 0);
     } else {
@@ -494,9 +516,9 @@ class FastBuild {
       advise_huge_pages(lists_.get(), entries * sizeof(Entry));
       ranks_.reset(new uint32_t[rows_ * ndim_]);
       advise_huge_pages(ranks_.get(), rows_ * ndim_ * sizeof(uint32_t));
-      sort_dimensions();
-      topArena_.reset();
-      root.input.assign(idx_, idx_ + n_);
+      sort_dimensions(root);
+      topArena_.reset(rootBytes);
+      if (root.input.empty()) root.input.assign(idx_, idx_ + n_);
       Sides sides(rows_);
       build_top(root, 0, 0, parallel_ ? kTaskLevels : 0, sides);
       inTasks_ = true;
@@ -582,12 +604,17 @@ class FastBuild {
     return lists_.get() + (static_cast<size_t>(buffer) * ndim_ + dim) * list_stride();
   }
 
-  // Sorts the rows along every dimension, a dimension per thread. The scratch of a sort comes
-  // from the arena of the first levels, taken again by the next sort on any thread, and the
-  // arena is then emptied for the slices: pages touched once serve both.
-  void sort_dimensions() {
+  // Sorts the rows along every dimension, a dimension per thread, and on a thread that finds
+  // no dimension left to sort while others still sort theirs, once the root's is sorted, starts
+  // the root's exact sort (start_root_sort); never waiting, whatever order the ranges are run
+  // in. The scratch of a sort comes from the arena of the first levels, taken
+  // again by the next sort on any thread, and the arena is then emptied for the slices: pages
+  // touched once serve both.
+  void sort_dimensions(Slice& root) {
     const size_t scratchBytes = 2 * static_cast<size_t>(n_) * sizeof(BitsAndRow);
     std::mutex mutex;
+    std::atomic<bool> rootListSorted{false};
+    std::atomic<int32_t> sortsLeft{ndim_};
     std::vector<void*> idle;  // scratch that no sort is using
     struct GiveBack {
       Arena& arena;
@@ -596,27 +623,68 @@ class FastBuild {
         for (void* scratch : idle) arena.deallocate(scratch);
       }
     } giveBack{topArena_, idle};
-    in_parallel(ndim_, [&](int32_t begin, int32_t end) {
-      void* scratch = nullptr;
-      {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (!idle.empty()) {
-          scratch = idle.back();
-          idle.pop_back();
-        }
-      }
-      if (scratch == nullptr) scratch = topArena_.allocate(scratchBytes);
-      struct Idle {
-        std::mutex& mutex;
-        std::vector<void*>& idle;
-        void* scratch;
-        ~Idle() {
+    const int32_t items = parallel_ ? ndim_ + 1 : ndim_;
+    in_parallel(items, [&](int32_t begin, int32_t end) {
+      for (int32_t d = begin; d < std::min(end, ndim_); ++d) {
+        void* scratch = nullptr;
+        {
           std::lock_guard<std::mutex> lock(mutex);
-          idle.push_back(scratch);
+          if (!idle.empty()) {
+            scratch = idle.back();
+            idle.pop_back();
+          }
         }
-      } done{mutex, idle, scratch};
-      for (int32_t d = begin; d < end; ++d) sort_dimension(d, scratch);
+        if (scratch == nullptr) scratch = topArena_.allocate(scratchBytes);
+        struct Idle {
+          std::mutex& mutex;
+          std::vector<void*>& idle;
+          void* scratch;
+          ~Idle() {
+            std::lock_guard<std::mutex> lock(mutex);
+            idle.push_back(scratch);
+          }
+        } done{mutex, idle, scratch};
+        sort_dimension(d, scratch);
+        if (d == root.dim) rootListSorted = true;
+        --sortsLeft;
+      }
+      if (end > ndim_ && rootListSorted && sortsLeft > 0) start_root_sort(root, sortsLeft);
     });
+  }
+
+  // Whether the key at the median position m of a slice's n > 1 entries, sorted by rank, is
+  // held by another entry of the slice.
+  static bool median_tied(const Entry* sorted, int32_t n, int32_t m) {
+    const uint32_t medianRank = rank_of(sorted[m]);
+    return rank_of(sorted[m - 1]) == medianRank ||
+           (m + 1 < n && rank_of(sorted[m + 1]) == medianRank);
+  }
+
+  // Where split_slice will sort the root whole (its median is tied and its ties are many),
+  // partitions the root's entries, the largest part first, for as long as some dimension is
+  // still being sorted: work for a thread that would otherwise wait. Partitions are disjoint,
+  // so exact_order goes on from the parts left as if it had made them.
+  void start_root_sort(Slice& root, const std::atomic<int32_t>& sortsLeft) {
+    const Entry* split = list(0, root.dim);
+    int32_t ties = 0;
+    for (int32_t e = 1; e < n_; ++e) ties += rank_of(split[e]) == rank_of(split[e - 1]);
+    if (ties < n_ / 8 || !median_tied(split, n_, median_position(n_))) return;
+    root.input.assign(idx_, idx_ + n_);
+    start_sorting(root, false);
+    using Part = std::pair<int32_t, int32_t>;
+    const auto smaller = [](const Part& a, const Part& b) {
+      return a.second - a.first < b.second - b.first;
+    };
+    std::vector<Part>& parts = root.unsorted;
+    while (sortsLeft > 0 && parts.front().second - parts.front().first >= kShortPart) {
+      std::pop_heap(parts.begin(), parts.end(), smaller);
+      const Part part = parts.back();
+      const int32_t p = partition_ranked(root.sorting.data(), part.first, part.second);
+      parts.back() = {part.first, p};
+      std::push_heap(parts.begin(), parts.end(), smaller);
+      parts.emplace_back(p + 1, part.second);
+      std::push_heap(parts.begin(), parts.end(), smaller);
+    }
   }
 
   // Sorts the rows along dim into its list in buffer 0, as entries, and ranks them; scratch
@@ -741,10 +809,11 @@ class FastBuild {
       slice.input.resize(static_cast<size_t>(n));
       for (int32_t e = 0; e < n; ++e) slice.input[e] = row_of(ascending[e]);
     }
-    const uint32_t medianRank = rank_of(split[m]);
-    const bool medianTied =
-        rank_of(split[m - 1]) == medianRank || (m + 1 < n && rank_of(split[m + 1]) == medianRank);
+    const bool medianTied = median_tied(split, n, m);
     int32_t nodeRow;
+    // The slice's entries sorted along its dimension, the left part's before the node and the
+    // right part's after it, where known: the parts' lists along it are then copied.
+    const Entry* ordered = split;
     if (medianTied) {
       // The node and the parts as the exact sort gives them; the parts' own literal inputs are
       // made only when a tie further down asks for them. But where ties are many in a slice of
@@ -752,6 +821,7 @@ class FastBuild {
       // once, it is sorted on all threads from its first partitions on.
       const bool whole = parallel_ && !inTasks_ && slice.ascending.empty();
       const Entry* sorted = exact_order(slice, whole ? 0 : m, whole ? n : m + 1);
+      ordered = whole ? sorted : nullptr;
       nodeRow = row_of(sorted[m]);
       for (int32_t e = 0; e < m; ++e) sides.set(row_of(sorted[e]), 0);
       for (int32_t e = m + 1; e < n; ++e) sides.set(row_of(sorted[e]), 1);
@@ -761,7 +831,11 @@ class FastBuild {
       for (int32_t e = m + 1; e < n; ++e) sides.set(row_of(split[e]), 1);
     }
     // The parts' lists lie in the other buffer but, where the median is not tied, along the
-    // split dimension: the parts of that list are then its two halves, where they are.
+    // split dimension: the parts of that list are then its two halves, where they are. Where it
+    // is tied and the slice was sorted whole, they are the halves of the exact order, whose
+    // equal keys come in another order than the list's: a list's order matters only among
+    // distinct keys (the node and sides where the median is not tied, an ascending order where
+    // the keys are distinct or their ties settle nothing).
     const bool keepSplitList = !medianTied && slice.dim < kLastBufferBit;
     const Buffers stay = keepSplitList ? Buffers{1} << slice.dim : 0;
     const Buffers parts = buffers ^ ~stay;
@@ -769,9 +843,9 @@ class FastBuild {
       for (int32_t d = begin; d < end; ++d) {
         if (d == slice.dim && keepSplitList) continue;
         Entry* to = list(parts, d) + first;
-        if (d == slice.dim && !medianTied) {
-          std::copy(split, split + m, to);
-          std::copy(split + m + 1, split + n, to + m + 1);
+        if (d == slice.dim && ordered != nullptr) {
+          std::copy(ordered, ordered + m, to);
+          std::copy(ordered + m + 1, ordered + n, to + m + 1);
         } else {
           split_list(list(buffers, d) + first, n, m, nodeRow, sides, to);
         }
@@ -806,39 +880,97 @@ class FastBuild {
     return true;
   }
 
-  // Builds the subtrees of the tasks, on all threads. The slices of a task keep their vectors
-  // in an arena that is emptied when the task ends and taken again by the next task to start,
-  // on any thread: pages touched once serve many tasks.
+  // Builds the subtrees of the tasks, on all threads: each range of the loop takes tasks until
+  // none is left or running. A thread that finds none waits: the first thread to split a large
+  // slice then leaves the right part to it (build_core), so that the threads end together
+  // however unequal the tasks turn out. The slices of a task keep their vectors in an arena
+  // that is emptied when the task ends and taken again by the next task to start, on any
+  // thread: pages touched once serve many tasks.
   void run_tasks() {
     int32_t largest = 0;
     for (const Task& task : tasks_) largest = std::max(largest, task.slice->n);
     // A path from a task's root holds at most twice its rows, each in at most 24 bytes of
     // vectors; where ties ask for more, the rest comes from the heap.
-    const size_t arenaBytes = 48 * static_cast<size_t>(largest) + 4096;
-    std::mutex mutex;
-    std::vector<std::unique_ptr<Arena>> idle;
-    in_parallel(static_cast<int32_t>(tasks_.size()), [&](int32_t begin, int32_t end) {
-      std::unique_ptr<Arena> arena;
-      {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (!idle.empty()) {
-          arena = std::move(idle.back());
-          idle.pop_back();
+    arenaBytes_ = 48 * static_cast<size_t>(largest) + 4096;
+    queued_.assign(tasks_.begin(), tasks_.end());
+    in_parallel(static_cast<int32_t>(tasks_.size()), [this](int32_t, int32_t) {
+      Sides sides(rows_);
+      std::unique_lock<std::mutex> lock(taskMutex_);
+      for (;;) {
+        if (!queued_.empty()) {
+          run_queued(lock, sides);
+        } else if (running_ > 0) {
+          wait_for_task(lock);
+        } else {
+          return;
         }
       }
-      if (arena == nullptr) arena.reset(new Arena(arenaBytes));
-      Sides sides(rows_);
-      for (int32_t t = begin; t < end; ++t) {
-        build_core(*tasks_[t].slice, tasks_[t].buffers, tasks_[t].position, sides, arena.get());
-        arena->reset();
-      }
-      std::lock_guard<std::mutex> lock(mutex);
-      idle.push_back(std::move(arena));
     });
   }
 
+  // A right part that a thread left to another (build_core).
+  struct Fork {
+    bool done = false;  // under taskMutex_
+  };
+
+  // Takes the first queued task and builds it, with taskMutex_ held by lock on entry and exit
+  // but not in between; once a task has thrown, the others are dropped unbuilt.
+  void run_queued(std::unique_lock<std::mutex>& lock, Sides& sides) {
+    const Task task = queued_.front();
+    queued_.pop_front();
+    ++running_;
+    std::unique_ptr<Arena> arena;
+    if (!idleArenas_.empty()) {
+      arena = std::move(idleArenas_.back());
+      idleArenas_.pop_back();
+    }
+    const bool failed = failed_;
+    lock.unlock();
+    struct End {
+      FastBuild& build;
+      std::unique_lock<std::mutex>& lock;
+      const Task& task;
+      std::unique_ptr<Arena>& arena;
+      ~End() {
+        if (!lock.owns_lock()) lock.lock();
+        if (std::uncaught_exceptions() > 0) build.failed_ = true;
+        if (arena != nullptr) {
+          arena->reset();
+          build.idleArenas_.push_back(std::move(arena));
+        }
+        if (task.fork != nullptr) task.fork->done = true;
+        --build.running_;
+        build.taskChange_.notify_all();
+      }
+    } end{*this, lock, task, arena};
+    if (failed) return;
+    if (arena == nullptr) arena.reset(new Arena(arenaBytes_));
+    build_core(*task.slice, task.buffers, task.position, sides, arena.get());
+  }
+
+  void wait_for_task(std::unique_lock<std::mutex>& lock) {
+    ++waiting_;
+    taskChange_.wait(lock);
+    --waiting_;
+  }
+
+  // Waits for the fork to end, building queued tasks meanwhile. On the way out of a throw it
+  // only waits: a fork still queued is dropped, one that runs is waited for, as it reads the
+  // slices of the waiting thread.
+  void join(const Fork& fork, Sides& sides) {
+    std::unique_lock<std::mutex> lock(taskMutex_);
+    while (!fork.done) {
+      if (!queued_.empty()) {
+        run_queued(lock, sides);
+      } else {
+        wait_for_task(lock);
+      }
+    }
+  }
+
   // The subtree of the slice, on the calling thread; the vectors of the slices below it come
-  // from arena.
+  // from arena. Where a thread waits for a task and the slice is large, its right part is
+  // queued for it, and the slice is shared from then on.
   void build_core(Slice& slice, Buffers buffers, size_t position, Sides& sides, Arena* arena) {
     if ((slice.n == 2 || slice.n == 3) && build_small(slice, buffers, position)) return;
     const Buffers parts = split_slice(slice, buffers, position, sides);
@@ -846,6 +978,27 @@ class FastBuild {
     const int32_t m = median_position(slice.n);
     const int32_t next = (slice.dim + 1) % ndim_;
     Slice left(&slice, slice.begin, m, next, arena);
+    if (slice.n - m != 1 && slice.n >= kForkLeast && waiting_ > 0) {
+      Slice right(&slice, slice.begin + m + 1, slice.n - m - 1, next, arena);
+      Fork fork;
+      {
+        std::lock_guard<std::mutex> lock(taskMutex_);
+        slice.shared = true;
+        queued_.push_front({&right, parts, position + 1 + m, &fork});
+      }
+      taskChange_.notify_one();
+      struct Join {
+        FastBuild& build;
+        Fork& fork;
+        Sides& sides;
+        ~Join() {
+          if (std::uncaught_exceptions() > 0) build.abandon(fork);
+        }
+      } joinOnThrow{*this, fork, sides};
+      build_core(left, parts, position + 1, sides, arena);
+      join(fork, sides);
+      return;
+    }
     build_core(left, parts, position + 1, sides, arena);
     if (slice.n - m != 1) {
       Slice right(&slice, slice.begin + m + 1, slice.n - m - 1, next, arena);
@@ -853,11 +1006,25 @@ class FastBuild {
     }
   }
 
+  // After a throw: the fork is dropped if still queued, else waited for.
+  void abandon(Fork& fork) {
+    std::unique_lock<std::mutex> lock(taskMutex_);
+    failed_ = true;
+    for (auto at = queued_.begin(); at != queued_.end(); ++at) {
+      if (at->fork == &fork) {
+        queued_.erase(at);
+        fork.done = true;
+        break;
+      }
+    }
+    taskChange_.wait(lock, [&fork] { return fork.done; });
+  }
+
   // The first levels of the tree, on the calling thread; the subtrees below them are left as
   // tasks. Their slices stay in topSlices_, where the tasks' ties may ask them for their order.
   void build_top(Slice& slice, Buffers buffers, size_t position, int levels, Sides& sides) {
     if (levels == 0 || slice.n < 2) {
-      tasks_.push_back({&slice, buffers, position});
+      tasks_.push_back({&slice, buffers, position, nullptr});
       return;
     }
     slice.shared = true;
@@ -914,40 +1081,43 @@ class FastBuild {
     return slice.input;
   }
 
+  // Makes the slice's entries along its dimension in the order of its literal input, from
+  // which its quicksort starts, in pieces on all threads where `share`.
+  void start_sorting(Slice& slice, bool share) {
+    const ArenaVector<int32_t>& input = literal_input(slice);
+    const uint32_t* rank = rank_of_row(slice.dim);
+    slice.sorting.resize(input.size());
+    Entry* sorting = slice.sorting.data();
+    const int32_t* rows = input.data();
+    const auto fill = [sorting, rows, rank](int32_t begin, int32_t end) {
+      for (int32_t e = begin; e < end; ++e) {
+        sorting[e] = Entry{rank[rows[e]]} << 32 | static_cast<uint32_t>(rows[e]);
+      }
+    };
+    if (share) {
+      const int32_t pieces = std::max(1, slice.n / kScanPiece);
+      in_parallel(pieces, [&fill, pieces, &slice](int32_t begin, int32_t end) {
+        fill(piece_start(slice.n, begin, pieces), piece_start(slice.n, end, pieces));
+      });
+    } else {
+      fill(0, slice.n);
+    }
+    slice.unsorted.assign(1, {0, slice.n - 1});
+    if (!slice.ascending.empty()) {
+      slice.runsBefore.resize(static_cast<size_t>(slice.n) + 1);
+      slice.runsBefore[0] = 0;
+      for (int32_t e = 0; e < slice.n; ++e) {
+        const bool continues =
+            e > 0 && rank_of(slice.ascending[e]) == rank_of(slice.ascending[e - 1]);
+        slice.runsBefore[e + 1] = slice.runsBefore[e] + continues;
+      }
+    }
+  }
+
   // The slice's entries along its dimension in the order its quicksort leaves them, exact at
   // positions lo..hi - 1. The sort goes on from where an earlier call left it.
   const Entry* exact_order(Slice& slice, int32_t lo, int32_t hi) {
-    if (slice.sorting.empty()) {
-      const ArenaVector<int32_t>& input = literal_input(slice);
-      const uint32_t* rank = rank_of_row(slice.dim);
-      slice.sorting.resize(input.size());
-      // The first levels' large slices share this among threads.
-      Entry* sorting = slice.sorting.data();
-      const int32_t* rows = input.data();
-      const auto fill = [sorting, rows, rank](int32_t begin, int32_t end) {
-        for (int32_t e = begin; e < end; ++e) {
-          sorting[e] = Entry{rank[rows[e]]} << 32 | static_cast<uint32_t>(rows[e]);
-        }
-      };
-      if (inTasks_) {
-        fill(0, slice.n);
-      } else {
-        const int32_t pieces = std::max(1, slice.n / kScanPiece);
-        in_parallel(pieces, [&fill, pieces, &slice](int32_t begin, int32_t end) {
-          fill(piece_start(slice.n, begin, pieces), piece_start(slice.n, end, pieces));
-        });
-      }
-      slice.unsorted.assign(1, {0, slice.n - 1});
-      if (!slice.ascending.empty()) {
-        slice.runsBefore.resize(static_cast<size_t>(slice.n) + 1);
-        slice.runsBefore[0] = 0;
-        for (int32_t e = 0; e < slice.n; ++e) {
-          const bool continues =
-              e > 0 && rank_of(slice.ascending[e]) == rank_of(slice.ascending[e - 1]);
-          slice.runsBefore[e + 1] = slice.runsBefore[e] + continues;
-        }
-      }
-    }
+    if (slice.sorting.empty()) start_sorting(slice, !inTasks_);
     using Part = std::pair<int32_t, int32_t>;
     std::vector<Part> unsorted;
     std::vector<Part> parts(slice.unsorted.begin(), slice.unsorted.end());
@@ -1071,10 +1241,16 @@ class FastBuild {
     Slice* slice;
     Buffers buffers;
     size_t position;
+    Fork* fork;  // where a thread left the task to another, else null
   };
 
-  // Levels built before the subtrees below them are shared among threads: 8 tasks.
-  static constexpr int kTaskLevels = 3;
+  // Levels built before the subtrees below them are shared among threads: the root alone, 2
+  // tasks, which waiting threads split further (build_core). Each level built ahead on all
+  // threads cost more in its rounds of partitions and its steps on the calling thread than it
+  // gave: 8 tasks below 3 such levels took a tenth longer on 2 threads.
+  static constexpr int kTaskLevels = 1;
+  // The least slice whose right part a thread leaves to a waiting one.
+  static constexpr int32_t kForkLeast = 1 << 12;
   // Points whose share of a build pays for starting a thread; and the nodes whose coordinates
   // one piece of copy_points fills.
   static constexpr int32_t kParallelLeast = 1 << 15;
@@ -1103,6 +1279,17 @@ class FastBuild {
   // The slices of the first levels, which outlive the tasks below them.
   std::deque<Slice> topSlices_;
   std::vector<Task> tasks_;
+  // The tasks not begun yet, first the parts that threads left to others; how many have begun
+  // and not ended; whether one threw; the arenas that no task uses; all under taskMutex_.
+  std::mutex taskMutex_;
+  std::condition_variable taskChange_;
+  std::deque<Task> queued_;
+  int32_t running_ = 0;
+  bool failed_ = false;
+  std::vector<std::unique_ptr<Arena>> idleArenas_;
+  size_t arenaBytes_ = 0;
+  // The threads that wait for a task.
+  std::atomic<int32_t> waiting_{0};
   // Held while the exact quicksort of a shared slice goes on.
   std::recursive_mutex exactMutex_;
   // Two buffers of ndim lists of n entries each.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cfloat>
 #include <cmath>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include <numeric>
 #include <random>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -48,12 +50,12 @@ struct ReleaseTree {
 };
 using Tree = std::unique_ptr<tulm::tree_header, ReleaseTree>;
 
-Tree fast_tree(const Cloud& cloud) {
+Tree fast_tree(const Cloud& cloud, tulm::ParallelRun parallel = tulm::run_in_parallel) {
   tulm::CapturedDiagnostics diagnostics;
   std::vector<int32_t> idx(static_cast<size_t>(cloud.M));
   std::iota(idx.begin(), idx.end(), 0);
-  return Tree(
-      tulm::build_tree(cloud.xyz.data(), cloud.M, cloud.N, idx.data(), cloud.M, 0, diagnostics));
+  return Tree(tulm::build_tree(cloud.xyz.data(), cloud.M, cloud.N, idx.data(), cloud.M, 0,
+                               diagnostics, parallel));
 }
 
 struct FreeTree {
@@ -446,5 +448,44 @@ INSTANTIATE_TEST_SUITE_P(Clouds, TieHeavyClouds,
                            return std::string(std::get<0>(info.param).name) + "_Threads" +
                                   std::to_string(std::get<1>(info.param));
                          });
+
+// Parallel loops that run every range of one element on the calling thread, in orders that a
+// pool may take too: the first, then the last, then the others (the thread that took the last
+// range began before the others); and from the last to the first.
+void first_then_last_then_rest(int32_t n, void (*body)(void*, int32_t, int32_t), void* context) {
+  if (n > 0) body(context, 0, 1);
+  if (n > 1) body(context, n - 1, n);
+  for (int32_t k = 1; k + 1 < n; ++k) body(context, k, k + 1);
+}
+
+void last_to_first(int32_t n, void (*body)(void*, int32_t, int32_t), void* context) {
+  for (int32_t k = n - 1; k >= 0; --k) body(context, k, k + 1);
+}
+
+// And one that runs them on two threads always, each taking the next range as it is free.
+void on_two_threads(int32_t n, void (*body)(void*, int32_t, int32_t), void* context) {
+  std::atomic<int32_t> next{0};
+  const auto take = [&] {
+    for (int32_t k = next++; k < n; k = next++) body(context, k, k + 1);
+  };
+  std::thread other(take);
+  take();
+  other.join();
+}
+
+// The tree does not depend on the order in which the build's parallel loops run their ranges.
+// In particular the range after the sorts of the dimensions may find the root's dimension
+// sorted and others not (it then starts the root's exact sort, which the root's split goes on
+// with), or not sorted yet (it then leaves the root alone); and on two threads, the thread that
+// ends its tasks first waits, and the other leaves it the right part of a large slice.
+TEST(FastConstruction, AnyOrderOfTheParallelRanges) {
+  const Cloud clouds[] = {icosphere_vertices(6), fine_grid(), icosphere_vertices(7)};
+  for (const Cloud& cloud : clouds) {
+    const LiteralTree literal = literal_tree(cloud);
+    for (const tulm::ParallelRun run : {first_then_last_then_rest, last_to_first, on_two_threads}) {
+      expect_same_tree(fast_tree(cloud, run)->root, literal.get(), cloud.N);
+    }
+  }
+}
 
 }  // namespace
