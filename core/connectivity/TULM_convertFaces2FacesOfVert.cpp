@@ -5,6 +5,7 @@
 #include "core/connectivity/face_corners.h"
 #include "core/errors.h"
 #include "core/mesh_arrays.h"
+#include "core/portability.h"
 
 namespace tulm {
 namespace {
@@ -13,13 +14,23 @@ namespace {
 // holding for every vertex the slots that earlier ranges' faces take: every row ends up
 // ascending. Forward, every row's slots, and so the table's columns, are written in increasing
 // address order, which the processor's prefetchers follow; from the last face down, the fill
-// took about a third longer on an icosphere of 2.6 million vertices. (The arrays come as
-// arguments, not through a lambda's captures: the one-byte counts could alias those, and every
-// store would reload them.)
+// took about a third longer on an icosphere of 2.6 million vertices. The lines that the corners
+// of the face kAhead further on will write are asked for ahead, from the slots their rows have
+// now (a row that fills in between makes that a wasted hint, nothing worse): on one thread the
+// fill of the icosphere subdivided 9 times took 105 against 127 ms, 8 times 16.5 against 18.3,
+// 7 times about 2% less. (The arrays come as arguments, not through a lambda's captures: the
+// one-byte counts could alias those, and every store would reload them.)
 template <class Count>
 void fill_rows(FaceRange range, const int32_t* faces, int32_t numFaces, int32_t numRows,
                Count* filled, int32_t* table) {
+  constexpr int32_t kAhead = 32;
   for (int32_t i = range.begin; i < range.end; ++i) {
+    if (i + kAhead < range.end) {
+      for (int32_t j = 0; j < 3; ++j) {
+        const int32_t w = faces[index_2D_array(i + kAhead, j, numFaces)] - 1;
+        TULM_PREFETCH(table + w + int64_t{filled[w]} * numRows);
+      }
+    }
     for (int32_t j = 0; j < 3; ++j) {
       const int32_t v = faces[index_2D_array(i, j, numFaces)] - 1;
       const int64_t slot = filled[v]++;
