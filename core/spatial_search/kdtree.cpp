@@ -480,7 +480,7 @@ class FastBuild {
         run_(run),
         parallel_(run != nullptr && n >= kParallelLeast),
         topArena_(std::max(top_scratch_bytes(n, parallel_ ? kTaskLevels : 0),
-                           sort_scratch_bytes(n, ndim))) {}
+                           root_scratch_bytes(n) + sort_scratch_bytes(n, ndim))) {}
 
   node* build(int32_t dim) {
     // Whether any key is NaN, and the largest row, by pieces of the rows.
@@ -569,6 +569,11 @@ class FastBuild {
     const size_t slices = (size_t{2} << levels) - 1;
     const size_t perLevel = static_cast<size_t>(n) * (sizeof(int32_t) * 2 + sizeof(Entry) * 2);
     return (levels + 1) * perLevel + slices * 4 * 128;
+  }
+
+  // The root's input and entries, which build() places before the sorts' scratch.
+  static size_t root_scratch_bytes(int32_t n) {
+    return static_cast<size_t>(n) * (sizeof(int32_t) + sizeof(Entry)) + 2 * 128;
   }
 
   // The scratch of the sorts of as many dimensions at once as threads are likely to run, at
@@ -990,11 +995,10 @@ class FastBuild {
       struct Join {
         FastBuild& build;
         Fork& fork;
-        Sides& sides;
         ~Join() {
           if (std::uncaught_exceptions() > 0) build.abandon(fork);
         }
-      } joinOnThrow{*this, fork, sides};
+      } joinOnThrow{*this, fork};
       build_core(left, parts, position + 1, sides, arena);
       join(fork, sides);
       return;
