@@ -488,4 +488,25 @@ TEST(FastConstruction, AnyOrderOfTheParallelRanges) {
   }
 }
 
+// A build takes the scratch that the builds before it kept, which still holds their data: each
+// tree comes out as the literal construction's whatever was built before, larger or smaller,
+// and two builds at once on two threads never share a block.
+TEST(FastConstruction, ScratchKeptFromEarlierBuilds) {
+  const Cloud clouds[] = {icosphere_vertices(7), fine_grid(), icosphere_vertices(6),
+                          duplicated_points()};
+  std::vector<LiteralTree> literal;
+  for (const Cloud& cloud : clouds) literal.push_back(literal_tree(cloud));
+  for (int round = 0; round < 2; ++round) {
+    for (size_t k = 0; k < literal.size(); ++k) {
+      expect_same_tree(fast_tree(clouds[k])->root, literal[k].get(), clouds[k].N);
+    }
+  }
+  Tree beside;
+  std::thread other([&] { beside = fast_tree(clouds[1]); });
+  const Tree mine = fast_tree(clouds[0]);
+  other.join();
+  expect_same_tree(mine->root, literal[0].get(), clouds[0].N);
+  expect_same_tree(beside->root, literal[1].get(), clouds[1].N);
+}
+
 }  // namespace
