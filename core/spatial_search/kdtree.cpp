@@ -451,14 +451,15 @@ class ScratchBlock {
 // not be had, comes from the heap.
 class Arena {
  public:
-  explicit Arena(size_t bytes) : block_(bytes), size_(block_.size()) {}
+  explicit Arena(size_t bytes) : block_(bytes) {}
   Arena(const Arena&) = delete;
   Arena& operator=(const Arena&) = delete;
 
   void* allocate(size_t bytes) {
     const size_t rounded = (bytes + kAlignment - 1) & ~(kAlignment - 1);
     const size_t at = used_.fetch_add(rounded);
-    if (rounded <= size_ && at <= size_ - rounded) return static_cast<char*>(block_.get()) + at;
+    const size_t size = block_.size();
+    if (rounded <= size && at <= size - rounded) return static_cast<char*>(block_.get()) + at;
     return ::operator new(bytes);
   }
 
@@ -472,13 +473,12 @@ class Arena {
   void deallocate(void* piece) {
     const char* p = static_cast<const char*>(piece);
     const char* begin = static_cast<const char*>(block_.get());
-    if (begin == nullptr || p < begin || p >= begin + size_) ::operator delete(piece);
+    if (begin == nullptr || p < begin || p >= begin + block_.size()) ::operator delete(piece);
   }
 
  private:
   static constexpr size_t kAlignment = 64;
   ScratchBlock block_;
-  size_t size_;
   std::atomic<size_t> used_{0};
 };
 
