@@ -4,6 +4,8 @@
 #ifndef TULM_CORE_PORTABILITY_H
 #define TULM_CORE_PORTABILITY_H
 
+#include <cstdint>
+
 #if defined(_MSC_VER) && !defined(__clang__) && (defined(_M_X64) || defined(_M_IX86))
 #include <xmmintrin.h>
 #endif
@@ -33,12 +35,34 @@
 #define TULM_PREFETCH(address) ((void)(address))
 #endif
 
-// The number of zero bits below the lowest set bit of a 64-bit value that is not 0, in one
-// instruction, where the compiler has a builtin for it (TULM_HAVE_COUNT_TRAILING_ZEROS).
+namespace tulm {
+
+// The number of zero bits below the lowest set bit of bits, which is not 0: one instruction
+// where the compiler has it, else a de Bruijn sequence's window at the lowest bit names it.
+inline int lowest_bit(uint64_t bits) {
 #if defined(__GNUC__) || defined(__clang__)
-#define TULM_HAVE_COUNT_TRAILING_ZEROS 1
-#define TULM_COUNT_TRAILING_ZEROS(bits) __builtin_ctzll(bits)
+  return __builtin_ctzll(bits);
+#else
+  static const uint8_t kPositions[64] = {
+      0,  1,  2,  53, 3,  7,  54, 27, 4,  38, 41, 8,  34, 55, 48, 28, 62, 5,  39, 46, 44, 42,
+      22, 9,  24, 35, 59, 56, 49, 18, 29, 11, 63, 52, 6,  26, 37, 40, 33, 47, 61, 45, 43, 21,
+      23, 58, 17, 10, 51, 25, 36, 32, 60, 20, 57, 16, 50, 31, 19, 15, 30, 14, 13, 12};
+  return kPositions[((bits & (~bits + 1)) * 0x022fdd63cc95386dull) >> 58];
 #endif
+}
+
+// The number of set bits of bits.
+inline int count_bits(uint64_t bits) {
+#if defined(__GNUC__) || defined(__clang__)
+  return __builtin_popcountll(bits);
+#else
+  int count = 0;
+  for (; bits != 0; bits &= bits - 1) ++count;
+  return count;
+#endif
+}
+
+}  // namespace tulm
 
 // Defined where the SSE2 intrinsics of <emmintrin.h> can be used (every x86-64 compiler, and
 // 32-bit x86 built for SSE2): lanes of IEEE single and double operations, each rounded as the

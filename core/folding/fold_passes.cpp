@@ -26,17 +26,6 @@ constexpr int32_t kBlockGrain = 32;
 
 int32_t block_count(int32_t numFaces) { return (numFaces + kFacesPerBlock - 1) / kFacesPerBlock; }
 
-// The index of the lowest bit set in m, which is not 0.
-inline int lowest_bit(uint64_t m) {
-#if defined(__GNUC__) || defined(__clang__)
-  return __builtin_ctzll(m);
-#else
-  int i = 0;
-  for (; (m & 1u) == 0; m >>= 1) ++i;
-  return i;
-#endif
-}
-
 // Bit i set where isFlipped(areas[i]), for i < size <= 64.
 inline uint64_t flip_marks(const float* areas, int32_t size) {
   uint64_t marks = 0;
@@ -198,7 +187,7 @@ TULM_TARGET_AVX2 inline bool scan_rows(const FoldMesh& mesh, const uint64_t* fli
     // taken away by the compiler as one without effect.
     const auto ask_for_faces = [&](int32_t j, uint32_t accepted) {
       for (uint32_t m = accepted; m != 0; m &= m - 1) {
-        const int c = __builtin_ctz(m);
+        const int c = lowest_bit(m);
         const uint32_t f = static_cast<uint32_t>(table[index_2D_array(j, c, K)]) - 1u;
         chunk.a[g][j][c] = f;
         TULM_PREFETCH(mesh.faces + 3 * size_t(f));
@@ -256,12 +245,12 @@ inline void find_corners(const FoldMesh& mesh, int32_t w0, int32_t groups, Colum
       const uint32_t accepted = chunk.accepted[g][j];
       if (accepted == 0) continue;
       for (uint32_t m = ~accepted & 0xFFu; m != 0; m &= m - 1) {
-        const int c = __builtin_ctz(m);
+        const int c = lowest_bit(m);
         chunk.a[g][j][c] = static_cast<uint32_t>(w0 + 8 * g + c);
         chunk.b[g][j][c] = static_cast<uint32_t>(w0 + 8 * g + c);
       }
       for (uint32_t m = accepted; m != 0; m &= m - 1) {
-        const int c = __builtin_ctz(m);
+        const int c = lowest_bit(m);
         const int32_t* corners = mesh.faces + 3 * size_t(chunk.a[g][j][c]);
         const int32_t v0 = corners[0] - 1, v1 = corners[1] - 1, v2 = corners[2] - 1;
         const int32_t w = w0 + 8 * g + c;
@@ -304,9 +293,9 @@ TULM_TARGET_AVX2 void add_gradients8(const FoldMesh& mesh, const VertexReader& r
           sums[2][c] = column[2];
         }
       }
-      if (__builtin_popcount(accepted) <= kFewLanes) {
+      if (count_bits(accepted) <= kFewLanes) {
         for (uint32_t m = accepted; m != 0; m &= m - 1) {
-          const int c = __builtin_ctz(m);
+          const int c = lowest_bit(m);
           float gradient[3];
           area_gradient(vertex_position(mesh, static_cast<int32_t>(chunk.a[g][j][c])),
                         vertex_position(mesh, static_cast<int32_t>(chunk.b[g][j][c])),

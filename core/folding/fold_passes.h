@@ -42,13 +42,7 @@ class FlippedFaces {
   // The faces marked.
   int64_t count() const {
     int64_t marked = 0;
-    for (uint64_t word : words_) {
-#if defined(__GNUC__) || defined(__clang__)
-      marked += __builtin_popcountll(word);
-#else
-      for (; word != 0; word &= word - 1) ++marked;
-#endif
-    }
+    for (uint64_t word : words_) marked += count_bits(word);
     return marked;
   }
 

@@ -180,20 +180,6 @@ using Entry = uint64_t;
 inline uint32_t rank_of(Entry entry) { return static_cast<uint32_t>(entry >> 32); }
 inline int32_t row_of(Entry entry) { return static_cast<int32_t>(entry & 0xffffffffu); }
 
-// The number of zero bits below the lowest set bit of bits, which is not 0: one instruction
-// where the compiler has it, else a de Bruijn sequence's window at the lowest bit names it.
-inline int lowest_bit(uint64_t bits) {
-#if defined(TULM_HAVE_COUNT_TRAILING_ZEROS)
-  return TULM_COUNT_TRAILING_ZEROS(bits);
-#else
-  static const uint8_t kPositions[64] = {
-      0,  1,  2,  53, 3,  7,  54, 27, 4,  38, 41, 8,  34, 55, 48, 28, 62, 5,  39, 46, 44, 42,
-      22, 9,  24, 35, 59, 56, 49, 18, 29, 11, 63, 52, 6,  26, 37, 40, 33, 47, 61, 45, 43, 21,
-      23, 58, 17, 10, 51, 25, 36, 32, 60, 20, 57, 16, 50, 31, 19, 15, 30, 14, 13, 12};
-  return kPositions[((bits & (~bits + 1)) * 0x022fdd63cc95386dull) >> 58];
-#endif
-}
-
 constexpr int32_t kBlock = 64;
 
 #if defined(TULM_HAVE_SSE2)
