@@ -1,8 +1,9 @@
-// Mesh points in SSE2's four lanes or AVX2's eight, for the measures and the fold passes that
-// make one value per face or per neighbour slot: each lane goes through exactly the IEEE single
-// and double operations, in the order, that the routine's scalar code performs, so that both
-// give the same bits. The scalar code stays, for the elements that do not fill the lanes, for
-// the element that ends a call with a bad index, and on processors without SSE2.
+// Mesh points in SSE2's four lanes, AVX2's eight or AVX-512's sixteen, for the measures and the
+// fold passes that make one value per face or per neighbour slot: each lane goes through exactly
+// the IEEE single and double operations, in the order, that the routine's scalar code performs,
+// so that both give the same bits. The scalar code stays, for the elements that do not fill the
+// lanes, for the element that ends a call with a bad index, and on processors without SSE2.
+// Which lanes a call takes is chosen in one place: lane_choice.h.
 #ifndef TULM_CORE_POINT_LANES_H
 #define TULM_CORE_POINT_LANES_H
 
@@ -18,31 +19,6 @@
 #endif
 
 namespace tulm {
-
-// Whether the measures take their lanes where they have them (true unless a test says no), so
-// that tests can compare both ways of computing on the processor they run on.
-bool point_lanes_enabled();
-void set_point_lanes_enabled(bool enabled);
-
-// Whether, with point lanes, the measures take the eight lanes of AVX2 where the processor has
-// them (true unless a test says no), or only the four of SSE2, so that tests compare every way.
-bool wide_lanes_enabled();
-void set_wide_lanes_enabled(bool enabled);
-
-// Whether, with wide lanes, the routines that have them take the sixteen lanes of AVX-512 where
-// the processor has it (true unless a test says no), or stay with AVX2's eight.
-bool sixteen_lanes_enabled();
-void set_sixteen_lanes_enabled(bool enabled);
-
-// Whether, with sixteen lanes, the routines that can read their scattered points either way
-// gather them with the processor's gather instructions or load them 16 bytes at a time and
-// shuffle them into place. True by default on Intel's processors from Sapphire Rapids on, false
-// elsewhere (see point_lanes.cpp): on such a Xeon the neighbour distances of the icosphere
-// subdivided 7 times took 0.63 ms gathered against 1.00 ms loaded (bench_measure_kernels, warm).
-// The face areas, which cannot gain from gathers there, take eight lanes where it is true.
-// Tests set it to compare both ways.
-bool gather_lanes_enabled();
-void set_gather_lanes_enabled(bool enabled);
 
 #if defined(TULM_HAVE_SSE2)
 namespace lanes {

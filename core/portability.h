@@ -91,6 +91,11 @@ inline int count_bits(uint64_t bits) {
 #define TULM_HAVE_AVX512_TARGET 1
 #define TULM_TARGET_AVX512 __attribute__((target("avx512f")))
 #define TULM_PROCESSOR_HAS_AVX512() (__builtin_cpu_supports("avx512f") != 0)
+// Whether the processor is Intel's, and whether it has AVX512-FP16 (Sapphire Rapids and later),
+// which lane_choice.cpp asks to know where gathers are fast. CPUID is asked directly, as Clang
+// 14's __builtin_cpu_supports does not know the feature.
+#define TULM_PROCESSOR_IS_INTEL() (__builtin_cpu_is("intel") != 0)
+#define TULM_PROCESSOR_HAS_AVX512_FP16() (tulm::processor_has_avx512_fp16())
 // GCC 12's AVX-512 intrinsics fill the lanes they leave undefined from a variable set from
 // itself, which -Wuninitialized reports wherever one is inlined; those lanes are never read.
 // Included here first, so that the header's lines carry the pragma wherever it is included.
@@ -103,6 +108,13 @@ inline int count_bits(uint64_t bits) {
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
 #endif
+#include <cpuid.h>
+namespace tulm {
+inline bool processor_has_avx512_fp16() {
+  unsigned int eax = 0, ebx = 0, ecx = 0, edx = 0;
+  return __get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) != 0 && (edx >> 23 & 1) != 0;
+}
+}  // namespace tulm
 #endif
 
 // Marks a function that a shared library exports (TULM_SHARED_EXPORT, while building the

@@ -24,6 +24,7 @@
 #include "core/folding/TULM_computeFoldPenalty.h"
 #include "core/folding/TULM_computeFoldPenaltyGrad.h"
 #include "core/folding/fold_model.h"
+#include "core/lane_choice.h"
 #include "core/location/TULM_findFaceAux.h"
 #include "core/parallel.h"
 #include "icosphere.h"
@@ -289,8 +290,7 @@ double median_ms(const Routine& routine, const Data& d, int reps, uint64_t& hash
 // time: `bench_fold_core lanes REPS`.
 int compare_lanes(const Data& d, int reps) {
   tulm::set_thread_count(1);
-  const tulm::FoldLanes ways[] = {tulm::FoldLanes::kScalar, tulm::FoldLanes::kEight,
-                                  tulm::FoldLanes::kWidest};
+  const tulm::LaneChoice ways[] = {{1, false}, {8, false}, tulm::processor_lanes()};
   constexpr int kWays = 3;
   std::printf("%-18s %10s %10s %10s %8s %8s\n", "routine", "scalar", "eight", "widest", "scalar/w",
               "eight/w");
@@ -300,7 +300,7 @@ int compare_lanes(const Data& d, int reps) {
     uint64_t hashes[kWays] = {};
     for (int r = 0; r <= reps; ++r) {
       for (int way = 0; way < kWays; ++way) {
-        tulm::set_fold_lanes(ways[way]);
+        tulm::set_lanes(ways[way]);
         lastOutputs.clear();
         const double start = cpu_ms();
         routine.run(d);
@@ -308,7 +308,7 @@ int compare_lanes(const Data& d, int reps) {
         hashes[way] = hash_outputs();
       }
     }
-    tulm::set_fold_lanes(tulm::FoldLanes::kWidest);
+    tulm::set_lanes(tulm::processor_lanes());
     for (std::vector<double>& t : times) std::sort(t.begin(), t.end());
     const double scalar = times[0][reps / 2], eight = times[1][reps / 2],
                  widest = times[2][reps / 2];

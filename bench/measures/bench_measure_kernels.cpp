@@ -29,11 +29,11 @@
 
 #include "bench/bench_timing.h"
 #include "core/connectivity/TULM_convertFaces2VertNbors.h"
+#include "core/lane_choice.h"
 #include "core/measures/TULM_calculateSurfaceArea.h"
 #include "core/measures/TULM_computeMeshFaceAreas.h"
 #include "core/measures/TULM_computeVertexDistSq2Nbors.h"
 #include "core/parallel.h"
-#include "core/point_lanes.h"
 
 namespace {
 
@@ -171,7 +171,6 @@ int main() {
   const Mesh compact = folded(mesh);
   std::vector<float> out(std::max(size_t(mesh.F), size_t(mesh.K) * mesh.V));
   float total = 0.0f;
-  const bool gathersByDefault = tulm::gather_lanes_enabled();
   const std::function<void(const Mesh&)> kernels[] = {
       [&](const Mesh& m) {
         tulm::TULM_computeMeshFaceAreas(m.F, m.columnFaces.data(), m.columnVertices.data(), m.V,
@@ -202,12 +201,9 @@ int main() {
   constexpr int kRows = sizeof rows / sizeof rows[0];
   const auto run_row = [&](int row, const Mesh& m) {
     const Lanes lanes = rows[row].lanes;
-    tulm::set_sixteen_lanes_enabled(lanes != kEight);
-    tulm::set_gather_lanes_enabled(lanes == kDefault ? gathersByDefault
-                                                     : lanes == kSixteenGathering);
+    if (lanes != kDefault) tulm::set_lanes({lanes == kEight ? 8 : 16, lanes == kSixteenGathering});
     kernels[rows[row].kernel](m);
-    tulm::set_sixteen_lanes_enabled(true);
-    tulm::set_gather_lanes_enabled(gathersByDefault);
+    tulm::set_lanes(tulm::processor_lanes());
   };
   std::printf(
       "icosphere(7) in the baselines' numbering: V = %d, F = %d, K = %d; one thread,\n"

@@ -1,9 +1,9 @@
 #include "core/folding/fold_model.h"
 
-#include <atomic>
 #include <cmath>
 #include <cstring>
 
+#include "core/lane_choice.h"
 #include "core/point_lanes.h"
 #include "core/portability.h"
 
@@ -80,8 +80,6 @@ void batched_signed_face_areas(const FoldMesh& mesh, int32_t count, FaceAt faceA
     }
   }
 }
-
-std::atomic<FoldLanes> foldLanes{FoldLanes::kWidest};
 
 #if defined(TULM_HAVE_SSE2)
 
@@ -167,37 +165,15 @@ TULM_TARGET_AVX2 int32_t signed_face_areas_in_eight_lanes(const FoldMesh& mesh, 
 
 }  // namespace
 
-FoldLanes fold_lanes() { return foldLanes.load(std::memory_order_relaxed); }
-
-void set_fold_lanes(FoldLanes lanes) { foldLanes.store(lanes, std::memory_order_relaxed); }
-
-bool fold_avx2_lanes() {
-#if defined(TULM_HAVE_AVX2_TARGET)
-  const FoldLanes lanes = fold_lanes();
-  return (lanes == FoldLanes::kEight || lanes == FoldLanes::kWidest) && TULM_PROCESSOR_HAS_AVX2();
-#else
-  return false;
-#endif
-}
-
-bool fold_avx512_lanes() {
-#if defined(TULM_HAVE_AVX512_TARGET)
-  return fold_lanes() == FoldLanes::kWidest && TULM_PROCESSOR_HAS_AVX2() &&
-         TULM_PROCESSOR_HAS_AVX512();
-#else
-  return false;
-#endif
-}
-
 void signed_face_areas(const FoldMesh& mesh, int32_t first, int32_t count, float* areas) {
   // A group with a corner the lanes cannot read goes through the scalar code, which ends the
   // call at a corner outside 1..V as it would have.
   int32_t done = 0;
 #if defined(TULM_HAVE_AVX2_TARGET)
-  if (fold_avx2_lanes()) done = signed_face_areas_in_eight_lanes(mesh, first, count, areas);
+  if (chosen_lanes().width >= 8) done = signed_face_areas_in_eight_lanes(mesh, first, count, areas);
 #endif
 #if defined(TULM_HAVE_SSE2)
-  if (fold_lanes() != FoldLanes::kScalar) {
+  if (chosen_lanes().width >= 4) {
     for (; done + 4 <= count; done += 4) {
       const int32_t* corners = mesh.faces + index_2D_array(0, first + done, 3);
       if (lanes::four_faces_fit(corners, mesh.numVerts)) {

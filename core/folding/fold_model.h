@@ -53,19 +53,6 @@ float signedFaceArea(const FoldMesh& mesh, int32_t f);
 // their cross products, so that crossVectors does not wait on stores it reads back at once.
 void signed_face_areas(const FoldMesh& mesh, int32_t first, int32_t count, float* areas);
 
-// The lanes the passes over many faces and gradient columns take: none (the scalar code),
-// SSE2's four, AVX2's eight where the processor has them (SSE2's four elsewhere), or the widest
-// the processor has (AVX-512's sixteen where a pass has them, as kEight otherwise); kWidest
-// unless a test says otherwise. Each lane goes through the scalar code's operations in its
-// order, so that tests can compare every way on the processor they run on.
-enum class FoldLanes { kScalar, kFour, kEight, kWidest };
-FoldLanes fold_lanes();
-void set_fold_lanes(FoldLanes lanes);
-// Whether AVX2's eight lanes are taken: kEight or kWidest on a processor that has them.
-bool fold_avx2_lanes();
-// Whether AVX-512's sixteen lanes are taken: kWidest on a processor that has them.
-bool fold_avx512_lanes();
-
 // signedFaceArea of the faces numbered in faces[0..count-1] (0-based) into areas[0..count-1].
 void signed_face_areas_of(const FoldMesh& mesh, const int32_t* faces, int32_t count, float* areas);
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <thread>
 
+#include "core/lane_choice.h"
 #include "core/parallel.h"
 #include "core/point_lanes.h"
 #include "core/portability.h"
@@ -387,7 +388,7 @@ void face_gradients(const FoldMesh& mesh, const int32_t (*corners)[3], int32_t n
                     float (*g)[kRow]) {
   int32_t i = 0;
 #if defined(TULM_HAVE_AVX2_TARGET)
-  if (fold_avx2_lanes()) {
+  if (chosen_lanes().width >= 8) {
     const VertexReader reader(mesh);
     for (; i + 8 <= n; i += 8) face_gradients8(reader, corners + i, g, i);
   }
@@ -1012,12 +1013,13 @@ int64_t flipped_entries_at_corners(const FoldMesh& mesh, const FlippedFaces& fli
   if (mesh.numRows > 32) return -1;
   if (begin >= end) return 0;
 #if defined(TULM_HAVE_AVX2_TARGET)
-  if (fold_avx2_lanes() && mesh.numRows >= 1 && mesh.numFaces > 0) {
+  const int32_t width = chosen_lanes().width;
+  if (width >= 8 && mesh.numRows >= 1 && mesh.numFaces > 0) {
     if (everyFace && mesh.numFaces <= INT32_MAX / 3) {
       return every_entry_at_corners8(mesh, flipped.words(), begin, end);
     }
 #if defined(TULM_HAVE_AVX512_TARGET)
-    if (fold_avx512_lanes()) {
+    if (width >= 16) {
       return flipped_entries_in_sixteen_lanes(mesh, flipped.words(), begin, end);
     }
 #endif
@@ -1031,7 +1033,8 @@ int64_t flipped_entries_at_corners(const FoldMesh& mesh, const FlippedFaces& fli
 bool add_flip_gradients_in_lanes(const FoldMesh& mesh, const FlippedFaces& flipped, int32_t begin,
                                  int32_t end, float* G) {
 #if defined(TULM_HAVE_AVX2_TARGET)
-  if (!fold_avx2_lanes() || mesh.numVerts < 1 || mesh.numFaces < 1 || mesh.numRows > kLaneRows) {
+  if (chosen_lanes().width < 8 || mesh.numVerts < 1 || mesh.numFaces < 1 ||
+      mesh.numRows > kLaneRows) {
     return false;
   }
   const auto scalar_columns = [&](int32_t first, int32_t count) {

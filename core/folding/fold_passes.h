@@ -198,7 +198,7 @@ void add_every_column(const FoldMesh& mesh, Accept accept, Term term, float* G) 
 }
 
 // add_flip_gradients of the columns begin..end-1, eight columns at a time in AVX2 lanes where
-// fold_avx2_lanes(); returns false, having added nothing, where it does not take them.
+// chosen_lanes() has eight; returns false, having added nothing, where it does not take them.
 bool add_flip_gradients_in_lanes(const FoldMesh& mesh, const FlippedFaces& flipped, int32_t begin,
                                  int32_t end, float* G);
 

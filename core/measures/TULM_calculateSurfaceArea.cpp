@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/errors.h"
+#include "core/lane_choice.h"
 #include "core/mesh_arrays.h"
 #include "core/parallel.h"
 #include "core/point_lanes.h"
@@ -106,7 +107,8 @@ float add_areas(const float* vertices, int32_t numVerts, const int32_t* faces, i
   // Only where there are four faces to take and vertices to point into: a mesh without
   // faces may come with any vertex matrix, even 3 x 0 (no data), and on a mesh without
   // vertices every face is bad, which the scalar code below says.
-  if (point_lanes_enabled() && count >= 4 && numVerts > 0) {
+  const int32_t width = chosen_lanes().width;
+  if (width >= 4 && count >= 4 && numVerts > 0) {
     const float* x = vertices;
     const float* y = vertices + index_2D_array(0, 1, numVerts);
     const float* z = vertices + index_2D_array(0, 2, numVerts);
@@ -114,7 +116,7 @@ float add_areas(const float* vertices, int32_t numVerts, const int32_t* faces, i
     const int32_t* f1 = faces + index_2D_array(0, 1, numFaces);
     const int32_t* f2 = faces + index_2D_array(0, 2, numFaces);
 #if defined(TULM_HAVE_AVX2_TARGET)
-    if (wide_lanes_enabled() && TULM_PROCESSOR_HAS_AVX2())
+    if (width >= 8)
       i = add_areas_in_wide_lanes(x, y, z, f0, f1, f2, numVerts, first, i, end, &total, areas);
 #endif
     for (; i + 4 <= end; i += 4) {

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "core/errors.h"
+#include "core/lane_choice.h"
 #include "core/parallel.h"
 #include "core/point_lanes.h"
 
@@ -158,12 +159,12 @@ TULM_TARGET_AVX512 void face_areas_in_sixteen_lanes(int32_t begin, int32_t end,
 
 void TULM_computeMeshFaceAreas(int32_t numFaces, const int32_t* faces, const float* vertices,
                                int32_t numVerts, float* areas) {
+  const LaneChoice lanes = chosen_lanes();
 #if defined(TULM_HAVE_AVX512_TARGET)
-  // Not where gathers are fast (gather_lanes_enabled): on those Intel processors a 512-bit
+  // Not where gathers are fast (lanes.gather): on those Intel processors a 512-bit
   // shuffle has one port where a 256-bit one has two, and the eight lanes took 0.72 ms on the
   // icosphere subdivided 7 times against 1.03 for these sixteen (0.85 gathering them).
-  if (point_lanes_enabled() && wide_lanes_enabled() && sixteen_lanes_enabled() &&
-      !gather_lanes_enabled() && TULM_PROCESSOR_HAS_AVX512()) {
+  if (lanes.width >= 16 && !lanes.gather) {
     parallel_for(numFaces, kFaceGrain, [=](int32_t begin, int32_t end) {
       face_areas_in_sixteen_lanes(begin, end, faces, vertices, numVerts, areas);
     });
@@ -171,7 +172,7 @@ void TULM_computeMeshFaceAreas(int32_t numFaces, const int32_t* faces, const flo
   }
 #endif
 #if defined(TULM_HAVE_AVX2_TARGET)
-  if (point_lanes_enabled() && wide_lanes_enabled() && TULM_PROCESSOR_HAS_AVX2()) {
+  if (lanes.width >= 8) {
     parallel_for(numFaces, kFaceGrain, [=](int32_t begin, int32_t end) {
       face_areas_in_wide_lanes(begin, end, faces, vertices, numVerts, areas);
     });
@@ -179,7 +180,7 @@ void TULM_computeMeshFaceAreas(int32_t numFaces, const int32_t* faces, const flo
   }
 #endif
 #if defined(TULM_HAVE_SSE2)
-  if (point_lanes_enabled()) {
+  if (lanes.width >= 4) {
     parallel_for(numFaces, kFaceGrain, [=](int32_t begin, int32_t end) {
       face_areas_in_lanes(begin, end, faces, vertices, numVerts, areas);
     });

@@ -3,6 +3,7 @@
 #include <cassert>
 
 #include "core/errors.h"
+#include "core/lane_choice.h"
 #include "core/mesh_arrays.h"
 #include "core/parallel.h"
 #include "core/point_lanes.h"
@@ -228,10 +229,10 @@ void TULM_computeVertexDistSq2Nbors(int32_t maxNeighbors, int32_t numVerts,
                                     float* distSq) {
   const int32_t K = maxNeighbors;
   if (K <= 0) return;  // no slot reads a vertex
+  const LaneChoice lanes = chosen_lanes();
 #if defined(TULM_HAVE_AVX512_TARGET)
-  if (point_lanes_enabled() && wide_lanes_enabled() && sixteen_lanes_enabled() &&
-      TULM_PROCESSOR_HAS_AVX512()) {
-    if (gather_lanes_enabled() && K >= 2) {
+  if (lanes.width >= 16) {
+    if (lanes.gather && K >= 2) {
       parallel_for(numVerts, kVertexGrain, [=](int32_t begin, int32_t end) {
         distances_in_gathered_lanes(begin, end, K, numVerts, vertexNbors, vertices, distSq);
       });
@@ -247,7 +248,7 @@ void TULM_computeVertexDistSq2Nbors(int32_t maxNeighbors, int32_t numVerts,
   }
 #endif
 #if defined(TULM_HAVE_SSE2)
-  if (point_lanes_enabled()) {
+  if (lanes.width >= 4) {
     parallel_for(numVerts, kVertexGrain, [=](int32_t begin, int32_t end) {
       distances_in_lanes(begin, end, K, numVerts, vertexNbors, vertices, distSq);
     });

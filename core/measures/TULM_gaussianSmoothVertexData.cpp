@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "core/errors.h"
+#include "core/lane_choice.h"
 #include "core/measures/rounded_exp.h"
 #include "core/mesh_arrays.h"
 #include "core/parallel.h"
@@ -471,9 +472,10 @@ void TULM_gaussianSmoothVertexData(const float* vertices, int32_t numVerts,
   const bool gaussian = s > 0.0f;
   const float c = gaussian ? 0.5f / s : 0.0f;
 #if defined(TULM_HAVE_AVX2_TARGET)
-  if (gaussian && point_lanes_enabled() && wide_lanes_enabled() && TULM_PROCESSOR_HAS_AVX2()) {
+  const int32_t width = chosen_lanes().width;
+  if (gaussian && width >= 8) {
 #if defined(TULM_HAVE_AVX512_TARGET)
-    if (sixteen_lanes_enabled() && K <= kMaxSlotsInWideLanes && TULM_PROCESSOR_HAS_AVX512()) {
+    if (width >= 16 && K <= kMaxSlotsInWideLanes) {
       parallel_for(numVerts, kVertexGrain, [=](int32_t begin, int32_t end) {
         smooth_range_in_lanes<kWideLanes>(vertices, numVerts, vertexNbors, K, data, D, c, begin,
                                           end, smoothed);

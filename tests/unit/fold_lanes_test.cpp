@@ -18,6 +18,7 @@
 #include "core/folding/TULM_computeFoldPenaltyGrad.h"
 #include "core/folding/fold_model.h"
 #include "core/folding/fold_passes.h"
+#include "core/lane_choice.h"
 #include "core/parallel.h"
 #include "icosphere.h"
 
@@ -109,10 +110,11 @@ void area_change_gradient(const Mesh& m, Outcome& out) {
 
 const Routine kRoutines[] = {fold_gradient, fold_penalty, area_change_gradient};
 
-using tulm::FoldLanes;
+using tulm::LaneChoice;
+constexpr LaneChoice kScalar{1, false}, kFour{4, false}, kEight{8, false}, kWidest{16, false};
 
-Outcome run(const Routine& routine, const Mesh& m, FoldLanes lanes) {
-  tulm::set_fold_lanes(lanes);
+Outcome run(const Routine& routine, const Mesh& m, LaneChoice lanes) {
+  tulm::set_lanes(lanes);
   Outcome out;
   try {
     routine(m, out);
@@ -120,7 +122,7 @@ Outcome run(const Routine& routine, const Mesh& m, FoldLanes lanes) {
     out.bits.clear();
     out.message = error.what();
   }
-  tulm::set_fold_lanes(FoldLanes::kWidest);
+  tulm::set_lanes(tulm::processor_lanes());
   return out;
 }
 
@@ -128,20 +130,20 @@ class FoldLaneWidths : public testing::Test {
  protected:
   void SetUp() override { tulm::set_thread_count(1); }
   void TearDown() override {
-    tulm::set_fold_lanes(FoldLanes::kWidest);
+    tulm::set_lanes(tulm::processor_lanes());
     tulm::set_thread_count(0);
   }
 };
 
 // Every width of lanes: four everywhere, eight and the widest where the processor has more.
-const FoldLanes kLanes[] = {FoldLanes::kFour, FoldLanes::kEight, FoldLanes::kWidest};
+const LaneChoice kLanes[] = {kFour, kEight, kWidest};
 
 void expect_same_with_and_without_lanes(const Mesh& m, const std::string& what) {
   for (size_t r = 0; r < std::size(kRoutines); ++r) {
-    const Outcome scalar = run(kRoutines[r], m, FoldLanes::kScalar);
-    for (FoldLanes lanes : kLanes) {
+    const Outcome scalar = run(kRoutines[r], m, kScalar);
+    for (LaneChoice lanes : kLanes) {
       EXPECT_TRUE(run(kRoutines[r], m, lanes) == scalar)
-          << what << ", routine " << r << ", lanes " << static_cast<int>(lanes);
+          << what << ", routine " << r << ", lanes " << lanes.width;
     }
   }
 }
@@ -240,11 +242,11 @@ TEST_F(FoldLaneWidths, BadCornerAtEveryLaneGivesTheScalarMessage) {
       m.faces[3 * 40 + position] = value;
       m.faces[3 * 200 + 1] = base.V() + 7;
       for (const Routine& routine : kRoutines) {
-        const Outcome scalar = run(routine, m, FoldLanes::kScalar);
+        const Outcome scalar = run(routine, m, kScalar);
         EXPECT_FALSE(scalar.message.empty());
-        for (FoldLanes lanes : kLanes) {
+        for (LaneChoice lanes : kLanes) {
           EXPECT_TRUE(run(routine, m, lanes) == scalar)
-              << "corner " << value << " at " << position << ", lanes " << static_cast<int>(lanes);
+              << "corner " << value << " at " << position << ", lanes " << lanes.width;
         }
       }
     }
@@ -259,10 +261,10 @@ TEST_F(FoldLaneWidths, FacesWithoutVerticesGiveTheScalarMessage) {
   m.table.clear();
   m.K = 0;
   for (const Routine& routine : kRoutines) {
-    const Outcome scalar = run(routine, m, FoldLanes::kScalar);
+    const Outcome scalar = run(routine, m, kScalar);
     EXPECT_FALSE(scalar.message.empty());
-    for (FoldLanes lanes : kLanes) {
-      EXPECT_TRUE(run(routine, m, lanes) == scalar) << "lanes " << static_cast<int>(lanes);
+    for (LaneChoice lanes : kLanes) {
+      EXPECT_TRUE(run(routine, m, lanes) == scalar) << "lanes " << lanes.width;
     }
   }
 }
@@ -280,12 +282,12 @@ TEST_F(FoldLaneWidths, BadVertexFacesEntryAtEveryLaneGivesTheScalarMessage) {
         m.table[size_t(m.K) * v + row] = m.F() + 1 + lane;
         m.table[size_t(m.K) * 300 + 2] = m.F() + 50;
         if (ended && row > 0) m.table[size_t(m.K) * v] = 0;
-        const Outcome scalar = run(fold_gradient, m, FoldLanes::kScalar);
+        const Outcome scalar = run(fold_gradient, m, kScalar);
         EXPECT_FALSE(scalar.message.empty());
-        for (FoldLanes lanes : kLanes) {
+        for (LaneChoice lanes : kLanes) {
           EXPECT_TRUE(run(fold_gradient, m, lanes) == scalar)
               << "lane " << lane << " row " << row << (ended ? " after the end" : "") << ", lanes "
-              << static_cast<int>(lanes);
+              << lanes.width;
         }
       }
     }
@@ -401,11 +403,9 @@ TEST_F(FoldLaneWidths, GradientAddsEachColumnInListOrder) {
       const char* which = base == &few ? "a few flipped, " : "all flipped, ";
       for (int threads : {1, 2}) {
         tulm::set_thread_count(threads);
-        for (FoldLanes lanes :
-             {FoldLanes::kScalar, FoldLanes::kFour, FoldLanes::kEight, FoldLanes::kWidest}) {
+        for (LaneChoice lanes : {kScalar, kFour, kEight, kWidest}) {
           EXPECT_TRUE(run(fold_gradient, m, lanes) == expected)
-              << which << c.name << ", " << threads << " threads, lanes "
-              << static_cast<int>(lanes);
+              << which << c.name << ", " << threads << " threads, lanes " << lanes.width;
         }
       }
     }
@@ -429,8 +429,8 @@ Mesh with_rows(const Mesh& m, int32_t K) {
 // number of flipped entries, or -1 (fold_passes.h). everyFace: every face is flipped. The check
 // of the whole table must be what the checks of the columns before `split`, of column split alone
 // and of the columns after it make together.
-int64_t flipped_entries(const Mesh& m, FoldLanes lanes, bool everyFace, int32_t split = 0) {
-  tulm::set_fold_lanes(lanes);
+int64_t flipped_entries(const Mesh& m, LaneChoice lanes, bool everyFace, int32_t split = 0) {
+  tulm::set_lanes(lanes);
   tulm::FlippedFaces flipped(m.F());
   tulm::flip_face_pass(m.fold_mesh(), 0.01f, &flipped);
   const auto check = [&](int32_t begin, int32_t end) {
@@ -442,7 +442,7 @@ int64_t flipped_entries(const Mesh& m, FoldLanes lanes, bool everyFace, int32_t 
     parts = part < 0 || parts < 0 ? -1 : parts + part;
   }
   EXPECT_EQ(parts, count) << "the columns before " << split << ", at it and after it";
-  tulm::set_fold_lanes(FoldLanes::kWidest);
+  tulm::set_lanes(tulm::processor_lanes());
   return count;
 }
 
@@ -495,10 +495,9 @@ TEST_F(FoldLaneWidths, TableEntryAtEveryPositionOfTheStream) {
     for (int32_t f = 1; f <= base->F(); ++f) flippedFaces += flipped(*base, f);
     for (int32_t K : {6, 9, 17}) {
       const Mesh rows = with_rows(*base, K);
-      for (FoldLanes lanes :
-           {FoldLanes::kScalar, FoldLanes::kFour, FoldLanes::kEight, FoldLanes::kWidest}) {
+      for (LaneChoice lanes : {kScalar, kFour, kEight, kWidest}) {
         EXPECT_EQ(flipped_entries(rows, lanes, every), 3 * flippedFaces)
-            << "K " << K << ", lanes " << static_cast<int>(lanes);
+            << "K " << K << ", lanes " << lanes.width;
       }
       const size_t total = rows.table.size();
       const size_t lastBatch = total / kBatch * kBatch;
@@ -529,7 +528,7 @@ TEST_F(FoldLaneWidths, TableEntryAtEveryPositionOfTheStream) {
                 break;
             }
             if (change >= 3 && change <= 5 && entry == 0) continue;
-            const Outcome scalar = run(fold_gradient, m, FoldLanes::kScalar);
+            const Outcome scalar = run(fold_gradient, m, kScalar);
             const std::string where =
                 std::string(base == &jittered ? "a few flipped" : "all flipped") + ", K " +
                 std::to_string(K) + ", entry " + std::to_string(at) + ": " + kChanges[change];
@@ -542,12 +541,12 @@ TEST_F(FoldLaneWidths, TableEntryAtEveryPositionOfTheStream) {
               expected.add(G.data(), G.size());
               EXPECT_TRUE(scalar == expected) << where;
             }
-            const int64_t found = flipped_entries(m, FoldLanes::kScalar, every, w);
-            for (FoldLanes lanes : kLanes) {
+            const int64_t found = flipped_entries(m, kScalar, every, w);
+            for (LaneChoice lanes : kLanes) {
               EXPECT_TRUE(run(fold_gradient, m, lanes) == scalar)
-                  << where << ", lanes " << static_cast<int>(lanes);
+                  << where << ", lanes " << lanes.width;
               EXPECT_EQ(flipped_entries(m, lanes, every, w), found)
-                  << where << ", lanes " << static_cast<int>(lanes);
+                  << where << ", lanes " << lanes.width;
             }
           }
         }
@@ -596,37 +595,16 @@ TEST_F(FoldLaneWidths, NoLaneReadsPastTheLastVertex) {
   for (int32_t f = 0; f < m.F(); ++f) std::swap(m.faces[3 * f + 1], m.faces[3 * f + 2]);
   for (int32_t p = 0; p < 24; ++p) m.faces[3 * (40 + 8 * p) + p] = m.V();
   for (const Routine& routine : kRoutines) {
-    const Outcome scalar = run(routine, m, FoldLanes::kScalar);
+    const Outcome scalar = run(routine, m, kScalar);
     const FloatsBeforeGuardPage guarded(m.vertices);
     ASSERT_NE(guarded.data(), nullptr);
     Mesh g = m;
     g.verticesCopy = guarded.data();
-    for (FoldLanes lanes : kLanes) {
-      EXPECT_TRUE(run(routine, g, lanes) == scalar) << "lanes " << static_cast<int>(lanes);
+    for (LaneChoice lanes : kLanes) {
+      EXPECT_TRUE(run(routine, g, lanes) == scalar) << "lanes " << lanes.width;
     }
   }
 }
 #endif
-
-// The area that scales a gradient, a double square root rounded to single, is taken as the
-// single square root halved: the same bits for every single (checked once for all 2^32),
-// checked here on a sample of every exponent and on the special values.
-TEST(FoldLanesArithmetic, HalvedSingleRootEqualsTheRoundedDoubleRoot) {
-  std::mt19937 random(17);
-  std::vector<uint32_t> patterns = {0u,          0x80000000u, 1u,          0x7F7FFFFFu,
-                                    0x7F800000u, 0xFF800000u, 0x7FC00000u, 0xFFC00001u,
-                                    0x7F800001u, 0x00800000u};
-  for (int i = 0; i < 200000; ++i) patterns.push_back(random());
-  for (uint32_t p : patterns) {
-    float s;
-    std::memcpy(&s, &p, sizeof s);
-    const float single = std::sqrt(s) * 0.5f;
-    const float viaDouble = static_cast<float>(std::sqrt(static_cast<double>(s)) * 0.5);
-    uint32_t a, b;
-    std::memcpy(&a, &single, sizeof a);
-    std::memcpy(&b, &viaDouble, sizeof b);
-    ASSERT_EQ(a, b) << std::hex << p;
-  }
-}
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "core/errors.h"
+#include "core/lane_choice.h"
 #include "core/measures/TULM_calculateSurfaceArea.h"
 #include "core/measures/TULM_computeMeshFaceAreas.h"
 #include "core/measures/TULM_computeVertexDistSq2Nbors.h"
@@ -31,15 +32,9 @@ class PointLanes : public testing::Test {
  protected:
   void SetUp() override { tulm::set_thread_count(1); }
   void TearDown() override {
-    tulm::set_point_lanes_enabled(true);
-    tulm::set_wide_lanes_enabled(true);
-    tulm::set_sixteen_lanes_enabled(true);
-    tulm::set_gather_lanes_enabled(gathersByDefault_);
+    tulm::set_lanes(tulm::processor_lanes());
     tulm::set_thread_count(0);
   }
-
- private:
-  const bool gathersByDefault_ = tulm::gather_lanes_enabled();
 };
 
 // A random mesh on V vertices whose coordinates mix ordinary values with ones that overflow
@@ -168,18 +163,16 @@ std::vector<uint32_t> bits(const std::vector<float>& values) {
 // can, gathered, whichever the processor takes by default.
 struct LaneWay {
   const char* name;
-  bool wide, sixteen, gather;
+  tulm::LaneChoice lanes;
 };
-const LaneWay kLaneWays[] = {{"four lanes", false, false, false},
-                             {"eight lanes", true, false, false},
-                             {"widest lanes loading", true, true, false},
-                             {"widest lanes gathering", true, true, true}};
+const LaneWay kLaneWays[] = {{"four lanes", {4, false}},
+                             {"eight lanes", {8, false}},
+                             {"widest lanes loading", {16, false}},
+                             {"widest lanes gathering", {16, true}}};
 
+// The scalar code where way is null.
 void take_lanes(const LaneWay* way) {
-  tulm::set_point_lanes_enabled(way != nullptr);
-  tulm::set_wide_lanes_enabled(way != nullptr && way->wide);
-  tulm::set_sixteen_lanes_enabled(way != nullptr && way->sixteen);
-  tulm::set_gather_lanes_enabled(way != nullptr && way->gather);
+  tulm::set_lanes(way != nullptr ? way->lanes : tulm::LaneChoice{1, false});
 }
 
 TEST_F(PointLanes, GiveTheScalarBitsOnHardValues) {
@@ -207,28 +200,34 @@ TEST_F(PointLanes, GiveTheScalarBitsOnHardValues) {
   }
 }
 
-#if defined(TULM_HAVE_SSE2)
-// The lanes halve a single root where the scalar code halves a double root and rounds it to a
-// single: the same bits for every float (checked over all of them once), here on a sample of
-// random bit patterns and on the values at the edges.
+// The lanes, and the fold gradient's scalar code, halve a single root where the scalar code of
+// the areas halves a double root and rounds it to a single: the same bits for every float
+// (checked over all of them once), here on a sample of random bit patterns and on the values at
+// the edges.
 TEST_F(PointLanes, SingleRootHalvedIsTheDoubleRootHalvedAndRounded) {
-  std::vector<uint32_t> patterns = {0x00000000u, 0x80000000u, 0x00000001u, 0x00000003u,
-                                    0x007fffffu, 0x00800000u, 0x3f800000u, 0x3f800001u,
-                                    0x7f7fffffu, 0x7f800000u, 0xff800000u, 0x7fc00000u,
-                                    0xffc00000u, 0x7f800001u, 0xbf800000u, 0x80000001u};
+  std::vector<uint32_t> patterns = {0x00000000u, 0x80000000u, 0x00000001u, 0x00000003u, 0x007fffffu,
+                                    0x00800000u, 0x3f800000u, 0x3f800001u, 0x7f7fffffu, 0x7f800000u,
+                                    0xff800000u, 0x7fc00000u, 0xffc00000u, 0xffc00001u, 0x7f800001u,
+                                    0xbf800000u, 0x80000001u};
   std::mt19937 random(11);
   for (int k = 0; k < (1 << 18); ++k) patterns.push_back(random());
   for (size_t k = 0; k + 4 <= patterns.size(); k += 4) {
-    float s[4], inLanes[4];
+    float s[4];
     std::memcpy(s, &patterns[k], sizeof s);
+#if defined(TULM_HAVE_SSE2)
+    float inLanes[4];
     _mm_storeu_ps(inLanes, tulm::lanes::half_root(_mm_loadu_ps(s)));
+#endif
     for (int lane = 0; lane < 4; ++lane) {
-      const float scalar = static_cast<float>(0.5 * std::sqrt(static_cast<double>(s[lane])));
-      EXPECT_EQ(bits({inLanes[lane]}), bits({scalar})) << std::hex << patterns[k + lane];
+      const float viaDouble = static_cast<float>(0.5 * std::sqrt(static_cast<double>(s[lane])));
+      EXPECT_EQ(bits({std::sqrt(s[lane]) * 0.5f}), bits({viaDouble}))
+          << std::hex << patterns[k + lane];
+#if defined(TULM_HAVE_SSE2)
+      EXPECT_EQ(bits({inLanes[lane]}), bits({viaDouble})) << std::hex << patterns[k + lane];
+#endif
     }
   }
 }
-#endif
 
 // The message of a call with one bad entry, with lanes or without.
 std::string message(const std::function<void()>& call) {
