@@ -1,5 +1,6 @@
-// The fold penalties, face location and the two tables at several thread counts: the same
-// bits and the same messages, and the same message when a worker meets a bad index.
+// Every routine that shares its work among threads, at one, two and seven threads: the measures,
+// the fold penalties, face location and the two tables give the same bits and the same messages,
+// and the same message when a worker meets a bad index.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -16,6 +17,11 @@
 #include "core/folding/TULM_computeFoldPenalty.h"
 #include "core/folding/TULM_computeFoldPenaltyGrad.h"
 #include "core/location/TULM_findFaceAux.h"
+#include "core/measures/TULM_calculateSurfaceArea.h"
+#include "core/measures/TULM_computeDiffDataVertex2Nbors.h"
+#include "core/measures/TULM_computeMeshFaceAreas.h"
+#include "core/measures/TULM_computeVertexDistSq2Nbors.h"
+#include "core/measures/TULM_gaussianSmoothVertexData.h"
 #include "core/parallel.h"
 #include "environment.h"
 #include "harness.h"
@@ -38,20 +44,23 @@ class MeshThreads : public testing::Test {
 };
 
 // The icosphere subdivided 7 times, large enough for 7 threads in every routine below, with
-// its vertices jittered so that a few percent of the faces flip, its faces reversed (every
-// face flipped), its two tables, and points near its vertices to locate. Two faces, one met
+// its vertices jittered so that a few percent of the faces flip (the measures take these), its
+// faces reversed (every face flipped), its two tables, data on its vertices, and points near its
+// vertices to locate. Two faces, one met
 // by the first points and one by the last, are made degenerate, so that locating warns early
 // and late in the call.
 struct Mesh {
   tulm_test::Mesh mesh;
   std::vector<int32_t> rowFaces;     // F x 3
   std::vector<float> jittered;       // 3 x V
+  std::vector<float> rowJittered;    // V x 3
   std::vector<int32_t> reversed;     // 3 x F
   std::vector<int32_t> vertexFaces;  // Kf x V
   int32_t Kf = 0;
   std::vector<int32_t> vertexNbors;  // Kn x V
   int32_t Kn = 0;
   std::vector<float> originalAreas;   // F
+  std::vector<float> data3;           // 3 x V
   std::vector<float> points;          // 3 x V
   std::vector<int32_t> seeds;         // V
   std::vector<int32_t> locatedFaces;  // 3 x F, with the two degenerate faces
@@ -80,10 +89,13 @@ const Mesh& big_mesh() {
     std::normal_distribution<float> normal(0.0f, 0.003f);
     m.jittered = m.mesh.vertices;
     for (float& x : m.jittered) x += normal(random);
+    m.rowJittered = tulm_test::transposed(m.jittered, 3, V);
     m.reversed = m.mesh.faces;
     for (int32_t f = 0; f < F; ++f) std::swap(m.reversed[3 * f + 1], m.reversed[3 * f + 2]);
     m.originalAreas.resize(F);
     for (float& a : m.originalAreas) a = std::abs(normal(random));
+    m.data3.resize(3 * size_t(V));
+    for (float& x : m.data3) x = normal(random) * 300.0f;
     // Each vertex turned a little about the z axis, seeded at itself.
     m.points.resize(3 * size_t(V));
     m.seeds.resize(V);
@@ -136,6 +148,19 @@ Outcome fold_gradient(const Mesh& m, const std::vector<float>& vertices,
   return out;
 }
 
+Outcome floats(const std::vector<float>& values) {
+  Outcome out;
+  out.add(values.data(), values.size() * sizeof(float));
+  return out;
+}
+
+Outcome smoothed(const Mesh& m, int32_t D) {
+  std::vector<float> out(D * size_t(m.mesh.numVerts));
+  tulm::TULM_gaussianSmoothVertexData(m.jittered.data(), m.mesh.numVerts, m.vertexNbors.data(),
+                                      m.Kn, m.data3.data(), D, 1e-4f, out.data());
+  return floats(out);
+}
+
 template <class Build>
 Outcome table(const Mesh& m, Build build) {
   Outcome out;
@@ -157,6 +182,34 @@ struct Routine {
 };
 
 const Routine kRoutines[] = {
+    {"TULM_calculateSurfaceArea",
+     [](const Mesh& m) {
+       return floats({tulm::TULM_calculateSurfaceArea(m.rowJittered.data(), m.mesh.numVerts,
+                                                      m.rowFaces.data(), m.mesh.numFaces)});
+     }},
+    {"TULM_computeMeshFaceAreas",
+     [](const Mesh& m) {
+       std::vector<float> areas(m.mesh.numFaces);
+       tulm::TULM_computeMeshFaceAreas(m.mesh.numFaces, m.mesh.faces.data(), m.jittered.data(),
+                                       m.mesh.numVerts, areas.data());
+       return floats(areas);
+     }},
+    {"TULM_computeVertexDistSq2Nbors",
+     [](const Mesh& m) {
+       std::vector<float> distSq(size_t(m.Kn) * m.mesh.numVerts);
+       tulm::TULM_computeVertexDistSq2Nbors(m.Kn, m.mesh.numVerts, m.vertexNbors.data(),
+                                            m.jittered.data(), distSq.data());
+       return floats(distSq);
+     }},
+    {"TULM_computeDiffDataVertex2Nbors",
+     [](const Mesh& m) {
+       std::vector<float> diffs(3 * size_t(m.Kn) * m.mesh.numVerts);
+       tulm::TULM_computeDiffDataVertex2Nbors(m.Kn, m.mesh.numVerts, 3, m.vertexNbors.data(),
+                                              m.data3.data(), diffs.data());
+       return floats(diffs);
+     }},
+    {"TULM_gaussianSmoothVertexData D=1", [](const Mesh& m) { return smoothed(m, 1); }},
+    {"TULM_gaussianSmoothVertexData D=3", [](const Mesh& m) { return smoothed(m, 3); }},
     {"TULM_computeFoldPenalty",
      [](const Mesh& m) {
        Outcome out;
@@ -284,6 +337,19 @@ Array vertex_faces(const Mesh& m, const std::vector<int32_t>& table) {
   return int32_array({size_t(m.Kf), size_t(m.mesh.numVerts)}, table);
 }
 
+Array with_bad_neighbours(const Mesh& m) {
+  std::vector<int32_t> nbors = m.vertexNbors;
+  const int32_t V = m.mesh.numVerts;
+  nbors[size_t(m.Kn) * (V / 4 * 3)] = V + 5;
+  nbors[size_t(m.Kn) * (V - 1)] = V + 6;
+  return int32_array({size_t(m.Kn), size_t(V)}, nbors);
+}
+std::string bad_neighbour_message(const Mesh& m) {
+  const int32_t V = m.mesh.numVerts;
+  return "vertexNbors holds " + std::to_string(V + 5) + " at (1, " + std::to_string(V / 4 * 3 + 1) +
+         "), outside 0.." + std::to_string(V);
+}
+
 std::vector<int32_t> with_bad_corners(const Mesh& m) {
   std::vector<int32_t> faces = m.mesh.faces;
   const int32_t F = m.mesh.numFaces;
@@ -323,6 +389,53 @@ std::string bad_first_column_message(const Mesh& m) {
 }
 
 const BadIndexCase kBadIndexCases[] = {
+    {"TULM_calculateSurfaceArea", 1, false,
+     [](const Mesh& m) {
+       const int32_t F = m.mesh.numFaces;
+       std::vector<int32_t> faces = m.rowFaces;
+       faces[F / 4 * 3] = 0;
+       faces[F - 1] = -1;
+       return std::vector<Array>{single_array({size_t(m.mesh.numVerts), 3}, m.rowJittered),
+                                 int32_array({size_t(F), 3}, faces)};
+     },
+     [](const Mesh& m) {
+       return "faces holds 0 at (" + std::to_string(m.mesh.numFaces / 4 * 3 + 1) +
+              ", 1), outside 1.." + std::to_string(m.mesh.numVerts);
+     }},
+    {"TULM_computeMeshFaceAreas", 1, false,
+     [](const Mesh& m) {
+       const int32_t F = m.mesh.numFaces;
+       std::vector<int32_t> faces = m.mesh.faces;
+       faces[3 * (F / 4 * 3) + 2] = m.mesh.numVerts + 1;
+       faces[3 * (F - 1)] = 0;
+       return std::vector<Array>{mexhost::int32_scalar(F), column_faces(m, faces),
+                                 column_vertices(m, m.jittered)};
+     },
+     [](const Mesh& m) {
+       return "faces holds " + std::to_string(m.mesh.numVerts + 1) + " at (3, " +
+              std::to_string(m.mesh.numFaces / 4 * 3 + 1) + "), outside 1.." +
+              std::to_string(m.mesh.numVerts);
+     }},
+    {"TULM_computeVertexDistSq2Nbors", 1, false,
+     [](const Mesh& m) {
+       return std::vector<Array>{mexhost::int32_scalar(m.Kn),
+                                 mexhost::int32_scalar(m.mesh.numVerts), with_bad_neighbours(m),
+                                 column_vertices(m, m.jittered)};
+     },
+     bad_neighbour_message},
+    {"TULM_computeDiffDataVertex2Nbors", 1, false,
+     [](const Mesh& m) {
+       return std::vector<Array>{mexhost::int32_scalar(m.Kn),
+                                 mexhost::int32_scalar(m.mesh.numVerts), mexhost::int32_scalar(3),
+                                 with_bad_neighbours(m), column_vertices(m, m.data3)};
+     },
+     bad_neighbour_message},
+    {"TULM_gaussianSmoothVertexData", 1, false,
+     [](const Mesh& m) {
+       return std::vector<Array>{column_vertices(m, m.jittered), with_bad_neighbours(m),
+                                 column_vertices(m, m.data3), mexhost::double_scalar(1e-4)};
+     },
+     bad_neighbour_message},
     {"TULM_computeFoldPenalty", 1, false,
      [](const Mesh& m) {
        return std::vector<Array>{column_vertices(m, m.jittered),
