@@ -18,6 +18,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/spatial_search/hoare_partition.h"
+
 #if defined(TULM_HAVE_SSE2)
 #include <emmintrin.h>
 #endif
@@ -60,26 +62,6 @@ inline int32_t median_position(int32_t n) { return static_cast<int32_t>(n * 0.5)
 // Where piece k of `pieces` equal pieces of count elements starts.
 inline int32_t piece_start(int32_t count, int32_t k, int32_t pieces) {
   return static_cast<int32_t>(int64_t{count} * k / pieces);
-}
-
-// Hoare's partition of positions lo..hi with the first entry as pivot, on any entries that give
-// key(i) and swap(i, j): the literal construction's steps, NaN keys included (every comparison
-// with NaN is false).
-template <class Entries>
-int32_t hoare_partition(Entries& entries, int32_t lo, int32_t hi) {
-  const auto pivot = entries.key(lo);
-  int32_t i = lo - 1;
-  int32_t j = hi + 1;
-  for (;;) {
-    do {
-      --j;
-    } while (entries.key(j) > pivot);
-    do {
-      ++i;
-    } while (entries.key(i) < pivot);
-    if (j <= i) return j;
-    entries.swap(i, j);
-  }
 }
 
 // The literal construction's quicksort of positions lo..hi, but only the parts that overlap

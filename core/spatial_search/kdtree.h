@@ -16,7 +16,8 @@
 // subtree, the n - m - 1 after it the right one. The sort is Hoare's quicksort with the
 // first entry as pivot and is not stable: the order it gives to equal keys decides which of
 // several equal points becomes a node, hence the tree's shape and every tie-break of the
-// searches. Points whose split coordinate equals the node's may lie on either side.
+// searches. Points whose split coordinate equals the node's may lie on either side. The
+// literal construction in literal_kdtree.h is the reference definition of this shape.
 #ifndef TULM_CORE_SPATIAL_SEARCH_KDTREE_H
 #define TULM_CORE_SPATIAL_SEARCH_KDTREE_H
 
