@@ -36,6 +36,7 @@ function tulm_build(outdir, names)
   compile_flags = compiler_flags(root, {'compile'});
   plugin_link = linker_args(plugin_link_flags(root));
   objects = containers.Map();
+  library_sources = kdtree_sources();
   kdtree = {};  % what links a plug-in to the k-d tree library, once that is built
   for k = 1:numel(names)
     name = names{k};
@@ -44,7 +45,7 @@ function tulm_build(outdir, names)
     libraries = {};
     for source = shared_sources(root, gateway)
       key = source{1};
-      if strcmp(key, 'core/spatial_search/kdtree.cpp')
+      if strcmp(key, library_sources{1})
         if isempty(kdtree)
           kdtree = build_kdtree_library(root, outdir, objdir);
         end
@@ -66,9 +67,18 @@ function tulm_build(outdir, names)
   copyfile(fullfile(root, 'mex', 'Contents.m'), fullfile(outdir, 'tulm.m'));
 end
 
-% The .cpp files of core/ and gateway/ whose headers the gateway includes, directly or not.
+% The sources of the k-d tree library; CMakeLists.txt and package/Makefile list the same. A
+% gateway reaches the library through kdtree.h, whose kdtree.cpp comes first.
+function sources = kdtree_sources()
+  sources = strcat('core/spatial_search/', {'kdtree.cpp', 'fast_build.cpp', 'exact_order.cpp', ...
+                                            'rank_sort.cpp', 'build_scratch.cpp'});
+end
+
+% The .cpp files of core/ and gateway/ whose headers the gateway includes, directly or not. What
+% only the k-d tree library's kdtree.cpp includes is the library's, not the gateway's.
 function sources = shared_sources(root, gateway)
   sources = {};
+  library_sources = kdtree_sources();
   seen = containers.Map();
   pending = {gateway};
   while ~isempty(pending)
@@ -86,7 +96,9 @@ function sources = shared_sources(root, gateway)
       source = [header(1:end - 2) '.cpp'];
       if exist(fullfile(root, source), 'file')
         sources{end + 1} = source;  %#ok<AGROW>
-        pending{end + 1} = fullfile(root, source);  %#ok<AGROW>
+        if ~strcmp(source, library_sources{1})
+          pending{end + 1} = fullfile(root, source);  %#ok<AGROW>
+        end
       end
     end
   end
@@ -104,8 +116,12 @@ end
 % and mex's documentation.
 function link = build_kdtree_library(root, outdir, objdir)
   flags = compiler_flags(root, {'compile', 'kdtree_compile'});
-  object = compile(flags, fullfile(root, 'core', 'spatial_search', 'kdtree.cpp'), objdir, ...
-                   'tulm_kdtree');
+  objects = {};
+  for source = kdtree_sources()
+    [~, stem] = fileparts(source{1});
+    objects{end + 1} = compile(flags, fullfile(root, source{1}), objdir, ...
+                               ['tulm_kdtree_' stem]);  %#ok<AGROW>
+  end
   if ismac
     file = 'libtulm_kdtree.dylib';
     own = {['-Wl,-install_name,@rpath/' file]};
@@ -123,7 +139,7 @@ function link = build_kdtree_library(root, outdir, objdir)
     args = [{'LINKEXPORT=', 'LINKEXPORTVER='}, args];  % no mexFunction to export
   end
   % mex names what it links NAME.mexext; the plug-ins look for the library's own name.
-  mex(flags{:}, object, args{:}, '-output', fullfile(objdir, 'tulm_kdtree'));
+  mex(flags{:}, objects{:}, args{:}, '-output', fullfile(objdir, 'tulm_kdtree'));
   movefile(fullfile(objdir, ['tulm_kdtree.' mexext()]), fullfile(outdir, file));
   link = [{['-L' outdir], '-ltulm_kdtree'}, linker_args(rpath)];
 end

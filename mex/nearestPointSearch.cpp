@@ -9,6 +9,7 @@
 #include "gateway/boundary.h"
 #include "gateway/kdtree_handle.h"
 #include "gateway/mex_diagnostics.h"
+#include "gateway/nearest_gateway.h"
 
 namespace {
 const char* const kTooFewInputs = "Must have at least two input arrays.";
@@ -16,6 +17,7 @@ const char* const kInvalidHandle = "Third argument is not a valid pointer to a k
 const char* const kNoReference = "You have to supply some reference points to build a k-D tree.";
 const char* const kNoMemory = "Not enough free memory to build k-D tree\n";
 const char* const kDimension = "Reference and Model Vectors must be of the same dimension";
+const tulm::NearestMessages kMessages{kInvalidHandle, kNoReference, kNoMemory, kDimension};
 }  // namespace
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
@@ -24,22 +26,10 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     tulm::require(in.count() >= 2, kTooFewInputs);
     tulm::MexDiagnostics diagnostics;
     tulm::SearchedTree tree;
-    if (in.count() >= 3) {
-      tree.use_kept(tulm::decode_tree_handle(in[2], "handle", kInvalidHandle));
-    } else {
-      tulm::require(mxGetM(in[0]) != 0 && mxGetN(in[0]) != 0, kNoReference);
-      const auto reference = tulm::double_matrix(in[0], "reference");
-      tulm::require(tree.build(reference.data, reference.rows, reference.cols, diagnostics),
-                    kNoMemory);
-    }
-    const int32_t ndim = tree.get()->ndim;
-    const bool emptyModel = mxGetM(in[1]) == 0;
-    if (!emptyModel) tulm::require(mxGetN(in[1]) == static_cast<size_t>(ndim), kDimension);
-    const tulm::MatrixArg<double> model = emptyModel ? tulm::MatrixArg<double>{nullptr, 0, ndim}
-                                                     : tulm::double_matrix(in[1], "model");
+    const auto model = tulm::read_tree_and_model(in, kMessages, diagnostics, tree);
 
     tulm::Outputs outputs(nlhs, plhs);
-    double* points = outputs.double_matrix(0, model.rows, ndim);
+    double* points = outputs.double_matrix(0, model.rows, model.cols);
     double* distances = outputs.has(1) ? outputs.double_matrix(1, model.rows, 1) : nullptr;
     if (outputs.has(2)) *outputs.double_matrix(2, 1, 1) = tulm::tree_handle_value(tree.get());
     tulm::nearestPointSearch(*tree.get(), model.data, model.rows, points, distances, diagnostics);

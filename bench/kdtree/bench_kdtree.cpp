@@ -32,9 +32,9 @@
 #include "core/diagnostics.h"
 #include "core/parallel.h"
 #include "core/spatial_search/kdtree.h"
+#include "core/spatial_search/literal_kdtree.h"
 #include "core/spatial_search/nearest_queries.h"
 #include "icosphere.h"
-#include "literal_kdtree.h"
 
 namespace {
 
@@ -254,10 +254,10 @@ void line_builds(int runs) {
   tulm::CapturedDiagnostics diagnostics;
   tulm::node* root = nullptr;
   const double literal = seconds([&] {
-    root = tulm_test::build_tree_core(shuffled.columns.data(), small, 1, idx.data(), small, 0,
-                                      diagnostics);
+    root = tulm::reference::build_tree_core(shuffled.columns.data(), small, 1, idx.data(), small, 0,
+                                            diagnostics);
   });
-  tulm_test::free_tree(root);
+  tulm::reference::free_tree(root);
   std::printf(
       "M = %d unsorted points on a line, literal one-node-at-a-time construction: "
       "%.4f s\n",

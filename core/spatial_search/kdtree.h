@@ -16,7 +16,8 @@
 // subtree, the n - m - 1 after it the right one. The sort is Hoare's quicksort with the
 // first entry as pivot and is not stable: the order it gives to equal keys decides which of
 // several equal points becomes a node, hence the tree's shape and every tie-break of the
-// searches. Points whose split coordinate equals the node's may lie on either side.
+// searches. Points whose split coordinate equals the node's may lie on either side. The
+// literal construction in literal_kdtree.h is the reference definition of this shape.
 #ifndef TULM_CORE_SPATIAL_SEARCH_KDTREE_H
 #define TULM_CORE_SPATIAL_SEARCH_KDTREE_H
 
@@ -83,7 +84,7 @@ inline void run_in_parallel(int32_t n, void (*body)(void* context, int32_t begin
 // allocated then. stride * ndim must fit an int32. The tree is not kept.
 //
 // All nodes share one allocation, and the tree is the literal construction's without sorting
-// every slice again (kdtree.cpp says how). A large tree is built on several threads through
+// every slice again (fast_build.cpp says how). A large tree is built on several threads through
 // `parallel` (null: on the calling thread alone); the tree is the same at any thread count.
 TULM_KDTREE_API tree_header* build_tree(const double* data, int32_t stride, int32_t ndim,
                                         int32_t* idx, int32_t n, int32_t dim,

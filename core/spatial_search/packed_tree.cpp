@@ -4,11 +4,7 @@
 #include <cmath>
 #include <cstddef>
 
-#include "core/portability.h"
-
-#if defined(TULM_HAVE_SSE2)
-#include <emmintrin.h>
-#endif
+#include "core/spatial_search/packed_tree_lanes.h"
 
 namespace tulm {
 namespace {
@@ -215,25 +211,11 @@ class BranchAndBound {
     }
   }
 
-  // The sums of the n <= kBucket points from position on. Two at a time where SSE2 has lanes
-  // of doubles: each lane rounds as the scalar operation does, and (d0 d0 + d1 d1) + d2 d2 is
-  // sum_at's 0 + d0 d0 + ... as 0 + x is x for the non-negative squares.
+  // The sums of the n <= kBucket points from position on, two at a time where SSE2 has lanes
+  // of doubles (packed_tree_lanes.h), one at a time for the rest.
   void bucket_sums(int32_t position, int32_t n, double* sums) const {
     int32_t k = 0;
-#if defined(TULM_HAVE_SSE2)
-    if (kDims > 0) {
-      for (; k + 2 <= n; k += 2) {
-        __m128d sum = _mm_setzero_pd();
-        for (int32_t d = 0; d < kDims; ++d) {
-          const __m128d diff =
-              _mm_sub_pd(_mm_set1_pd(q_[d]), _mm_loadu_pd(column(d) + position + k));
-          const __m128d square = _mm_mul_pd(diff, diff);
-          sum = d == 0 ? square : _mm_add_pd(sum, square);
-        }
-        _mm_storeu_pd(sums + k, sum);
-      }
-    }
-#endif
+    if (kDims > 0) k = paired_sums<kDims>(q_, columns_, position, n, sums);
     for (; k < n; ++k) sums[k] = sum_at(position + k);
   }
 

@@ -16,12 +16,12 @@
 #include "core/diagnostics.h"
 #include "core/parallel.h"
 #include "core/spatial_search/kdtree.h"
+#include "core/spatial_search/literal_kdtree.h"
 #include "core/spatial_search/nearestIndexSearch.h"
 #include "core/spatial_search/nearestPointSearch.h"
 #include "core/spatial_search/nearest_queries.h"
 #include "icosphere.h"
 #include "kdtree_oracle.h"
-#include "literal_kdtree.h"
 
 using tulm_test::Cloud;
 
@@ -48,15 +48,15 @@ Answers literal_answers(const Cloud& reference, const Cloud& model) {
   tulm::CapturedDiagnostics diagnostics;
   std::vector<int32_t> idx(static_cast<size_t>(reference.M));
   std::iota(idx.begin(), idx.end(), 0);
-  tulm::node* root = tulm_test::build_tree_core(reference.xyz.data(), reference.M, reference.N,
-                                                idx.data(), reference.M, 0, diagnostics);
+  tulm::node* root = tulm::reference::build_tree_core(
+      reference.xyz.data(), reference.M, reference.N, idx.data(), reference.M, 0, diagnostics);
   const int32_t Q = model.M;
   const int32_t N = model.N;
   for (int32_t i = 0; i < Q; ++i) {
     const std::vector<double> q = model.row(i);
     const tulm::node* candidate = tulm::pointLocation(root, q.data(), N);
     const double r = tulm::calcdistance(candidate->value, q.data(), N) + 0.001;
-    tulm::node* cell = tulm_test::rangeQuery(root, r, q.data(), N);
+    tulm::node* cell = tulm::reference::rangeQuery(root, r, q.data(), N);
     if (cell == nullptr) {
       answers.rows[i] = 0;  // -1, then made 1-based
       for (int32_t k = 0; k < N; ++k) answers.points[i + k * Q] = -1;
@@ -79,7 +79,7 @@ Answers literal_answers(const Cloud& reference, const Cloud& model) {
     answers.rowDistances[i] = dist;
     answers.pointDistances[i] = dist;
   }
-  tulm_test::free_tree(root);
+  tulm::reference::free_tree(root);
   return answers;
 }
 

@@ -19,12 +19,13 @@
 #include <vector>
 
 #include "core/diagnostics.h"
+#include "core/errors.h"
 #include "core/parallel.h"
+#include "core/spatial_search/literal_kdtree.h"
 #include "core/spatial_search/nearest_queries.h"
 #include "core/spatial_search/radiusPointSearch.h"
 #include "icosphere.h"
 #include "kdtree_oracle.h"
-#include "literal_kdtree.h"
 
 using tulm_test::Cloud;
 using tulm_test::CloudCase;
@@ -59,7 +60,7 @@ Tree fast_tree(const Cloud& cloud, tulm::ParallelRun parallel = tulm::run_in_par
 }
 
 struct FreeTree {
-  void operator()(tulm::node* root) const { tulm_test::free_tree(root); }
+  void operator()(tulm::node* root) const { tulm::reference::free_tree(root); }
 };
 using LiteralTree = std::unique_ptr<tulm::node, FreeTree>;
 
@@ -68,8 +69,8 @@ LiteralTree literal_tree(const Cloud& cloud) {
   tulm::CapturedDiagnostics diagnostics;
   std::vector<int32_t> idx(static_cast<size_t>(cloud.M));
   std::iota(idx.begin(), idx.end(), 0);
-  return LiteralTree(tulm_test::build_tree_core(cloud.xyz.data(), cloud.M, cloud.N, idx.data(),
-                                                cloud.M, 0, diagnostics));
+  return LiteralTree(tulm::reference::build_tree_core(cloud.xyz.data(), cloud.M, cloud.N,
+                                                      idx.data(), cloud.M, 0, diagnostics));
 }
 
 // "row(left,right)" with "-" for a missing child, leaves as plain rows.
@@ -100,6 +101,26 @@ void collect_preorder(const tulm::node* at, std::vector<int32_t>& rows) {
   collect_preorder(at->right, rows);
 }
 
+// Dumps a subtree in pre-order, one "Node: ..." line per node with "Going left/right" and
+// "Left/Right is (null)" lines between them.
+void display_tree(const tulm::node* root, int32_t ndim, tulm::Diagnostics& diagnostics) {
+  diagnostics.print(tulm::format("Node: (dim = %d) (idx= %u) (value = ", root->dim, root->idx));
+  for (int32_t k = 0; k < ndim; ++k) diagnostics.print(tulm::format("%f\t", root->value[k]));
+  diagnostics.print(")\n");
+  if (root->left != nullptr) {
+    diagnostics.print("Going left\n");
+    display_tree(root->left, ndim, diagnostics);
+  } else {
+    diagnostics.print("Left is (null)\n");
+  }
+  if (root->right != nullptr) {
+    diagnostics.print("Going right\n");
+    display_tree(root->right, ndim, diagnostics);
+  } else {
+    diagnostics.print("Right is (null)\n");
+  }
+}
+
 struct ShapeCase {
   const char* name;
   std::vector<std::vector<double>> points;
@@ -126,7 +147,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(DisplayTree, DumpsTheSixPointTreeLineByLine) {
   const Tree tree = fast_tree(cloud_of(kSixPoints));
   tulm::CapturedDiagnostics diagnostics;
-  tulm_test::display_tree(tree->root, 2, diagnostics);
+  display_tree(tree->root, 2, diagnostics);
   const std::string expected =
       "Node: (dim = 0) (idx= 5) (value = 7.000000\t2.000000\t)\n"
       "Going left\n"
@@ -165,16 +186,19 @@ std::vector<uint32_t> take_list(tulm::node* cell) {
 TEST(RangeQuery, ListsMatchesInPreorderInclusiveOfTheRadius) {
   const Tree tree = fast_tree(cloud_of(kSixPoints));
   const double q[] = {5, 4};
-  EXPECT_EQ(take_list(tulm_test::rangeQuery(tree->root, 3.0, q, 2)), (std::vector<uint32_t>{5, 1}));
-  EXPECT_EQ(take_list(tulm_test::rangeQuery(tree->root, 0.0, q, 2)), (std::vector<uint32_t>{1}));
+  EXPECT_EQ(take_list(tulm::reference::rangeQuery(tree->root, 3.0, q, 2)),
+            (std::vector<uint32_t>{5, 1}));
+  EXPECT_EQ(take_list(tulm::reference::rangeQuery(tree->root, 0.0, q, 2)),
+            (std::vector<uint32_t>{1}));
   // (2, 3) and (4, 7) are at exactly sqrt(10) from (5, 4)
-  EXPECT_EQ(take_list(tulm_test::rangeQuery(tree->root, std::sqrt(10.0), q, 2)),
+  EXPECT_EQ(take_list(tulm::reference::rangeQuery(tree->root, std::sqrt(10.0), q, 2)),
             (std::vector<uint32_t>{5, 1, 0, 3}));
-  EXPECT_EQ(take_list(tulm_test::rangeQuery(tree->root, INFINITY, q, 2)),
+  EXPECT_EQ(take_list(tulm::reference::rangeQuery(tree->root, INFINITY, q, 2)),
             (std::vector<uint32_t>{5, 1, 0, 3, 2, 4}));
-  EXPECT_EQ(take_list(tulm_test::rangeQuery(tree->root, NAN, q, 2)), (std::vector<uint32_t>{}));
+  EXPECT_EQ(take_list(tulm::reference::rangeQuery(tree->root, NAN, q, 2)),
+            (std::vector<uint32_t>{}));
   const double nanPoint[] = {NAN, 4};
-  EXPECT_EQ(take_list(tulm_test::rangeQuery(tree->root, 3.0, nanPoint, 2)),
+  EXPECT_EQ(take_list(tulm::reference::rangeQuery(tree->root, 3.0, nanPoint, 2)),
             (std::vector<uint32_t>{}));
 }
 
