@@ -6,6 +6,7 @@
 #include "core/errors.h"
 #include "core/lane_choice.h"
 #include "core/measures/rounded_exp.h"
+#include "core/measures/rounded_exp_lanes.h"
 #include "core/mesh_arrays.h"
 #include "core/parallel.h"
 #include "core/point_lanes.h"
