@@ -24,6 +24,7 @@
 #include "core/measures/TULM_computeVertexDistSq2Nbors.h"
 #include "core/measures/TULM_gaussianSmoothVertexData.h"
 #include "core/measures/rounded_exp.h"
+#include "core/measures/rounded_exp_lanes.h"
 #include "core/parallel.h"
 
 namespace {

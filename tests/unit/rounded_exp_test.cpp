@@ -6,62 +6,18 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <random>
-#include <vector>
+
+#include "rounded_exp_known_values.h"
 
 namespace {
 
+using rounded_exp_known_values::bits_of;
+using rounded_exp_known_values::kInf;
+using rounded_exp_known_values::kKnown;
+using rounded_exp_known_values::Known;
 using tulm::rounded_expf;
-
-constexpr float kInf = std::numeric_limits<float>::infinity();
-constexpr float kMax = std::numeric_limits<float>::max();
-
-uint32_t bits_of(float value) {
-  uint32_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
-  return bits;
-}
-
-struct Known {
-  const char* what;
-  float x;
-  float expected;
-};
-
-const Known kKnown[] = {
-    {"+0", 0.0f, 1.0f},
-    {"-0", -0.0f, 1.0f},
-    {"+Inf", kInf, kInf},
-    {"-Inf", -kInf, 0.0f},
-    {"largest float", kMax, kInf},
-    {"lowest float", -kMax, 0.0f},
-    {"largest finite result", 0x1.62e42ep+6f, 0x1.ffff08p+127f},
-    {"smallest overflowing input", 0x1.62e43p+6f, kInf},
-    {"89", 89.0f, kInf},
-    {"smallest nonzero result", -0x1.9fe368p+6f, 0x1p-149f},
-    {"largest input rounding to 0", -0x1.9fe36ap+6f, 0.0f},
-    {"-104", -104.0f, 0.0f},
-    {"just above the smallest normal float", -0x1.5d589ep+6f, 0x1.00004cp-126f},
-    {"subnormal -88", -88.0f, 0x1.07b71p-127f},
-    {"subnormal -95", -95.0f, 0x1.ec8p-138f},
-    {"subnormal -100", -100.0f, 0x1.bp-145f},
-    {"subnormal -103.9", -0x1.9f999ap+6f, 0x1p-149f},
-    {"2^-25, below the midpoint above 1", 0x1p-25f, 1.0f},
-    {"-2^-25, just above the midpoint below 1", -0x1p-25f, 1.0f},
-    {"2^-24", 0x1p-24f, 0x1.000002p+0f},
-    {"-2^-24", -0x1p-24f, 0x1.fffffep-1f},
-    {"1", 1.0f, 0x1.5bf0a8p+1f},
-    {"-1", -1.0f, 0x1.78b564p-2f},
-    {"-0.5", -0.5f, 0x1.368b3p-1f},
-    {"10", 10.0f, 0x1.5829dcp+14f},
-    // Some of the inputs on which glibc 2.36's expf rounds the other way.
-    {"-10.0254116", -0x1.40d02cp+3f, 0x1.73494cp-15f},
-    {"-0.132206425", -0x1.0ec23ep-3f, 0x1.c0980ep-1f},
-    {"-0.0317598656", -0x1.042d44p-5f, 0x1.effe96p-1f},
-    {"88.4276123", 0x1.61b5ep+6f, 0x1.7d1d1cp+127f},
-};
 
 TEST(RoundedExpf, KnownCorrectlyRoundedValues) {
   for (const Known& known : kKnown) {
@@ -146,75 +102,3 @@ TEST(RoundedExpf, TableEntriesAreTheNearestDoubles) {
 }
 
 }  // namespace
-
-#if defined(TULM_HAVE_AVX2_TARGET)
-namespace {
-
-// Every lane, whichever path it takes and whatever its neighbours take: the known values, the
-// edges of the ranges, inputs that need the exact path (of the scalar code or of the lanes),
-// and floats spread over every exponent. verify_expf checks every float.
-std::vector<float> lane_inputs() {
-  std::vector<float> inputs = {std::numeric_limits<float>::quiet_NaN(),
-                               -std::numeric_limits<float>::quiet_NaN(),
-                               -0x1p-25f,
-                               -0x1p-27f,
-                               -87.0f,
-                               std::nextafter(-87.0f, 0.0f),
-                               -104.0f,
-                               std::nextafter(-104.0f, 0.0f),
-                               89.0f,
-                               std::nextafter(89.0f, 0.0f),
-                               std::numeric_limits<float>::denorm_min(),
-                               -std::numeric_limits<float>::denorm_min()};
-  for (const Known& known : kKnown) inputs.push_back(known.x);
-  for (uint64_t pattern = 0; pattern < (uint64_t{1} << 32); pattern += 4099) {
-    float x;
-    const uint32_t word = static_cast<uint32_t>(pattern);
-    std::memcpy(&x, &word, sizeof x);
-    inputs.push_back(x);
-  }
-  // Runs of consecutive floats below 0, where some lanes' approximations come near a midpoint.
-  for (const float start : {-0.5f, -3.0f, -60.0f}) {
-    float x = start;
-    for (int k = 0; k < 65536; ++k, x = std::nextafter(x, 0.0f)) inputs.push_back(x);
-  }
-  while (inputs.size() % 16 != 0) inputs.push_back(0.0f);
-  return inputs;
-}
-
-// Compares `width` lanes at a time from `of_lanes` with rounded_expf.
-void expect_lane_bits(int width, void (*of_lanes)(const float*, float*)) {
-  const std::vector<float> inputs = lane_inputs();
-  for (size_t i = 0; i < inputs.size(); i += width) {
-    float lanes[16];
-    of_lanes(&inputs[i], lanes);
-    for (size_t k = 0; k < size_t(width); ++k) {
-      ASSERT_EQ(bits_of(lanes[k]), bits_of(rounded_expf(inputs[i + k])))
-          << width << " lanes, x = " << inputs[i + k] << " (bits " << std::hex
-          << bits_of(inputs[i + k]) << ")";
-    }
-  }
-}
-
-}  // namespace
-
-TULM_TARGET_AVX2 void rounded_expf_of_eight(const float* x, float* result) {
-  _mm256_storeu_ps(result, tulm::rounded_expf_avx2(_mm256_loadu_ps(x)));
-}
-
-TEST(RoundedExpfAvx2, GivesTheBitsOfRoundedExpfInEveryLane) {
-  if (!TULM_PROCESSOR_HAS_AVX2()) GTEST_SKIP() << "no AVX2 on this processor";
-  expect_lane_bits(8, rounded_expf_of_eight);
-}
-#endif
-
-#if defined(TULM_HAVE_AVX512_TARGET)
-TULM_TARGET_AVX512 void rounded_expf_of_sixteen(const float* x, float* result) {
-  _mm512_storeu_ps(result, tulm::rounded_expf_avx512(_mm512_loadu_ps(x)));
-}
-
-TEST(RoundedExpfAvx512, GivesTheBitsOfRoundedExpfInEveryLane) {
-  if (!TULM_PROCESSOR_HAS_AVX512()) GTEST_SKIP() << "no AVX-512 on this processor";
-  expect_lane_bits(16, rounded_expf_of_sixteen);
-}
-#endif

@@ -17,6 +17,12 @@
 #include <vector>
 
 #include "core/measures/rounded_exp.h"
+#include "core/portability.h"
+
+// The lanes' exponentials of the sixteen floats at x, eight at a time into eight and sixteen
+// at a time into sixteen, each where the processor has those lanes (verify_expf_lanes.cpp);
+// the outputs of lanes it lacks are left as they are.
+void lane_exponentials(const float* x, float* eight, float* sixteen);
 
 namespace {
 
@@ -111,19 +117,6 @@ struct Span {
 
 // The lanes' exponentials against rounded_expf on the 2^32 floats from `first` on, `count` of
 // them (a multiple of 16); returns the inputs whose bits differ.
-uint64_t lanes_differ(uint64_t first, uint64_t count);
-
-#if defined(TULM_HAVE_AVX2_TARGET)
-TULM_TARGET_AVX2 void eight_lanes(const float* x, float* y) {
-  _mm256_storeu_ps(y, tulm::rounded_expf_avx2(_mm256_loadu_ps(x)));
-}
-#endif
-#if defined(TULM_HAVE_AVX512_TARGET)
-TULM_TARGET_AVX512 void sixteen_lanes(const float* x, float* y) {
-  _mm512_storeu_ps(y, tulm::rounded_expf_avx512(_mm512_loadu_ps(x)));
-}
-#endif
-
 uint64_t lanes_differ(uint64_t first, uint64_t count) {
   uint64_t differ = 0;
   for (uint64_t b = first; b < first + count; b += 16) {
@@ -134,15 +127,7 @@ uint64_t lanes_differ(uint64_t first, uint64_t count) {
     }
     std::memcpy(eight, scalar, sizeof eight);
     std::memcpy(sixteen, scalar, sizeof sixteen);
-#if defined(TULM_HAVE_AVX2_TARGET)
-    if (TULM_PROCESSOR_HAS_AVX2()) {
-      eight_lanes(x, eight);
-      eight_lanes(x + 8, eight + 8);
-    }
-#endif
-#if defined(TULM_HAVE_AVX512_TARGET)
-    if (TULM_PROCESSOR_HAS_AVX512()) sixteen_lanes(x, sixteen);
-#endif
+    lane_exponentials(x, eight, sixteen);
     for (int l = 0; l < 16; ++l) {
       const uint32_t want = bits_of(scalar[l]);
       if (bits_of(eight[l]) != want || bits_of(sixteen[l]) != want) {
