@@ -7,6 +7,7 @@
 #include <memory>
 #include <thread>
 
+#include "core/folding/fold_model_lanes.h"
 #include "core/lane_choice.h"
 #include "core/parallel.h"
 #include "core/point_lanes.h"
@@ -29,15 +30,8 @@ int32_t block_count(int32_t numFaces) { return (numFaces + kFacesPerBlock - 1) /
 
 // Bit i set where isFlipped(areas[i]), for i < size <= 64.
 inline uint64_t flip_marks(const float* areas, int32_t size) {
-  uint64_t marks = 0;
   int32_t i = 0;
-#if defined(TULM_HAVE_SSE2)
-  const __m128 threshold = _mm_set1_ps(kFlipThreshold);
-  for (; i + 4 <= size; i += 4) {
-    const __m128 above = _mm_cmpgt_ps(_mm_loadu_ps(areas + i), threshold);
-    marks |= static_cast<uint64_t>(_mm_movemask_ps(above)) << i;
-  }
-#endif
+  uint64_t marks = flip_marks_in_lanes(areas, size, i);
   for (; i < size; ++i) marks |= static_cast<uint64_t>(isFlipped(areas[i])) << i;
   return marks;
 }
@@ -68,68 +62,6 @@ inline uint32_t flipped_bit(const uint64_t* flippedWords, uint32_t f) {
 }
 
 #if defined(TULM_HAVE_AVX2_TARGET)
-
-// A vertex's position as (x, y, z, 0): its three floats, read by a masked load, which reads
-// nothing after them, so that the last vertex needs no copy and no test.
-struct VertexReader {
-  const float* vertices;
-
-  explicit VertexReader(const FoldMesh& mesh) : vertices(mesh.vertices) {}
-  // v is a 0-based vertex in 0..V-1.
-  TULM_TARGET_AVX2 __m128 load(uint32_t v) const {
-    return _mm_maskload_ps(vertices + 3 * size_t(v), _mm_setr_epi32(-1, -1, -1, 0));
-  }
-};
-
-// The normal m = (B - A) x (W - A) of area_gradient in eight lanes.
-struct Normals8 {
-  __m256 x, y, z;
-};
-
-TULM_TARGET_AVX2 inline Normals8 normals8(const lanes::Points8& A, const lanes::Points8& B,
-                                          const lanes::Points8& W) {
-  const __m256 d1x = _mm256_sub_ps(B.x, A.x), d1y = _mm256_sub_ps(B.y, A.y),
-               d1z = _mm256_sub_ps(B.z, A.z);
-  const __m256 d2x = _mm256_sub_ps(W.x, A.x), d2y = _mm256_sub_ps(W.y, A.y),
-               d2z = _mm256_sub_ps(W.z, A.z);
-  return {_mm256_sub_ps(_mm256_mul_ps(d1y, d2z), _mm256_mul_ps(d1z, d2y)),
-          _mm256_sub_ps(_mm256_mul_ps(d1z, d2x), _mm256_mul_ps(d1x, d2z)),
-          _mm256_sub_ps(_mm256_mul_ps(d1x, d2y), _mm256_mul_ps(d1y, d2x))};
-}
-
-// The factor k of area_gradient for the normal m: 0.25 / area, or 0 below kFlipThreshold.
-TULM_TARGET_AVX2 inline __m256 gradient_scales8(const Normals8& m) {
-  const __m256 squared = _mm256_add_ps(
-      _mm256_add_ps(_mm256_mul_ps(m.x, m.x), _mm256_mul_ps(m.y, m.y)), _mm256_mul_ps(m.z, m.z));
-  const __m256 area = _mm256_mul_ps(_mm256_sqrt_ps(squared), _mm256_set1_ps(0.5f));
-  const __m256 kept = _mm256_cmp_ps(area, _mm256_set1_ps(kFlipThreshold), _CMP_GE_OQ);
-  return _mm256_and_ps(kept, _mm256_div_ps(_mm256_set1_ps(0.25f), area));
-}
-
-// The gradients of area_gradient for corners a and b, normal m and factor k.
-TULM_TARGET_AVX2 inline void scaled_gradients8(const lanes::Points8& A, const lanes::Points8& B,
-                                               const Normals8& m, __m256 k, __m256& gx, __m256& gy,
-                                               __m256& gz) {
-  const __m256 d1x = _mm256_sub_ps(B.x, A.x), d1y = _mm256_sub_ps(B.y, A.y),
-               d1z = _mm256_sub_ps(B.z, A.z);
-  // ((Bz - Az) * my + (Ay - By) * mz) * k, ((Az - Bz) * mx + mz * (Bx - Ax)) * k,
-  // (mx * (By - Ay) + my * (Ax - Bx)) * k
-  gx = _mm256_mul_ps(
-      _mm256_add_ps(_mm256_mul_ps(d1z, m.y), _mm256_mul_ps(_mm256_sub_ps(A.y, B.y), m.z)), k);
-  gy = _mm256_mul_ps(
-      _mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(A.z, B.z), m.x), _mm256_mul_ps(m.z, d1x)), k);
-  gz = _mm256_mul_ps(
-      _mm256_add_ps(_mm256_mul_ps(m.x, d1y), _mm256_mul_ps(m.y, _mm256_sub_ps(A.x, B.x))), k);
-}
-
-// The gradients of faceAreaGradient for corners a, b and w in eight lanes, each lane through the
-// operations of area_gradient in their order.
-TULM_TARGET_AVX2 inline void area_gradients8(const lanes::Points8& A, const lanes::Points8& B,
-                                             const lanes::Points8& W, __m256& gx, __m256& gy,
-                                             __m256& gz) {
-  const Normals8 m = normals8(A, B, W);
-  scaled_gradients8(A, B, m, gradient_scales8(m), gx, gy, gz);
-}
 
 // The columns of a chunk go through three passes, so that the faces and vertices that a pass
 // reads at random were asked for by the pass before: the rows of VertexFaces (which flipped
@@ -338,72 +270,7 @@ TULM_TARGET_AVX2 void add_gradients8(const FoldMesh& mesh, const VertexReader& r
   }
 }
 
-// Corner j of the eight faces at `corners`. Each corner's points are transposed as soon as they
-// are read: the points of all three, read first, would not stay in the registers.
-TULM_TARGET_AVX2 inline lanes::Points8 corner_of_eight(const VertexReader& reader,
-                                                       const int32_t (*corners)[3], int j) {
-  __m128 p[8];
-  for (int i = 0; i < 8; ++i) p[i] = reader.load(static_cast<uint32_t>(corners[i][j]));
-  return lanes::transposed8(p);
-}
-
-// The gradients of the eight faces whose 0-based corners are corners[0..7], with respect to
-// each of their three corners: g[3 * j + k][at + i] is coordinate k of the gradient of face i at
-// its corner j, bit for bit that of area_gradient with the other corners that other_corners gives.
-template <int32_t kRow>
-TULM_TARGET_AVX2 void face_gradients8(const VertexReader& reader, const int32_t (*corners)[3],
-                                      float (*g)[kRow], int32_t at) {
-  const lanes::Points8 p0 = corner_of_eight(reader, corners, 0),
-                       p1 = corner_of_eight(reader, corners, 1),
-                       p2 = corner_of_eight(reader, corners, 2);
-  // Corner v0 takes a = v1, b = v2; v1 takes a = v0, b = v2; v2 takes a = v1, b = v0.
-  __m256 gx, gy, gz;
-  const Normals8 m0 = normals8(p1, p2, p0);
-  const __m256 k0 = gradient_scales8(m0);
-  scaled_gradients8(p1, p2, m0, k0, gx, gy, gz);
-  _mm256_storeu_ps(g[0] + at, gx);
-  _mm256_storeu_ps(g[1] + at, gy);
-  _mm256_storeu_ps(g[2] + at, gz);
-  area_gradients8(p0, p2, p1, gx, gy, gz);
-  _mm256_storeu_ps(g[3] + at, gx);
-  _mm256_storeu_ps(g[4] + at, gy);
-  _mm256_storeu_ps(g[5] + at, gz);
-  // Corner v2's normal (v0 - v1) x (v2 - v1) takes the products of v0's (v2 - v1) x (v0 - v1) in
-  // swapped order, so each of its coordinates is NaN where v0's is and otherwise exactly its
-  // negative: the squared length, and with it the factor k, has the same bits.
-  const Normals8 m2 = normals8(p1, p0, p2);
-  scaled_gradients8(p1, p0, m2, k0, gx, gy, gz);
-  _mm256_storeu_ps(g[6] + at, gx);
-  _mm256_storeu_ps(g[7] + at, gy);
-  _mm256_storeu_ps(g[8] + at, gz);
-}
-
 #endif
-
-// The gradients of the n faces whose 0-based corners (in 0..V-1) are corners[0..n), with respect
-// to each of their three corners: g[3 * j + k][i] is coordinate k of the gradient of face i at its
-// corner j, as area_gradient makes it.
-template <int32_t kRow>
-void face_gradients(const FoldMesh& mesh, const int32_t (*corners)[3], int32_t n,
-                    float (*g)[kRow]) {
-  int32_t i = 0;
-#if defined(TULM_HAVE_AVX2_TARGET)
-  if (chosen_lanes().width >= 8) {
-    const VertexReader reader(mesh);
-    for (; i + 8 <= n; i += 8) face_gradients8(reader, corners + i, g, i);
-  }
-#endif
-  for (; i < n; ++i) {
-    const int32_t v0 = corners[i][0], v1 = corners[i][1], v2 = corners[i][2];
-    const int32_t others[3][2] = {{v1, v2}, {v0, v2}, {v1, v0}};
-    for (int j = 0; j < 3; ++j) {
-      float t[3];
-      area_gradient(vertex_position(mesh, others[j][0]), vertex_position(mesh, others[j][1]),
-                    vertex_position(mesh, corners[i][j]), t);
-      for (int k = 0; k < 3; ++k) g[3 * j + k][i] = t[k];
-    }
-  }
-}
 
 // Adds the gradients of flipped faces, handed over in increasing face order, to the columns of
 // G of their three corners, each as g + G: the sums that a VertexFaces listing each face at its
@@ -428,14 +295,15 @@ class FaceOrderGradients {
 
  private:
   void flush() {
-    float g[9][kFaceGradientBatch];
-    face_gradients(mesh_, corners_, size_, g);
+    float g[9 * kFaceGradientBatch];
+    face_gradients(mesh_, corners_, size_, g, kFaceGradientBatch);
     for (int32_t i = 0; i < size_; ++i) {
       for (int j = 0; j < 3; ++j) {
         float* column = G_ + index_2D_array(0, corners_[i][j], 3);
-        column[0] = g[3 * j][i] + column[0];
-        column[1] = g[3 * j + 1][i] + column[1];
-        column[2] = g[3 * j + 2][i] + column[2];
+        const float* gj = g + 3 * j * kFaceGradientBatch + i;
+        column[0] = gj[0] + column[0];
+        column[1] = gj[kFaceGradientBatch] + column[1];
+        column[2] = gj[2 * kFaceGradientBatch] + column[2];
       }
     }
     size_ = 0;
@@ -448,11 +316,12 @@ class FaceOrderGradients {
 };
 
 // The gradients of the flipped faces of one block of faces, in face order: coordinate k of the
-// gradient of the i-th flipped face at its corner j (0-based, in corners[i][j]) in g[3 * j + k][i].
+// gradient of the i-th flipped face at its corner j (0-based, in corners[i][j]) in
+// g[(3 * j + k) * kFacesPerBlock + i].
 struct BlockGradients {
   int32_t count = 0;
   int32_t corners[kFacesPerBlock][3];
-  float g[9][kFacesPerBlock];
+  float g[9 * kFacesPerBlock];
 };
 
 // Computes the BlockGradients of block `block`, whose flipped faces are marked in `words`.
@@ -472,7 +341,7 @@ void compute_block_gradients(const FoldMesh& mesh, const uint64_t* words, int32_
     }
   }
   out.count = n;
-  face_gradients(mesh, out.corners, n, out.g);
+  face_gradients(mesh, out.corners, n, out.g, kFacesPerBlock);
 }
 
 // Adds each face's gradients of `block` to the columns of G of its three corners, as g + G, face
@@ -488,9 +357,10 @@ void add_block_gradients(const BlockGradients& block, float* G) {
     if (i + kAhead < block.count) ask_for_columns(i + kAhead);
     for (int j = 0; j < 3; ++j) {
       float* column = G + index_2D_array(0, block.corners[i][j], 3);
-      column[0] = block.g[3 * j][i] + column[0];
-      column[1] = block.g[3 * j + 1][i] + column[1];
-      column[2] = block.g[3 * j + 2][i] + column[2];
+      const float* g = block.g + 3 * j * kFacesPerBlock + i;
+      column[0] = g[0] + column[0];
+      column[1] = g[kFacesPerBlock] + column[1];
+      column[2] = g[2 * kFacesPerBlock] + column[2];
     }
   }
 }
