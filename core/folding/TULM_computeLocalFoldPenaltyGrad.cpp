@@ -13,9 +13,7 @@ void TULM_computeLocalFoldPenaltyGrad(const FoldMesh& mesh, const int32_t* visit
       visit_and_list(mesh, visit, numVisits, offset, areas.data(),
                      G != nullptr ? &flipped : nullptr, P, G != nullptr, createList);
   if (G == nullptr) return;
-  add_flip_gradients(
-      mesh, flipped, static_cast<int32_t>(involved.size()),
-      [&involved](int32_t t) { return involved[t] - 1; }, G);
+  add_flip_gradients(mesh, flipped, involved, G);
 }
 
 }  // namespace tulm
