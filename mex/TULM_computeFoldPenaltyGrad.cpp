@@ -8,16 +8,16 @@
 #include "gateway/boundary.h"
 
 namespace {
-const char* const kMissingText = "Four inputs required: vertices, faces, VertexFaces, offset";
+const char* const kMissing = "Four inputs required: vertices, faces, VertexFaces, offset";
 const char* const kVerticesText = "Vertices should be 3 dimensional";
 const char* const kFacesText = "Faces should have three vertices";
 const char* const kVertexFacesText = "Vertices and VertexFaces should be the same number!";
-const char* const kOutOfMemoryText = "Memory allocation error!";
+const char* const kOutOfMemory = "Memory allocation error!";
 }  // namespace
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-  tulm::run_gateway(kOutOfMemoryText, [&] {
-    const tulm::Inputs in(nrhs, prhs, kMissingText);
+  tulm::run_gateway(kOutOfMemory, [&] {
+    const tulm::Inputs in(nrhs, prhs, kMissing);
     // The documented checks read dimensions only, so they come before any class check.
     tulm::require(mxGetM(in[0]) == 3, kVerticesText);
     tulm::require(mxGetM(in[1]) == 3, kFacesText);

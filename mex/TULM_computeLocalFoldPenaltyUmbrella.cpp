@@ -10,21 +10,21 @@
 
 namespace {
 // Ends a short call where it would read a missing input, and a long one after the shape checks.
-const char* const kMissingText = "Wrong number of inputs!";
+const char* const kMissing = "Wrong number of inputs!";
 const char* const kVerticesText = "Vertices should be 3 dimensional";
 const char* const kFacesText = "Faces should have three vertices";
 const char* const kVertexFacesText = "Vertices and VertexFaces should be the same number!";
-const char* const kOutOfMemoryText = "Memory allocation error!";
+const char* const kOutOfMemory = "Memory allocation error!";
 }  // namespace
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-  tulm::run_gateway(kOutOfMemoryText, [&] {
-    const tulm::Inputs in(nrhs, prhs, kMissingText);
+  tulm::run_gateway(kOutOfMemory, [&] {
+    const tulm::Inputs in(nrhs, prhs, kMissing);
     // The documented checks read dimensions only, so they come before any class check.
     tulm::require(mxGetM(in[0]) == 3, kVerticesText);
     tulm::require(mxGetM(in[1]) == 3, kFacesText);
     tulm::require(mxGetN(in[2]) == mxGetN(in[0]), kVertexFacesText);
-    tulm::require(nrhs == 6, kMissingText);
+    tulm::require(nrhs == 6, kMissing);
     const auto vertices = tulm::view_unless_empty(tulm::single_matrix, in[0], "vertices");
     const auto faces = tulm::view_unless_empty(tulm::int32_matrix, in[1], "faces");
     const auto vertexFaces = tulm::view_unless_empty(tulm::int32_matrix, in[2], "VertexFaces");

@@ -8,6 +8,29 @@
 namespace tulm {
 namespace {
 
+// Column w of U: the position of w minus the mean position of its neighbours.
+void umbrella_column(const FoldMesh& mesh, const int32_t* vertexNbors, int32_t nborRows,
+                     int32_t nborCols, int32_t w, float* u);
+
+}  // namespace
+
+void TULM_computeLocalFoldPenaltyUmbrella(const FoldMesh& mesh, const int32_t* vertexNbors,
+                                          int32_t nborRows, int32_t nborCols, const int32_t* visit,
+                                          int32_t numVisits, float offset, float* P, float* U,
+                                          const CreateInvolvedList& createList) {
+  // P and L as TULM_computeLocalFoldPenalty. Then, for each vertex w of L, column w of U is w's
+  // position minus the mean position of the neighbours that column w of vertexNbors lists.
+  std::vector<float> areas(mesh.numFaces);
+  const std::vector<int32_t> involved = visit_and_list(mesh, visit, numVisits, offset, areas.data(),
+                                                       nullptr, P, U != nullptr, createList);
+  if (U == nullptr) return;
+  for (int32_t p : involved) {
+    umbrella_column(mesh, vertexNbors, nborRows, nborCols, p - 1, U + index_2D_array(0, p - 1, 3));
+  }
+}
+
+namespace {
+
 // The default quiet NaN of x86 arithmetic (what 0/0 gives there), sign bit set. It is read
 // through a volatile so that the compiler cannot fold "x + NaN" into a NaN of its own choice.
 float default_nan() {
@@ -18,7 +41,6 @@ float default_nan() {
   return opaque;
 }
 
-// Column w of U: the position of w minus the mean position of its neighbours.
 void umbrella_column(const FoldMesh& mesh, const int32_t* vertexNbors, int32_t nborRows,
                      int32_t nborCols, int32_t w, float* u) {
   const float* pw = mesh.vertices + index_2D_array(0, w, 3);
@@ -53,18 +75,5 @@ void umbrella_column(const FoldMesh& mesh, const int32_t* vertexNbors, int32_t n
 }
 
 }  // namespace
-
-void TULM_computeLocalFoldPenaltyUmbrella(const FoldMesh& mesh, const int32_t* vertexNbors,
-                                          int32_t nborRows, int32_t nborCols, const int32_t* visit,
-                                          int32_t numVisits, float offset, float* P, float* U,
-                                          const CreateInvolvedList& createList) {
-  std::vector<float> areas(mesh.numFaces);
-  const std::vector<int32_t> involved = visit_and_list(mesh, visit, numVisits, offset, areas.data(),
-                                                       nullptr, P, U != nullptr, createList);
-  if (U == nullptr) return;
-  for (int32_t p : involved) {
-    umbrella_column(mesh, vertexNbors, nborRows, nborCols, p - 1, U + index_2D_array(0, p - 1, 3));
-  }
-}
 
 }  // namespace tulm

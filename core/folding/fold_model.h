@@ -12,6 +12,7 @@
 #define TULM_CORE_FOLDING_FOLD_MODEL_H
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -129,6 +130,13 @@ inline void area_gradient(const float* a, const float* b, const float* w, float 
 
 // The gradients of the first count pairs of `corners`, bit for bit those of faceAreaGradient.
 void area_gradients(const GradientCorners& corners, int32_t count, float* gx, float* gy, float* gz);
+
+// The gradients of the count faces whose 0-based corners (in 0..V-1) are corners[0..count), with
+// respect to each of their three corners: g[(3 * j + k) * rowStride + i] is coordinate k of the
+// gradient of face i at its corner j, as area_gradient makes it with the other corners that
+// other_corners gives.
+void face_gradients(const FoldMesh& mesh, const int32_t (*corners)[3], int32_t count, float* g,
+                    size_t rowStride);
 
 // The 0-based corners of face f (0-based); ends the call on the first corner outside 1..V, as
 // signedFaceArea would.

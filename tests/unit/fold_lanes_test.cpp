@@ -18,6 +18,7 @@
 #include "core/folding/TULM_computeFoldPenaltyGrad.h"
 #include "core/folding/fold_model.h"
 #include "core/folding/fold_passes.h"
+#include "core/folding/gradient_columns.h"
 #include "core/lane_choice.h"
 #include "core/parallel.h"
 #include "icosphere.h"
