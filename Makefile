@@ -3,7 +3,7 @@ JOBS ?= 2
 MAKEFLAGS += --no-print-directory
 OCTAVE := octave-cli --no-gui --norc --no-history --quiet
 
-.PHONY: all bootstrap check-format build build-asan build-fuzz demo test bench verify-expf fuzz \
+.PHONY: all bootstrap check-format check-portability build build-asan build-fuzz demo test bench verify-expf fuzz \
   golden-update cross dist clean
 
 FUZZ_SECONDS ?= 600
@@ -38,11 +38,16 @@ build-fuzz: bootstrap
 check-format: bootstrap
 	@scripts/check_format
 
+# Compiler extensions only in core/portability.h and intrinsics only in the lane files, so that
+# MSVC, MATLAB's compiler on Windows, stays possible.
+check-portability:
+	@scripts/check_portability
+
 demo: build
 	@$(OCTAVE) examples/tulm_demo.m
 
 # The sanitizer run first, so that the last lines are the summary of the full run.
-test: check-format build build-asan build-fuzz
+test: check-format check-portability build build-asan build-fuzz
 	@echo "== the saved fuzzing corpus, under the sanitizers"
 	@ctest --test-dir build-fuzz --output-on-failure
 	@echo "== unit tests, and Octave tests, under AddressSanitizer, LeakSanitizer and UBSan"
