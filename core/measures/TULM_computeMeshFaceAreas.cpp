@@ -8,9 +8,10 @@
 #include "core/parallel.h"
 
 namespace tulm {
+namespace {
 
 // The bits of face i's area: the lanes perform these operations, in this order, too.
-float mesh_face_area(const int32_t* faces, const float* vertices, int32_t numVerts, int32_t i) {
+float face_area(const int32_t* faces, const float* vertices, int32_t numVerts, int32_t i) {
   const int32_t* face = faces + 3 * i;
   check_index("faces", face[0], 0, i, 1, numVerts);
   check_index("faces", face[1], 1, i, 1, numVerts);
@@ -28,12 +29,15 @@ float mesh_face_area(const int32_t* faces, const float* vertices, int32_t numVer
   return static_cast<float>(0.5 * std::sqrt(static_cast<double>(s)));
 }
 
-namespace {
-
 // Faces whose areas take about as long as starting a thread.
 constexpr int32_t kFaceGrain = 32768;
 
 }  // namespace
+
+void mesh_face_areas_one_at_a_time(int32_t begin, int32_t end, const int32_t* faces,
+                                   const float* vertices, int32_t numVerts, float* areas) {
+  for (int32_t i = begin; i < end; ++i) areas[i] = face_area(faces, vertices, numVerts, i);
+}
 
 void TULM_computeMeshFaceAreas(int32_t numFaces, const int32_t* faces, const float* vertices,
                                int32_t numVerts, float* areas) {
@@ -57,7 +61,7 @@ void TULM_computeMeshFaceAreas(int32_t numFaces, const int32_t* faces, const flo
       return mesh_face_areas_in_four_lanes(begin, end, faces, vertices, numVerts, areas);
     }
 #endif
-    for (int32_t i = begin; i < end; ++i) areas[i] = mesh_face_area(faces, vertices, numVerts, i);
+    mesh_face_areas_one_at_a_time(begin, end, faces, vertices, numVerts, areas);
   });
 }
 

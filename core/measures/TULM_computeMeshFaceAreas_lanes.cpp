@@ -24,7 +24,7 @@ void mesh_face_areas_in_four_lanes(int32_t begin, int32_t end, const int32_t* fa
   for (; i + 4 <= end && numVerts >= 2; i += 4) {
     const int32_t* face = faces + 3 * i;
     if (!lanes::four_faces_fit(face, numVerts)) {
-      for (int32_t k = i; k < i + 4; ++k) areas[k] = mesh_face_area(faces, vertices, numVerts, k);
+      mesh_face_areas_one_at_a_time(i, i + 4, faces, vertices, numVerts, areas);
       continue;
     }
     lanes::Points4 c[3];  // corner j of the four faces
@@ -45,7 +45,7 @@ void mesh_face_areas_in_four_lanes(int32_t begin, int32_t end, const int32_t* fa
         _mm_add_ps(_mm_add_ps(_mm_mul_ps(cx, cx), _mm_mul_ps(cy, cy)), _mm_mul_ps(cz, cz));
     _mm_storeu_ps(areas + i, lanes::half_root(s));
   }
-  for (; i < end; ++i) areas[i] = mesh_face_area(faces, vertices, numVerts, i);
+  mesh_face_areas_one_at_a_time(i, end, faces, vertices, numVerts, areas);
 }
 #endif
 

@@ -1,9 +1,10 @@
 // The face areas four faces at a time in SSE2's lanes, eight in AVX2's, sixteen in AVX-512's:
-// each lane performs mesh_face_area's operations in its order, so every width gives its bits.
-// Each form takes faces begin .. end - 1 and leaves to mesh_face_area the faces its lanes cannot
-// take: those after the last full group, and a group with a corner outside 1..V-1 (V's point
-// has no float after it for the lanes' 16-byte reads), so that a bad corner ends the call with
-// the scalar code's message, at the first one in face order.
+// each lane performs face_area's operations (TULM_computeMeshFaceAreas.cpp) in their order, so
+// every width gives the same bits. Each form takes faces begin .. end - 1 and leaves to
+// mesh_face_areas_one_at_a_time the faces its lanes cannot take: those after the last full
+// group, and a group with a corner outside 1..V-1 (V's point has no float after it for the
+// lanes' 16-byte reads), so that a bad corner ends the call with the scalar code's message, at
+// the first one in face order.
 #ifndef TULM_CORE_MEASURES_TULM_COMPUTEMESHFACEAREAS_LANES_H
 #define TULM_CORE_MEASURES_TULM_COMPUTEMESHFACEAREAS_LANES_H
 
@@ -13,8 +14,10 @@
 
 namespace tulm {
 
-// Face i's area, the scalar code (TULM_computeMeshFaceAreas.cpp).
-float mesh_face_area(const int32_t* faces, const float* vertices, int32_t numVerts, int32_t i);
+// The areas of faces begin .. end - 1 one at a time: the scalar code
+// (TULM_computeMeshFaceAreas.cpp).
+void mesh_face_areas_one_at_a_time(int32_t begin, int32_t end, const int32_t* faces,
+                                   const float* vertices, int32_t numVerts, float* areas);
 
 #if defined(TULM_HAVE_SSE2)
 void mesh_face_areas_in_four_lanes(int32_t begin, int32_t end, const int32_t* faces,

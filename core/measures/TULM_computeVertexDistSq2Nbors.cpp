@@ -8,9 +8,11 @@
 
 namespace tulm {
 
+namespace {
+
 // The bits of slot (k, v): the lanes perform these operations, in this order, too.
-void neighbour_slot_distance(int32_t k, int32_t v, int32_t maxNeighbors, int32_t numVerts,
-                             const int32_t* vertexNbors, const float* vertices, float* distSq) {
+void slot_distance(int32_t k, int32_t v, int32_t maxNeighbors, int32_t numVerts,
+                   const int32_t* vertexNbors, const float* vertices, float* distSq) {
   const int32_t j = index_2D_array(k, v, maxNeighbors);
   const int32_t n = vertexNbors[j];
   if (n == 0) return;
@@ -21,12 +23,19 @@ void neighbour_slot_distance(int32_t k, int32_t v, int32_t maxNeighbors, int32_t
   distSq[j] = (dx * dx + dy * dy) + dz * dz;
 }
 
-namespace {
-
 // Vertices whose distances take about as long as starting a thread.
 constexpr int32_t kVertexGrain = 16384;
 
 }  // namespace
+
+void neighbour_distances_one_at_a_time(int32_t k, int32_t v, int32_t endRow, int32_t endColumn,
+                                       int32_t K, int32_t numVerts, const int32_t* vertexNbors,
+                                       const float* vertices, float* distSq) {
+  for (; v < endColumn; ++v, k = 0) {
+    for (; k < K; ++k) slot_distance(k, v, K, numVerts, vertexNbors, vertices, distSq);
+  }
+  for (; k < endRow; ++k) slot_distance(k, v, K, numVerts, vertexNbors, vertices, distSq);
+}
 
 void TULM_computeVertexDistSq2Nbors(int32_t maxNeighbors, int32_t numVerts,
                                     const int32_t* vertexNbors, const float* vertices,
@@ -52,11 +61,7 @@ void TULM_computeVertexDistSq2Nbors(int32_t maxNeighbors, int32_t numVerts,
                                                distSq);
     }
 #endif
-    for (int32_t v = begin; v < end; ++v) {
-      for (int32_t k = 0; k < K; ++k) {
-        neighbour_slot_distance(k, v, K, numVerts, vertexNbors, vertices, distSq);
-      }
-    }
+    neighbour_distances_one_at_a_time(0, begin, 0, end, K, numVerts, vertexNbors, vertices, distSq);
   });
 }
 

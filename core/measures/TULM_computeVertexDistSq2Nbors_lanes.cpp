@@ -50,23 +50,31 @@ void neighbour_distances_in_four_lanes(int32_t begin, int32_t end, int32_t K, in
     const __m128 listed = _mm_castsi128_ps(_mm_cmpgt_epi32(entries, _mm_setzero_si128()));
     _mm_storeu_ps(distSq + j, _mm_and_ps(sums, listed));
   }
-  for (; v < end; ++v, k = 0) {
-    for (; k < K; ++k) neighbour_slot_distance(k, v, K, numVerts, vertexNbors, vertices, distSq);
-  }
+  neighbour_distances_one_at_a_time(k, v, 0, end, K, numVerts, vertexNbors, vertices, distSq);
 }
 #endif
 
 #if defined(TULM_HAVE_AVX512_TARGET)
 namespace {
 
+// Row k of column v moved sixteen slots on.
+inline void next_sixteen_slots(int32_t K, int32_t& k, int32_t& v) {
+  k += 16 % K;
+  v += 16 / K;
+  if (k >= K) {
+    k -= K;
+    ++v;
+  }
+}
+
 // The sixteen slots from row k of column v on, one at a time: the scalar code ends the call at
 // the first bad entry among them.
 void sixteen_slot_distances(int32_t k, int32_t v, int32_t K, int32_t numVerts,
                             const int32_t* vertexNbors, const float* vertices, float* distSq) {
-  for (int32_t l = 0; l < 16; ++l) {
-    neighbour_slot_distance(k + l - K * ((k + l) / K), v + (k + l) / K, K, numVerts, vertexNbors,
-                            vertices, distSq);
-  }
+  int32_t endRow = k, endColumn = v;
+  next_sixteen_slots(K, endRow, endColumn);
+  neighbour_distances_one_at_a_time(k, v, endRow, endColumn, K, numVerts, vertexNbors, vertices,
+                                    distSq);
 }
 
 // What the sixteen lanes leave of vertices .. end - 1 from row k of column v on: the rest of
@@ -74,7 +82,7 @@ void sixteen_slot_distances(int32_t k, int32_t v, int32_t K, int32_t numVerts,
 void rest_in_lanes(int32_t k, int32_t v, int32_t end, int32_t K, int32_t numVerts,
                    const int32_t* vertexNbors, const float* vertices, float* distSq) {
   if (k > 0) {
-    for (; k < K; ++k) neighbour_slot_distance(k, v, K, numVerts, vertexNbors, vertices, distSq);
+    neighbour_distances_one_at_a_time(k, v, 0, v + 1, K, numVerts, vertexNbors, vertices, distSq);
     ++v;
   }
   if (v < end)
@@ -88,16 +96,6 @@ TULM_TARGET_AVX512 inline void store_sixteen_distances(__m512 dx, __m512 dy, __m
   const __m512 sums = _mm512_add_ps(_mm512_add_ps(_mm512_mul_ps(dx, dx), _mm512_mul_ps(dy, dy)),
                                     _mm512_mul_ps(dz, dz));
   _mm512_storeu_ps(distSq, _mm512_maskz_mov_ps(listed, sums));
-}
-
-// Row k of column v moved sixteen slots on.
-inline void next_sixteen_slots(int32_t K, int32_t& k, int32_t& v) {
-  k += 16 % K;
-  v += 16 / K;
-  if (k >= K) {
-    k -= K;
-    ++v;
-  }
 }
 
 // The x, y or z (component 0, 1, 2) of the sixteen points whose 48 floats are a, b, c, lane k from

@@ -60,13 +60,11 @@ void for_each_weighted_neighbour(const float* vertices, int32_t numVerts, const 
   try_each_weighted_neighbour(vertices, numVerts, column, maxNeighbors, i, gaussian, c, any, visit);
 }
 
-}  // namespace
-
 // The bits of vertex i's smoothed data: the lanes perform these operations, in this order,
 // too. acc holds D floats.
-void gaussian_smooth_vertex(const float* vertices, int32_t numVerts, const int32_t* vertexNbors,
-                            int32_t K, const float* data, int32_t D, bool gaussian, float c,
-                            int32_t i, float* acc, float* smoothed) {
+void smooth_vertex(const float* vertices, int32_t numVerts, const int32_t* vertexNbors, int32_t K,
+                   const float* data, int32_t D, bool gaussian, float c, int32_t i, float* acc,
+                   float* smoothed) {
   const int32_t* column = vertexNbors + index_2D_array(0, i, K);
   const float* own = data + index_2D_array(0, i, D);
   float* out = smoothed + index_2D_array(0, i, D);
@@ -102,12 +100,19 @@ void gaussian_smooth_vertex(const float* vertices, int32_t numVerts, const int32
   for (int32_t k = 0; k < D; ++k) out[k] = acc[k] / wsum;
 }
 
-namespace {
-
 // Vertices whose smoothing takes about as long as starting a thread.
 constexpr int32_t kVertexGrain = 8192;
 
 }  // namespace
+
+void gaussian_smooth_one_at_a_time(int32_t begin, int32_t end, const float* vertices,
+                                   int32_t numVerts, const int32_t* vertexNbors, int32_t K,
+                                   const float* data, int32_t D, bool gaussian, float c, float* acc,
+                                   float* smoothed) {
+  for (int32_t i = begin; i < end; ++i) {
+    smooth_vertex(vertices, numVerts, vertexNbors, K, data, D, gaussian, c, i, acc, smoothed);
+  }
+}
 
 void TULM_gaussianSmoothVertexData(const float* vertices, int32_t numVerts,
                                    const int32_t* vertexNbors, int32_t maxNeighbors,
@@ -130,10 +135,8 @@ void TULM_gaussianSmoothVertexData(const float* vertices, int32_t numVerts,
     }
 #endif
     std::vector<float> acc(D > 0 ? D : 0);
-    for (int32_t i = begin; i < end; ++i) {
-      gaussian_smooth_vertex(vertices, numVerts, vertexNbors, K, data, D, gaussian, c, i,
-                             acc.data(), smoothed);
-    }
+    gaussian_smooth_one_at_a_time(begin, end, vertices, numVerts, vertexNbors, K, data, D, gaussian,
+                                  c, acc.data(), smoothed);
   });
 }
 

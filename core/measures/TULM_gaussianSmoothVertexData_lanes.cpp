@@ -345,14 +345,11 @@ void smooth_in_lanes(const float* vertices, int32_t numVerts, const int32_t* ver
         continue;
       }
     }
-    for (int32_t v = i; v < i + kWidth; ++v) {
-      gaussian_smooth_vertex(vertices, numVerts, vertexNbors, K, data, D, true, c, v, acc,
-                             smoothed);
-    }
+    gaussian_smooth_one_at_a_time(i, i + kWidth, vertices, numVerts, vertexNbors, K, data, D, true,
+                                  c, acc, smoothed);
   }
-  for (; i < end; ++i) {
-    gaussian_smooth_vertex(vertices, numVerts, vertexNbors, K, data, D, true, c, i, acc, smoothed);
-  }
+  gaussian_smooth_one_at_a_time(i, end, vertices, numVerts, vertexNbors, K, data, D, true, c, acc,
+                                smoothed);
 }
 
 // Vertices begin .. end - 1 in lanes of kWidth.

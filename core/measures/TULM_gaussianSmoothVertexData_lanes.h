@@ -1,11 +1,11 @@
 // The smoothing with Gaussian weights eight vertices at a time in AVX2's lanes and sixteen in
-// AVX-512's, vertex first + l in lane l: each lane performs gaussian_smooth_vertex's operations
-// in its order, its weights through rounded_exp_lanes.h, so every width gives its bits. Each
-// form takes vertices begin .. end - 1 and leaves to gaussian_smooth_vertex the vertices its
-// lanes cannot take: those after the last full group, and a group that lists a bad entry or
-// one of the last vertices, whose point or data has too few floats after it for the lanes'
-// 16-byte reads, so that a bad entry ends the call with the scalar code's message, at the
-// first one in vertex order.
+// AVX-512's, vertex first + l in lane l: each lane performs smooth_vertex's operations
+// (TULM_gaussianSmoothVertexData.cpp) in their order, its weights through rounded_exp_lanes.h,
+// so every width gives the same bits. Each form takes vertices begin .. end - 1 and leaves to
+// gaussian_smooth_one_at_a_time the vertices its lanes cannot take: those after the last full
+// group, and a group that lists a bad entry or one of the last vertices, whose point or data
+// has too few floats after it for the lanes' 16-byte reads, so that a bad entry ends the call
+// with the scalar code's message, at the first one in vertex order.
 #ifndef TULM_CORE_MEASURES_TULM_GAUSSIANSMOOTHVERTEXDATA_LANES_H
 #define TULM_CORE_MEASURES_TULM_GAUSSIANSMOOTHVERTEXDATA_LANES_H
 
@@ -15,10 +15,12 @@
 
 namespace tulm {
 
-// Vertex i smoothed by the scalar code (TULM_gaussianSmoothVertexData.cpp); acc holds D floats.
-void gaussian_smooth_vertex(const float* vertices, int32_t numVerts, const int32_t* vertexNbors,
-                            int32_t K, const float* data, int32_t D, bool gaussian, float c,
-                            int32_t i, float* acc, float* smoothed);
+// Vertices begin .. end - 1 smoothed one at a time: the scalar code
+// (TULM_gaussianSmoothVertexData.cpp). acc holds D floats.
+void gaussian_smooth_one_at_a_time(int32_t begin, int32_t end, const float* vertices,
+                                   int32_t numVerts, const int32_t* vertexNbors, int32_t K,
+                                   const float* data, int32_t D, bool gaussian, float c, float* acc,
+                                   float* smoothed);
 
 #if defined(TULM_HAVE_AVX2_TARGET)
 // For a processor with AVX2.
