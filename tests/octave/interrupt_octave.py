@@ -24,6 +24,9 @@ import time
 PROMPT = "TULM_PROMPT> "
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 
+# Markers are written in two pieces in the commands, so that the terminal's echo of a command
+# is never taken for its output.
+
 # What each case makes first (not timed), and the call to interrupt, which assigns `out`.
 CASES = {
     "nearest": (
@@ -54,13 +57,14 @@ CASES = {
 class Session:
     def __init__(self, plugins):
         command = shlex.split(os.environ.get("TULM_OCTAVE", "octave-cli"))
-        command += ["--no-gui", "--norc", "--no-history", "--quiet", "--interactive"]
+        command += ["--no-gui", "--norc", "--no-history", "--quiet", "--interactive",
+                    "--no-line-editing"]
         self.pid, self.fd = pty.fork()
         if self.pid == 0:
             os.execvp(command[0], command)
         self.output = ""
-        self.send(f"PS1('{PROMPT}'); more off; addpath('{plugins}');"
-                  f" addpath('{REPO}/examples'); disp('TULM_READY')")
+        self.send(f"PS1(['{PROMPT[:5]}' '{PROMPT[5:]}']); more off; addpath('{plugins}');"
+                  f" addpath('{REPO}/examples'); disp(['TULM_' 'READY'])")
         self.expect("TULM_READY", 120)
         self.expect(PROMPT, 10)
 
@@ -109,10 +113,10 @@ class Session:
 
 def run_case(session, name):
     setup, call = CASES[name]
-    session.send(f"{setup} clear out; disp('TULM_SET')")
+    session.send(f"{setup} clear out; disp(['TULM_' 'SET'])")
     session.expect("TULM_SET", 600)
     session.expect(PROMPT, 10)
-    session.send(f"disp('TULM_CALL'); {call} disp('TULM_NOT_INTERRUPTED')")
+    session.send(f"disp(['TULM_' 'CALL']); {call} disp(['TULM_' 'NOT_INTERRUPTED'])")
     session.expect("TULM_CALL", 10)
     time.sleep(1.0)
     sent = time.monotonic()
@@ -120,7 +124,7 @@ def run_case(session, name):
     prompt = session.expect(PROMPT, 30)
     if "TULM_NOT_INTERRUPTED" in session.output:
         raise RuntimeError(f"{name}: the call was not interrupted")
-    session.send("printf('TULM_NEXT %d\\n', exist('out', 'var'))")
+    session.send("printf('TULM_%s %d\\n', 'NEXT', exist('out', 'var'))")
     session.expect("TULM_NEXT ", 10)
     if not session.output.lstrip().startswith("0"):
         raise RuntimeError(f"{name}: the interrupted call assigned its output")
