@@ -99,16 +99,22 @@ class Session:
         return at
 
     def close(self):
+        """Ends the session with exit, or kills it when it does not end; returns its status."""
         self.send("exit")
         end = time.monotonic() + 120
         while time.monotonic() < end:
             try:
-                if not self.read(1):
-                    continue
+                self.read(1)
             except RuntimeError:
                 break
+        else:
+            os.kill(self.pid, signal.SIGKILL)
         _, status = os.waitpid(self.pid, 0)
         return os.waitstatus_to_exitcode(status)
+
+    def kill(self):
+        os.kill(self.pid, signal.SIGKILL)
+        os.waitpid(self.pid, 0)
 
 
 def run_case(session, name):
@@ -144,9 +150,10 @@ def main():
         try:
             seconds = run_case(session, name)
         except RuntimeError as error:
+            # The session is in no known state: it goes, and the cases after it are not run.
             print(f"{name}: FAILED: {error}")
-            failures += 1
-            continue
+            session.kill()
+            return 1
         verdict = "ok" if seconds <= 0.5 else "FAILED: more than 0.5 s"
         failures += seconds > 0.5
         print(f"{name}: SIGINT to the prompt {seconds * 1000:.0f} ms, the next statement ran: "
