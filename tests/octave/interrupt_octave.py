@@ -19,6 +19,7 @@ import select
 import shlex
 import signal
 import sys
+import tempfile
 import time
 
 PROMPT = "TULM_PROMPT> "
@@ -61,6 +62,8 @@ class Session:
                     "--no-line-editing"]
         self.pid, self.fd = pty.fork()
         if self.pid == 0:
+            # Octave saves its workspace into the current folder when it is hung up on.
+            os.chdir(tempfile.mkdtemp())
             os.execvp(command[0], command)
         self.output = ""
         self.send(f"PS1(['{PROMPT[:5]}' '{PROMPT[5:]}']); more off; addpath('{plugins}');"
