@@ -35,6 +35,12 @@ function tulm_build(outdir, names)
   restore_flags = onCleanup(set_compile_environment(root));
   compile_flags = compiler_flags(root, {'compile'});
   plugin_link = linker_args(plugin_link_flags(root));
+  % MATLAB's libut answers utIsInterruptPending, the plug-ins' question whether the user
+  % pressed Ctrl-C; Octave's interrupt state comes with the libraries its mex links.
+  host_libraries = {};
+  if ~exist('OCTAVE_VERSION', 'builtin')
+    host_libraries = {'-lut'};
+  end
   objects = containers.Map();
   library_sources = kdtree_sources();
   kdtree = {};  % what links a plug-in to the k-d tree library, once that is built
@@ -58,7 +64,8 @@ function tulm_build(outdir, names)
       end
       linked{end + 1} = objects(key);  %#ok<AGROW>
     end
-    mex(compile_flags{:}, gateway, linked{:}, libraries{:}, plugin_link{:}, '-output', ...
+    mex(compile_flags{:}, gateway, linked{:}, libraries{:}, host_libraries{:}, plugin_link{:}, ...
+        '-output', ...
         fullfile(outdir, name));
     copyfile(fullfile(root, 'mex', [name '.m']), outdir);
     fprintf('built %s\n', name);
@@ -195,7 +202,9 @@ function flags = compiler_flags(root, roles)
     if strcmp(compiler_family(), 'msvc')
       variable = 'COMPFLAGS';
     end
-    flags = {'-largeArrayDims', ['-I' root], ...
+    % -R2017b: the separate-complex API with 64-bit sizes that the gateways use, named
+    % rather than left to mex, whose default is -R2018a.
+    flags = {'-R2017b', ['-I' root], ...
              strjoin([{[variable '=$' variable]}, role_flags(root, roles)], ' ')};
   end
 end

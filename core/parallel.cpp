@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
@@ -12,8 +13,12 @@
 #include <thread>
 #include <vector>
 
+#include "core/interrupt.h"
+
 namespace tulm {
 namespace {
+
+constexpr std::chrono::milliseconds kInterruptPollPeriod{5};
 
 std::atomic<int> threadCountOverride{0};
 std::atomic<int (*)()> hostThreadLimit{nullptr};
@@ -144,8 +149,16 @@ class Pool {
     }
     const auto done = [this] { return pending_.load(std::memory_order_acquire) == 0; };
     if (done()) return;
+    // The calling thread alone may ask the host whether the user pressed Ctrl-C: while the
+    // workers finish their pieces it asks every few milliseconds, so that their polls see
+    // the stop flag.
     std::unique_lock<std::mutex> lock(mutex_);
-    finished_.wait(lock, done);
+    while (!finished_.wait_for(lock, kInterruptPollPeriod, done)) {
+      if (interrupt_requested()) {
+        finished_.wait(lock, done);
+        return;
+      }
+    }
   }
 
   void work(uint32_t seen) {
@@ -214,6 +227,7 @@ class Pieces {
       const int32_t begin = piece * size_;
       const int32_t end = static_cast<int32_t>(std::min<int64_t>(n_, int64_t{begin} + size_));
       try {
+        poll_interrupt();
         run_(body_, begin, end);
       } catch (...) {
         keep(piece, std::current_exception());

@@ -1,4 +1,5 @@
 % TULM  Triangulated spherical meshes and k-d trees, as fast exact MEX plug-ins.
+% Version 0.1.0 09-Dec-2026
 %
 % Connectivity
 %   TULM_convertFaces2VertNbors          - Neighbour table of a triangle mesh.

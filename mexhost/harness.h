@@ -60,10 +60,12 @@ Array single_scalar(float value);
 Array double_scalar(double value);
 
 struct CallResult {
-  std::vector<Array> outputs;  // max(nlhs, 1) slots; a slot the plug-in left empty is null
-  bool failed = false;         // the call ended through mexErrMsgTxt
-  std::string error;           // its text
-  std::string printed;         // everything mexPrintf wrote
+  std::vector<Array> outputs;   // max(nlhs, 1) slots; a slot the plug-in left empty is null
+  bool failed = false;          // the call ended through mexErrMsgTxt or mexErrMsgIdAndTxt
+  std::string error;            // its text
+  std::string error_id;         // the identifier mexErrMsgIdAndTxt gave, else empty
+  int64_t interrupt_polls = 0;  // how often the plug-in asked whether Ctrl-C was pressed
+  std::string printed;          // everything mexPrintf wrote
   std::vector<std::string> warnings;
   bool guards_intact = true;  // no write past the max(nlhs, 1) output slots
   bool inputs_intact = true;  // no write into an input array
@@ -76,6 +78,11 @@ void set_plugin_dir(const std::string& dir);
 // Runs hook right before each plug-in is entered (after the host made its own copies), or
 // nothing when hook is empty: for example to limit the memory a plug-in can take.
 void set_before_call(std::function<void()> hook);
+
+// From the `poll`-th time a call asks whether the user pressed Ctrl-C (utIsInterruptPending,
+// counted from 1 in each call) to the end of that call, the host says yes; 0: never (the
+// default). Every later call is interrupted alike until this is set again.
+void interrupt_at_poll(int64_t poll);
 
 // Whether NAME.so exists and loads.
 bool plugin_available(const std::string& name);

@@ -49,12 +49,14 @@ struct CallState {
   std::set<mxArray*> created;
   std::string printed;
   std::vector<std::string> warnings;
+  int64_t interruptPolls = 0;
 };
 CallState* current_call = nullptr;
 
 // Thrown by mexErrMsgTxt, caught by call(): MATLAB ends the call the same way.
 struct RaisedError {
   std::string text;
+  std::string identifier;
 };
 
 size_t element_size_of(mxClassID id) {
@@ -175,6 +177,7 @@ bool same_contents(const mxArray* a, const mxArray* b) {
 
 std::string plugin_dir;
 std::function<void()> before_call;
+int64_t interrupt_poll = 0;  // the poll of a call at which Ctrl-C is "pressed"; 0: never
 
 void close_library(const Plugin& plugin) {
 #if defined(_WIN32)
@@ -282,7 +285,22 @@ void mxDestroyArray(mxArray* a) {
   delete a;
 }
 
-void mexErrMsgTxt(const char* text) { throw RaisedError{text}; }
+void mexErrMsgTxt(const char* text) { throw RaisedError{text, ""}; }
+
+void mexErrMsgIdAndTxt(const char* identifier, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  char text[1024];
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  throw RaisedError{text, identifier};
+}
+
+bool utIsInterruptPending(void) {
+  if (current_call == nullptr) return false;
+  ++current_call->interruptPolls;
+  return interrupt_poll > 0 && current_call->interruptPolls >= interrupt_poll;
+}
 
 int mexAtExit(void (*exitFunction)(void)) {
   if (current_call != nullptr) current_call->plugin->atExit = exitFunction;
@@ -390,6 +408,8 @@ void set_plugin_dir(const std::string& dir) { plugin_dir = dir; }
 
 void set_before_call(std::function<void()> hook) { before_call = std::move(hook); }
 
+void interrupt_at_poll(int64_t poll) { interrupt_poll = poll; }
+
 bool plugin_available(const std::string& name) {
   std::string failure;
   return try_load_plugin(name, &failure) != nullptr;
@@ -426,6 +446,7 @@ CallResult call(const std::string& name, int nlhs, const std::vector<Array>& inp
   } catch (const RaisedError& raised) {
     result.failed = true;
     result.error = raised.text;
+    result.error_id = raised.identifier;
   }
   current_call = nullptr;
 
@@ -447,6 +468,7 @@ CallResult call(const std::string& name, int nlhs, const std::vector<Array>& inp
   for (size_t k = 0; k < inputs.size(); ++k) {
     if (!same_contents(inputs[k].get(), before[k].get())) result.inputs_intact = false;
   }
+  result.interrupt_polls = state.interruptPolls;
   result.printed = std::move(state.printed);
   result.warnings = std::move(state.warnings);
   return result;

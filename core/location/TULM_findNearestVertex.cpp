@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "core/errors.h"
+#include "core/interrupt.h"
 #include "core/location/nearest_neighbour.h"
 #include "core/location/vector_geometry.h"
 #include "core/mesh_arrays.h"
@@ -18,6 +19,11 @@ constexpr double kReferenceVertexCount = 163842.0;  // the icosahedron subdivide
 // 0.1f * 0.1f: one unit in the last place above the single-precision 0.01.
 constexpr double kThresholdFactor = 0.010000000707805157;
 constexpr int32_t kRandomMessageCount = 99;
+// Points, and random restarts of one point, between two polls for Ctrl-C: a well-seeded point
+// takes well under a microsecond, a restart a few (a point far from the mesh restarts up to V
+// times).
+constexpr int32_t kPointsPerPoll = 256;
+constexpr int32_t kRestartsPerPoll = 1024;
 
 }  // namespace
 
@@ -59,6 +65,7 @@ NearestVertexReport TULM_findNearestVertex(const float* points, int32_t N, const
 
   int32_t previous = 0;  // the previous point's result, 1-based; 0 before the first point
   for (int32_t i = 0; i < N; ++i) {
+    if (i % kPointsPerPoll == 0) poll_interrupt();
     const float* p = points + 3 * i;
     int32_t cur = 0;
     if (seedVertices[i] >= 1) {
@@ -96,6 +103,7 @@ NearestVertexReport TULM_findNearestVertex(const float* points, int32_t N, const
         break;
       }
       ++randCount;
+      if (randCount % kRestartsPerPoll == 0) poll_interrupt();
       if (randCount > V) {
         diagnostics.print(format(
             "Problem vertex (matlab index): %d, rand_count: %d, bestSeed: %d, best_distance: %f\n",
