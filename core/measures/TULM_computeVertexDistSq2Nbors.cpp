@@ -7,7 +7,6 @@
 #include "core/parallel.h"
 
 namespace tulm {
-
 namespace {
 
 // The bits of slot (k, v): the lanes perform these operations, in this order, too.

@@ -62,8 +62,8 @@ TULM_TARGET_AVX2 inline int rounds_as_exp_avx2(__m256d y) {
 }  // namespace detail
 
 // rounded_expf of each of eight floats: the lanes that try_rounded_expf takes without calling
-// go through its operations four at a time, the others through rounded_expf. For callers that
-// have checked TULM_PROCESSOR_HAS_AVX2().
+// go through its operations four at a time, the others through rounded_expf. For a processor
+// with AVX2.
 TULM_TARGET_AVX2 inline __m256 rounded_expf_avx2(__m256 x) {
   const __m256 normal =
       _mm256_and_ps(_mm256_cmp_ps(x, _mm256_set1_ps(detail::kExpSmallestNormalInput), _CMP_GT_OQ),
@@ -159,7 +159,7 @@ TULM_TARGET_AVX512 inline __mmask8 rounds_as_exp_avx512(__m512d y) {
 
 // rounded_expf of each of sixteen floats: the lanes in (-87, 89) whose approximation rounds
 // as e^x does (all but about 1 in 2^16) and those at most -104 in the lanes, the others
-// through rounded_expf. For callers that have checked TULM_PROCESSOR_HAS_AVX512().
+// through rounded_expf. For a processor with AVX-512.
 TULM_TARGET_AVX512 inline __m512 rounded_expf_avx512(__m512 x) {
   const __mmask16 normal = _mm512_mask_cmp_ps_mask(
       _mm512_cmp_ps_mask(x, _mm512_set1_ps(detail::kExpSmallestNormalInput), _CMP_GT_OQ), x,
