@@ -5,13 +5,6 @@
 #include "core/point_lanes.h"
 #include "core/portability.h"
 
-#if defined(TULM_HAVE_SSE2)
-#include <emmintrin.h>
-#endif
-#if defined(TULM_HAVE_AVX2_TARGET)
-#include <immintrin.h>
-#endif
-
 namespace tulm {
 
 #if defined(TULM_HAVE_SSE2)
