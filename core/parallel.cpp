@@ -210,11 +210,12 @@ Pool& pool() {
 // What the calling thread and its workers share while they run one parallel_for.
 class Pieces {
  public:
-  Pieces(int32_t n, int threads, detail::RangeBody run, void* body)
+  Pieces(int32_t n, int threads, int32_t largestPiece, detail::RangeBody run, void* body)
       : n_(n),
         // About eight pieces per thread: late or slow threads take fewer.
         size_(std::max<int32_t>(
-            1, static_cast<int32_t>((int64_t{n} + 8 * threads - 1) / (int64_t{8} * threads)))),
+            1, static_cast<int32_t>(std::min<int64_t>(
+                   largestPiece, (int64_t{n} + 8 * threads - 1) / (int64_t{8} * threads))))),
         count_(static_cast<int32_t>((int64_t{n} + size_ - 1) / size_)),
         run_(run),
         body_(body) {}
@@ -328,8 +329,8 @@ int threads_for(int32_t n, int32_t grain) {
 
 namespace detail {
 
-void run_in_pieces(int32_t n, int threads, RangeBody run, void* body) {
-  Pieces pieces(n, threads, run, body);
+void run_in_pieces(int32_t n, int threads, int32_t largestPiece, RangeBody run, void* body) {
+  Pieces pieces(n, threads, largestPiece, run, body);
   const Task task{&Pieces::take_task, &pieces};
   pool().run(threads - 1, task, task, false);
   if (pieces.first_error()) std::rethrow_exception(pieces.first_error());

@@ -13,9 +13,12 @@
 #define TULM_CORE_PARALLEL_H
 
 #include <atomic>
+#include <climits>
 #include <cstdint>
 #include <type_traits>
 #include <utility>
+
+#include "core/interrupt.h"
 
 namespace tulm {
 
@@ -26,6 +29,11 @@ namespace tulm {
 int thread_count();
 
 constexpr int kMaxThreadCount = 256;
+
+// A piece of parallel_for holds at most this many grains, and every piece starts with a poll
+// for Ctrl-C (interrupt.h): with a grain's work under a millisecond, as the grains below are,
+// a loop polls every few milliseconds on any number of threads.
+constexpr int32_t kGrainsPerPoll = 16;
 
 // Every later call uses `count` threads, whatever the environment and the host say; 0 goes
 // back to the rules of thread_count. For tests and benchmarks.
@@ -54,8 +62,14 @@ namespace detail {
 
 using RangeBody = void (*)(void* body, int32_t begin, int32_t end);
 
-// Runs body on pieces of [0, n) with up to `threads` threads, the calling thread among them.
-void run_in_pieces(int32_t n, int threads, RangeBody run, void* body);
+// kGrainsPerPoll grains, at least 1.
+inline int32_t largest_piece(int32_t grain) {
+  return grain < 1 ? 1 : grain > INT32_MAX / kGrainsPerPoll ? INT32_MAX : grain * kGrainsPerPoll;
+}
+
+// Runs body on pieces of [0, n) of at most largestPiece elements with up to `threads` threads,
+// the calling thread among them.
+void run_in_pieces(int32_t n, int threads, int32_t largestPiece, RangeBody run, void* body);
 
 using LeadBody = void (*)(void* lead);
 using HelpBody = void (*)(void* help, const std::atomic<bool>& leadEnded);
@@ -67,26 +81,30 @@ void run_beside(int helpers, LeadBody runLead, void* lead, HelpBody runHelp, voi
 
 // Calls body(begin, end) on contiguous ranges that together cover [0, n) once each; nothing
 // when n <= 0. `grain` is the least count of elements whose work pays for starting one more
-// thread: below two grains the whole range runs at once on the calling thread. Otherwise the
-// range is cut into pieces, about eight per thread, that the calling thread and its workers
-// take in increasing order as each finishes the last, so a worker that wakes late takes fewer,
-// and one that has not woken when the calling thread runs out of pieces takes none and is not
-// waited for. When a piece throws, no new piece starts; after every running piece ends, the
+// thread: below two grains the whole range runs at once on the calling thread, after a poll.
+// Otherwise the range is cut into pieces, about eight per thread but no more than
+// kGrainsPerPoll grains each, that the calling thread and its workers take in increasing order
+// as each finishes the last, polling before each, so a worker that wakes late takes fewer, and
+// one that has not woken when the calling thread runs out of pieces takes none and is not
+// waited for. On one thread the pieces run in order on the calling thread. When a piece throws
+// (Interrupted among others), no new piece starts; after every running piece ends, the
 // exception of the lowest piece that threw is rethrown on the calling thread: the one a
 // single thread would have met first.
 template <class Body>
 void parallel_for(int32_t n, int32_t grain, Body&& body) {
   if (n <= 0) return;
+  const int32_t largestPiece = detail::largest_piece(grain);
   const int threads = threads_for(n, grain);
   if (threads <= 1) {
-    body(int32_t{0}, n);
+    in_polled_blocks(int32_t{0}, n, largestPiece, body);
     return;
   }
   using BodyType = std::remove_reference_t<Body>;
   const detail::RangeBody run = [](void* b, int32_t begin, int32_t end) {
     (*static_cast<BodyType*>(b))(begin, end);
   };
-  detail::run_in_pieces(n, threads, run, const_cast<void*>(static_cast<const void*>(&body)));
+  detail::run_in_pieces(n, threads, largestPiece, run,
+                        const_cast<void*>(static_cast<const void*>(&body)));
 }
 
 // Calls lead() on the calling thread while help(leadEnded) runs on threads - 1 more threads (a

@@ -65,6 +65,8 @@ struct CallResult {
   std::string error;            // its text
   std::string error_id;         // the identifier mexErrMsgIdAndTxt gave, else empty
   int64_t interrupt_polls = 0;  // how often the plug-in asked whether Ctrl-C was pressed
+  // Seconds from the host's first "pressed" to the end of the call, -1 when it never said so.
+  double seconds_to_stop = -1;
   std::string printed;          // everything mexPrintf wrote
   std::vector<std::string> warnings;
   bool guards_intact = true;  // no write past the max(nlhs, 1) output slots
@@ -83,6 +85,10 @@ void set_before_call(std::function<void()> hook);
 // counted from 1 in each call) to the end of that call, the host says yes; 0: never (the
 // default). Every later call is interrupted alike until this is set again.
 void interrupt_at_poll(int64_t poll);
+
+// From `seconds` after a call enters the plug-in to its end, the host says Ctrl-C was pressed;
+// negative: never (the default). Replaces interrupt_at_poll's setting, and it replaces this.
+void interrupt_after(double seconds);
 
 // Whether NAME.so exists and loads.
 bool plugin_available(const std::string& name);

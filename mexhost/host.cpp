@@ -7,6 +7,7 @@
 #include <dlfcn.h>
 #endif
 
+#include <chrono>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -50,6 +51,8 @@ struct CallState {
   std::string printed;
   std::vector<std::string> warnings;
   int64_t interruptPolls = 0;
+  std::chrono::steady_clock::time_point entered;
+  std::chrono::steady_clock::time_point firstPressed;  // the epoch until the host says so
 };
 CallState* current_call = nullptr;
 
@@ -177,7 +180,10 @@ bool same_contents(const mxArray* a, const mxArray* b) {
 
 std::string plugin_dir;
 std::function<void()> before_call;
-int64_t interrupt_poll = 0;  // the poll of a call at which Ctrl-C is "pressed"; 0: never
+// When Ctrl-C is "pressed" in a call: at its interrupt_poll-th poll when that is positive, else
+// interrupt_delay after it entered the plug-in when that is not negative, else never.
+int64_t interrupt_poll = 0;
+std::chrono::duration<double> interrupt_delay{-1.0};
 
 void close_library(const Plugin& plugin) {
 #if defined(_WIN32)
@@ -299,7 +305,15 @@ void mexErrMsgIdAndTxt(const char* identifier, const char* format, ...) {
 bool utIsInterruptPending(void) {
   if (current_call == nullptr) return false;
   ++current_call->interruptPolls;
-  return interrupt_poll > 0 && current_call->interruptPolls >= interrupt_poll;
+  const auto now = std::chrono::steady_clock::now();
+  const bool pressed = interrupt_poll > 0
+                           ? current_call->interruptPolls >= interrupt_poll
+                           : interrupt_delay.count() >= 0 &&
+                                 now - current_call->entered >= interrupt_delay;
+  if (pressed && current_call->firstPressed == std::chrono::steady_clock::time_point()) {
+    current_call->firstPressed = now;
+  }
+  return pressed;
 }
 
 int mexAtExit(void (*exitFunction)(void)) {
@@ -408,7 +422,15 @@ void set_plugin_dir(const std::string& dir) { plugin_dir = dir; }
 
 void set_before_call(std::function<void()> hook) { before_call = std::move(hook); }
 
-void interrupt_at_poll(int64_t poll) { interrupt_poll = poll; }
+void interrupt_at_poll(int64_t poll) {
+  interrupt_poll = poll;
+  interrupt_delay = std::chrono::duration<double>(-1.0);
+}
+
+void interrupt_after(double seconds) {
+  interrupt_poll = 0;
+  interrupt_delay = std::chrono::duration<double>(seconds);
+}
 
 bool plugin_available(const std::string& name) {
   std::string failure;
@@ -441,12 +463,18 @@ CallResult call(const std::string& name, int nlhs, const std::vector<Array>& inp
   CallResult result;
   current_call = &state;
   if (before_call) before_call();
+  state.entered = std::chrono::steady_clock::now();
   try {
     plugin.gateway(nlhs, plhs.data(), static_cast<int>(prhs.size()), prhs.data());
   } catch (const RaisedError& raised) {
     result.failed = true;
     result.error = raised.text;
     result.error_id = raised.identifier;
+  }
+  if (state.firstPressed != std::chrono::steady_clock::time_point()) {
+    result.seconds_to_stop =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - state.firstPressed)
+            .count();
   }
   current_call = nullptr;
 

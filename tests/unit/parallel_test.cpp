@@ -65,12 +65,15 @@ TEST_F(Threads, ParallelForCoversEveryElementOnceInContiguousRanges) {
       std::atomic<int> ranges{0};
       tulm::parallel_for(n, 50, [&](int32_t begin, int32_t end) {
         ASSERT_LT(begin, end);
+        ASSERT_LE(end - begin, 50 * tulm::kGrainsPerPoll) << "a range longer than a poll allows";
         for (int32_t i = begin; i < end; ++i) visits[i]++;
         ranges++;
       });
       for (int32_t i = 0; i < n; ++i) ASSERT_EQ(visits[i], 1) << i << " of " << n;
-      if (n < 100 || threads == 1) {
-        EXPECT_EQ(ranges, n > 0 ? 1 : 0) << "one range: below two grains, or one thread";
+      if (n < 100) EXPECT_EQ(ranges, n > 0 ? 1 : 0) << "one range below two grains";
+      if (threads == 1) {
+        EXPECT_EQ(ranges, (n + 50 * tulm::kGrainsPerPoll - 1) / (50 * tulm::kGrainsPerPoll))
+            << "on one thread, the fewest ranges that a poll allows";
       }
     }
   }
