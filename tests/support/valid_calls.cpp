@@ -5,9 +5,7 @@
 using mexhost::Array;
 
 namespace tulm_test {
-namespace {
 
-// Column form K x V of a table that a builder returned flattened (V*K) x 1.
 Array column_form(const Array& flat, int32_t numVerts) {
   const std::vector<int32_t> values = flat.values<int32_t>();
   const size_t K = values.size() / numVerts;
@@ -18,6 +16,8 @@ Array column_form(const Array& flat, int32_t numVerts) {
   }
   return mexhost::int32_array({K, static_cast<size_t>(numVerts)}, table);
 }
+
+namespace {
 
 Octahedron make_octahedron() {
   Octahedron o;

@@ -22,6 +22,9 @@ struct Octahedron {
 
 const Octahedron& octahedron_arrays();
 
+// Column form K x V of a table that a table builder returned flattened, (V*K) x 1.
+mexhost::Array column_form(const mexhost::Array& flat, int32_t numVerts);
+
 struct ValidCall {
   std::string name;
   std::vector<mexhost::Array> inputs;
