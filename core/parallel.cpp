@@ -330,6 +330,9 @@ int threads_for(int32_t n, int32_t grain) {
 namespace detail {
 
 void run_in_pieces(int32_t n, int threads, int32_t largestPiece, RangeBody run, void* body) {
+  // Asked here, the host hears the loop ask at least once, however fast the workers take its
+  // pieces.
+  poll_interrupt();
   Pieces pieces(n, threads, largestPiece, run, body);
   const Task task{&Pieces::take_task, &pieces};
   pool().run(threads - 1, task, task, false);

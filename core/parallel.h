@@ -31,8 +31,8 @@ int thread_count();
 constexpr int kMaxThreadCount = 256;
 
 // A piece of parallel_for holds at most this many grains, and every piece starts with a poll
-// for Ctrl-C (interrupt.h): with a grain's work under a millisecond, as the grains below are,
-// a loop polls every few milliseconds on any number of threads.
+// for Ctrl-C (interrupt.h): with a grain's work under a millisecond, as every routine's grain
+// is, a loop polls every few milliseconds on any number of threads.
 constexpr int32_t kGrainsPerPoll = 8;
 
 // Every later call uses `count` threads, whatever the environment and the host say; 0 goes

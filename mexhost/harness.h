@@ -67,7 +67,7 @@ struct CallResult {
   int64_t interrupt_polls = 0;  // how often the plug-in asked whether Ctrl-C was pressed
   // Seconds from the host's first "pressed" to the end of the call, -1 when it never said so.
   double seconds_to_stop = -1;
-  std::string printed;          // everything mexPrintf wrote
+  std::string printed;  // everything mexPrintf wrote
   std::vector<std::string> warnings;
   bool guards_intact = true;  // no write past the max(nlhs, 1) output slots
   bool inputs_intact = true;  // no write into an input array

@@ -306,10 +306,9 @@ bool utIsInterruptPending(void) {
   if (current_call == nullptr) return false;
   ++current_call->interruptPolls;
   const auto now = std::chrono::steady_clock::now();
-  const bool pressed = interrupt_poll > 0
-                           ? current_call->interruptPolls >= interrupt_poll
-                           : interrupt_delay.count() >= 0 &&
-                                 now - current_call->entered >= interrupt_delay;
+  const bool pressed = interrupt_poll > 0 ? current_call->interruptPolls >= interrupt_poll
+                                          : interrupt_delay.count() >= 0 &&
+                                                now - current_call->entered >= interrupt_delay;
   if (pressed && current_call->firstPressed == std::chrono::steady_clock::time_point()) {
     current_call->firstPressed = now;
   }

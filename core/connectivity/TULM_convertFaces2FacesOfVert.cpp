@@ -4,6 +4,7 @@
 
 #include "core/connectivity/face_corners.h"
 #include "core/errors.h"
+#include "core/interrupt.h"
 #include "core/mesh_arrays.h"
 #include "core/portability.h"
 
@@ -25,6 +26,7 @@ void fill_rows(FaceRange range, const int32_t* faces, int32_t numFaces, int32_t 
                Count* filled, int32_t* table) {
   constexpr int32_t kAhead = 32;
   for (int32_t i = range.begin; i < range.end; ++i) {
+    if ((i - range.begin) % kFacesPerPoll == 0) poll_interrupt();
     if (i + kAhead < range.end) {
       for (int32_t j = 0; j < 3; ++j) {
         const int32_t w = faces[index_2D_array(i + kAhead, j, numFaces)] - 1;

@@ -5,6 +5,7 @@
 
 #include "core/connectivity/face_corners.h"
 #include "core/errors.h"
+#include "core/interrupt.h"
 #include "core/mesh_arrays.h"
 
 namespace tulm {
@@ -86,13 +87,13 @@ bool add_neighbour_pair(int32_t p, int32_t q, int32_t numRows, int32_t K, int32_
   return true;
 }
 
-// Enters the pairs of every face; false when a row is full. (The arrays come as arguments: the
-// one-byte fill counts could alias anything a lambda captures, and every store would reload
-// it.)
+// Enters the pairs of faces begin..end-1; false when a row is full. (The arrays come as
+// arguments: the one-byte fill counts could alias anything a lambda captures, and every store
+// would reload it.)
 template <class Count>
-bool fill_rows(const int32_t* faces, int32_t numFaces, int32_t numRows, int32_t K, int32_t* table,
-               Count* fill) {
-  for (int32_t i = 0; i < numFaces; ++i) {
+bool fill_rows(const int32_t* faces, int32_t numFaces, int32_t begin, int32_t end, int32_t numRows,
+               int32_t K, int32_t* table, Count* fill) {
+  for (int32_t i = begin; i < end; ++i) {
     const int32_t a = faces[index_2D_array(i, 0, numFaces)] - 1;
     const int32_t b = faces[index_2D_array(i, 1, numFaces)] - 1;
     const int32_t c = faces[index_2D_array(i, 2, numFaces)] - 1;
@@ -128,7 +129,11 @@ bool build_in_output(const int32_t* faces, int32_t numFaces, CornerCounts<Count>
   } else {
     for (int64_t i = 0; i < 3 * int64_t{numFaces}; ++i) fill[faces[i] - 1] = 0;
   }
-  return fill_rows(faces, numFaces, numRows, K, table, fill);
+  bool filled = true;
+  in_polled_blocks(0, numFaces, kFacesPerPoll, [&](int32_t begin, int32_t end) {
+    filled = filled && fill_rows(faces, numFaces, begin, end, numRows, K, table, fill);
+  });
+  return filled;
 }
 
 }  // namespace
@@ -150,15 +155,17 @@ void TULM_convertFaces2VertNbors(const int32_t* faces, int32_t numFaces, int32_t
   NeighborRows rows(faces, numFaces, counts);
 
   int32_t K = counts.largest;
-  for (int32_t i = 0; i < numFaces; ++i) {
-    const int32_t a = faces[index_2D_array(i, 0, numFaces)] - 1;
-    const int32_t b = faces[index_2D_array(i, 1, numFaces)] - 1;
-    const int32_t c = faces[index_2D_array(i, 2, numFaces)] - 1;
-    for (int32_t filled :
-         {AddNeighbors(a, b, rows), AddNeighbors(a, c, rows), AddNeighbors(b, c, rows)}) {
-      if (filled > K) K = filled;
+  in_polled_blocks(0, numFaces, kFacesPerPoll, [&](int32_t begin, int32_t end) {
+    for (int32_t i = begin; i < end; ++i) {
+      const int32_t a = faces[index_2D_array(i, 0, numFaces)] - 1;
+      const int32_t b = faces[index_2D_array(i, 1, numFaces)] - 1;
+      const int32_t c = faces[index_2D_array(i, 2, numFaces)] - 1;
+      for (int32_t filled :
+           {AddNeighbors(a, b, rows), AddNeighbors(a, c, rows), AddNeighbors(b, c, rows)}) {
+        if (filled > K) K = filled;
+      }
     }
-  }
+  });
 
   if (int64_t{numRows} * K > INT32_MAX) {
     throw Error(format("the neighbour table would have %lld entries, more than 2147483647",
@@ -171,7 +178,9 @@ void TULM_convertFaces2VertNbors(const int32_t* faces, int32_t numFaces, int32_t
   };
   // Vertex by vertex where rows are uniform: K sequential output streams.
   if (rows.uniform()) {
-    for (int32_t v = 0; v < numRows; ++v) writeRow(v);
+    in_polled_blocks(0, numRows, kFacesPerPoll, [&](int32_t begin, int32_t end) {
+      for (int32_t v = begin; v < end; ++v) writeRow(v);
+    });
   } else {
     for (int32_t v : rows.named()) writeRow(v);
   }

@@ -4,30 +4,43 @@
 #include <atomic>
 
 #include "core/errors.h"
+#include "core/interrupt.h"
 #include "core/mesh_arrays.h"
 
 namespace tulm {
 
 namespace {
 
+// Counts the corners column[begin..end-1] into count; false at a corner outside 1..numRows.
+// Nothing else is read or kept per corner: a running largest count or a test of each new count
+// would make every corner wait for its counter's store, which halves the speed. (The arrays
+// come as arguments, not through a lambda's captures: one-byte counts could alias those, and
+// every store would reload them.)
+template <class Count>
+bool count_corners(const int32_t* column, int32_t begin, int32_t end, uint32_t numRows,
+                   Count* count) {
+  for (int32_t i = begin; i < end; ++i) {
+    const uint32_t v = static_cast<uint32_t>(column[i]) - 1u;
+    if (v >= numRows) return false;
+    ++count[v];
+  }
+  return true;
+}
+
 // Counts the corners of the faces of `range` into count, column by column; false at a corner
-// outside 1..numVerts. Nothing else is read or kept per corner: a running largest count or a
-// test of each new count would make every corner wait for its counter's store, which halves
-// the speed. (The arrays come as arguments, not through a lambda's captures: one-byte counts
-// could alias those, and every store would reload them.)
+// outside 1..numVerts.
 template <class Count>
 bool count_range(FaceRange range, const int32_t* faces, int32_t numFaces, int32_t numVerts,
                  Count* count) {
   const uint32_t numRows = static_cast<uint32_t>(std::max(numVerts, 0));
+  bool good = true;
   for (int32_t j = 0; j < 3; ++j) {
     const int32_t* column = faces + int64_t{numFaces} * j;
-    for (int32_t i = range.begin; i < range.end; ++i) {
-      const uint32_t v = static_cast<uint32_t>(column[i]) - 1u;
-      if (v >= numRows) return false;
-      ++count[v];
-    }
+    in_polled_blocks(range.begin, range.end, kFacesPerPoll, [&](int32_t begin, int32_t end) {
+      good = good && count_corners(column, begin, end, numRows, count);
+    });
   }
-  return true;
+  return good;
 }
 
 // The counting of a mesh with many more vertices than face corners, on one thread: the work
@@ -39,13 +52,15 @@ void count_named_vertices(const int32_t* faces, int32_t numFaces, int32_t numVer
   Count most = 0;
   bool wraps = false;
   for (int32_t j = 0; j < 3; ++j) {
-    for (int32_t i = 0; i < numFaces; ++i) {
-      const int32_t corner = faces[index_2D_array(i, j, numFaces)];
-      check_index("faces", corner, i, j, 1, numVerts);
-      const Count n = ++count[corner - 1];
-      wraps |= n == 0;
-      most = std::max(most, n);
-    }
+    in_polled_blocks(0, numFaces, kFacesPerPoll, [&](int32_t begin, int32_t end) {
+      for (int32_t i = begin; i < end; ++i) {
+        const int32_t corner = faces[index_2D_array(i, j, numFaces)];
+        check_index("faces", corner, i, j, 1, numVerts);
+        const Count n = ++count[corner - 1];
+        wraps |= n == 0;
+        most = std::max(most, n);
+      }
+    });
   }
   largest = static_cast<int32_t>(std::min<int64_t>(most, INT32_MAX));
   wrapped = wraps;
@@ -68,11 +83,13 @@ template <class Count>
 void add_up_ranges(CornerCounts<Count>& counts, int32_t numRows, int64_t corners) {
   uint64_t total = 0;
   for (ZeroedArray<Count>& own : counts.upTo) {
+    poll_interrupt();
     const Count* count = own.data();
     for (int32_t v = 0; v < numRows; ++v) total += count[v];
   }
   bool carried = false;
   for (int32_t r = 1; r < counts.ranges(); ++r) {
+    poll_interrupt();
     const Count* before = counts.upTo[r - 1].data();
     Count* count = counts.upTo[r].data();
     for (int32_t v = 0; v < numRows; ++v) {

@@ -13,6 +13,8 @@ namespace tulm {
 
 // Face corners whose reading takes about as long as starting a thread.
 constexpr int64_t kCornerGrain = 131072;
+// Faces between two polls for Ctrl-C in the loops over every face: a millisecond or less.
+constexpr int32_t kFacesPerPoll = 1 << 18;
 
 // The faces [begin, end) of range r when `ranges` ranges share numFaces faces in order.
 struct FaceRange {

@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "core/errors.h"
+#include "core/folding/fold_passes.h"
+#include "core/interrupt.h"
 
 namespace tulm {
 namespace {
@@ -24,7 +26,9 @@ void TULM_computeLocalFoldPenaltyUmbrella(const FoldMesh& mesh, const int32_t* v
   const std::vector<int32_t> involved = visit_and_list(mesh, visit, numVisits, offset, areas.data(),
                                                        nullptr, P, U != nullptr, createList);
   if (U == nullptr) return;
-  for (int32_t p : involved) {
+  for (size_t i = 0; i < involved.size(); ++i) {
+    if (i % kVerticesPerPoll == 0) poll_interrupt();
+    const int32_t p = involved[i];
     umbrella_column(mesh, vertexNbors, nborRows, nborCols, p - 1, U + index_2D_array(0, p - 1, 3));
   }
 }

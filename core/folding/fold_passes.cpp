@@ -6,6 +6,7 @@
 #include "core/folding/flip_gradient_lanes.h"
 #include "core/folding/fold_model_lanes.h"
 #include "core/folding/gradient_columns.h"
+#include "core/interrupt.h"
 #include "core/parallel.h"
 
 namespace tulm {
@@ -50,6 +51,7 @@ float flip_face_pass(const FoldMesh& mesh, float offset, FlippedFaces* flipped) 
   float penalty = 0.0f;
   if (numBlocks < 2 * kBlockGrain || thread_count() == 1) {
     for (int32_t block = 0; block < numBlocks; ++block) {
+      if (block % kBlocksPerPoll == 0) poll_interrupt();
       flip_block(mesh, block, offset, flipped,
                  [&](int32_t, float term) { penalty = term + penalty; });
     }
@@ -82,6 +84,7 @@ float flip_face_pass_with_gradients(const FoldMesh& mesh, float offset, float* G
   if (numBlocks < 2 * kBlockGrain || thread_count() == 1) {
     FaceOrderGradients gradients(mesh, G);
     for (int32_t block = 0; block < numBlocks; ++block) {
+      if (block % kBlocksPerPoll == 0) poll_interrupt();
       flip_block(mesh, block, offset, &flipped, [&](int32_t f, float term) {
         penalty = term + penalty;
         ++flippedCount;
@@ -90,8 +93,14 @@ float flip_face_pass_with_gradients(const FoldMesh& mesh, float offset, float* G
     }
     gradients.finish();
     if (flippedCount > 0) {
-      listed = flipped_entries_at_corners(mesh, flipped, flippedCount == mesh.numFaces, 0,
-                                          mesh.numVerts);
+      listed = 0;
+      in_polled_blocks(0, mesh.numVerts, kVerticesPerPoll, [&](int32_t begin, int32_t end) {
+        const int64_t entries = listed < 0
+                                    ? -1
+                                    : flipped_entries_at_corners(
+                                          mesh, flipped, flippedCount == mesh.numFaces, begin, end);
+        listed = entries < 0 ? -1 : listed + entries;
+      });
     }
   } else {
     // The flip pass on every thread, then the gradients face by face on one beside the check.
@@ -122,10 +131,12 @@ float area_change_face_pass(const FoldMesh& mesh, const float* originalAreas, fl
     signed_face_areas(mesh, first, last - first, areas + first);
   });
   float penalty = 0.0f;
-  for (int32_t f = 0; f < mesh.numFaces; ++f) {
-    const float d = areas[f] - originalAreas[f];
-    penalty = d * d + penalty;
-  }
+  in_polled_blocks(0, mesh.numFaces, kFacesPerPoll, [&](int32_t begin, int32_t end) {
+    for (int32_t f = begin; f < end; ++f) {
+      const float d = areas[f] - originalAreas[f];
+      penalty = d * d + penalty;
+    }
+  });
   return penalty;
 }
 
@@ -153,8 +164,11 @@ void add_flip_gradients(const FoldMesh& mesh, const FlippedFaces& flipped, float
 void add_flip_gradients(const FoldMesh& mesh, const FlippedFaces& flipped,
                         const std::vector<int32_t>& vertices, float* G) {
   auto gradients = flip_column_gradients(mesh, flipped, G);
-  gradients.add_columns(static_cast<int32_t>(vertices.size()),
-                        [&vertices](int32_t t) { return vertices[t] - 1; });
+  in_polled_blocks(
+      0, static_cast<int32_t>(vertices.size()), kVerticesPerPoll, [&](int32_t begin, int32_t end) {
+        gradients.add_columns(end - begin,
+                              [&vertices, begin](int32_t t) { return vertices[begin + t] - 1; });
+      });
 }
 
 float visit_pass(const FoldMesh& mesh, const int32_t* visit, int32_t numVisits, float offset,
@@ -185,6 +199,7 @@ float visit_pass(const FoldMesh& mesh, const int32_t* visit, int32_t numVisits, 
 
   const int32_t count = visit != nullptr ? numVisits : mesh.numVerts;
   for (int32_t t = 0; t < count; ++t) {
+    if (t % kVerticesPerPoll == 0) poll_interrupt();
     int32_t v = t;
     if (visit != nullptr) {
       check_index("visit", visit[t], t, 0, 1, mesh.numVerts);

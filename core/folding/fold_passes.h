@@ -141,6 +141,12 @@ inline int32_t block_count(int32_t numFaces) {
   return (numFaces + kFacesPerBlock - 1) / kFacesPerBlock;
 }
 
+// Between two polls for Ctrl-C in the passes that one thread makes in order (interrupt.h), a
+// millisecond or less of work: blocks of faces, faces, vertices visited, gradient columns.
+constexpr int32_t kBlocksPerPoll = 64;
+constexpr int32_t kFacesPerPoll = kBlocksPerPoll * kFacesPerBlock;
+constexpr int32_t kVerticesPerPoll = 1 << 14;
+
 }  // namespace tulm
 
 #endif  // TULM_CORE_FOLDING_FOLD_PASSES_H

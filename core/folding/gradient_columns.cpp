@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "core/folding/column_order_lanes.h"
+#include "core/interrupt.h"
 
 namespace tulm {
 namespace {
@@ -151,8 +152,9 @@ void add_block_gradients(const BlockGradients& block, float* G) {
 // The gradients of the flipped faces marked in `flipped` added to G face by face by one thread
 // (lead), while another (help) may compute the gradients of the blocks ahead of it into a few
 // slots. The lead takes a block's gradients from its slot where they are ready and otherwise
-// computes them itself, so it never waits; it alone writes G, in face order. Neither throws: the
-// flip pass has checked every corner, and the memory is taken before.
+// computes them itself, so it never waits; it alone writes G, in face order. The flip pass has
+// checked every corner and the memory is taken before: the lead throws only Interrupted, after
+// which the help returns.
 class PipelinedGradients {
  public:
   PipelinedGradients(const FoldMesh& mesh, const FlippedFaces& flipped)
@@ -162,6 +164,7 @@ class PipelinedGradients {
 
   void lead(float* G) {
     for (int32_t b = 0; b < blocks_; passed_.store(++b, std::memory_order_release)) {
+      if (b % kBlocksPerPoll == 0) poll_interrupt();
       Slot& slot = slots_[b % kSlots];
       if (slot.ready.load(std::memory_order_acquire) == b) {
         add_block_gradients(slot.gradients, G);
@@ -172,16 +175,16 @@ class PipelinedGradients {
     }
   }
 
-  // Fills slots a little ahead of the lead; returns once the lead has passed every block. A
-  // slot is written only after the lead has passed the block it held before.
-  void help() {
+  // Fills slots a little ahead of the lead; returns once the lead has passed every block or
+  // ended. A slot is written only after the lead has passed the block it held before.
+  void help(const std::atomic<bool>& leadEnded) {
     // A block a little ahead of the lead: one it is about to reach would be computed twice.
     constexpr int32_t kLeadAhead = 2;
     int32_t c = 0;
     for (;;) {
       const int32_t passed = passed_.load(std::memory_order_acquire);
       c = std::max(c, passed + kLeadAhead);
-      if (c >= blocks_) return;
+      if (c >= blocks_ || leadEnded.load(std::memory_order_relaxed)) return;
       if (c >= passed + kSlots) {
         // The slot still holds a block that the lead has not passed.
         std::this_thread::yield();
@@ -216,9 +219,11 @@ class ColumnChecks {
   ColumnChecks(const FoldMesh& mesh, const FlippedFaces& flipped, bool everyFace)
       : mesh_(mesh), flipped_(flipped), everyFace_(everyFace) {}
 
-  // Checks pieces until none is left.
+  // Checks pieces until none is left, or until the user has pressed Ctrl-C: the lead then
+  // throws Interrupted, and nothing reads what was checked.
   void take_all() {
     for (;;) {
+      if (interrupt_requested()) return;
       const int32_t piece = next_.fetch_add(1, std::memory_order_relaxed);
       if (piece >= kPieces) return;
       const int64_t begin = int64_t{mesh_.numVerts} * piece / kPieces;
@@ -256,11 +261,12 @@ int64_t add_face_order_gradients_beside_checks(const FoldMesh& mesh, const Flipp
   const auto lead = [&] {
     gradients->lead(G);
     checks.take_all();
+    poll_interrupt();
   };
   // Returns once the lead has passed every block, which it does before its own checks.
-  const auto help = [&](const std::atomic<bool>&) {
+  const auto help = [&](const std::atomic<bool>& leadEnded) {
     checks.take_all();
-    gradients->help();
+    gradients->help(leadEnded);
   };
   run_beside(2, lead, help);
   return checks.listed();

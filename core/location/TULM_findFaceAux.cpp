@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/errors.h"
+#include "core/interrupt.h"
 #include "core/location/nearest_neighbour.h"
 #include "core/location/vector_geometry.h"
 #include "core/mesh_arrays.h"
@@ -25,6 +26,9 @@ constexpr double kExactSeedDistance = 1e-5;
 constexpr float kInitialTolerance = -0.0001f;
 constexpr float kLoosening = 10.0f;
 constexpr int32_t kVisitLimit = 100000;
+// Visits between two polls for Ctrl-C while one point is located: a fraction of a millisecond.
+// (parallel_for polls between pieces of points, each point but a lost one being quick.)
+constexpr int32_t kVisitsPerPoll = 4096;
 
 // The mesh, the point being located and the walk's scratch tables. The tables are sized once
 // per walk and cleared through the entered and tested lists, so a point costs time in
@@ -274,7 +278,7 @@ void locate_points(Walk& walk, const float* points, int32_t begin, int32_t end, 
     };
     bool located = false;
     while (true) {
-      ++visits;
+      if (++visits % kVisitsPerPoll == 0) poll_interrupt();
       walk.enter(cur);
       int32_t corners[3];
       int32_t first = -1;

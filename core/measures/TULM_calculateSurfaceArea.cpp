@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/errors.h"
+#include "core/interrupt.h"
 #include "core/lane_choice.h"
 #include "core/measures/TULM_calculateSurfaceArea_lanes.h"
 #include "core/mesh_arrays.h"
@@ -19,6 +20,8 @@ namespace {
 constexpr int32_t kFaceGrain = 32768;
 // Faces whose areas a helper hands over at once: a slot of 4 KiB.
 constexpr int32_t kAreasPerBlock = 1024;
+// Faces between two polls for Ctrl-C: a millisecond or less. A multiple of kAreasPerBlock.
+constexpr int32_t kFacesPerPoll = 1 << 18;
 
 // Corner j of face i, 0-based, checked against the vertex count.
 int32_t corner(const int32_t* faces, int32_t i, int32_t j, int32_t numFaces, int32_t numVerts) {
@@ -94,8 +97,13 @@ bool is_writing(int64_t state) { return state % 3 == 1; }
 float TULM_calculateSurfaceArea(const float* vertices, int32_t numVerts, const int32_t* faces,
                                 int32_t numFaces) {
   const int threads = threads_for(numFaces, kFaceGrain);
-  if (threads <= 1)
-    return add_areas(vertices, numVerts, faces, numFaces, 0, numFaces, 0.0f, nullptr);
+  if (threads <= 1) {
+    float total = 0.0f;
+    in_polled_blocks(0, numFaces, kFacesPerPoll, [&](int32_t begin, int32_t end) {
+      total = add_areas(vertices, numVerts, faces, numFaces, begin, end - begin, total, nullptr);
+    });
+    return total;
+  }
 
   // Block b's areas go to slot b % slotCount. Helpers fill slots ahead of the calling thread,
   // which adds every block to the total in face order: from its slot when a helper has filled
@@ -144,6 +152,7 @@ float TULM_calculateSurfaceArea(const float* vertices, int32_t numVerts, const i
   float total = 0.0f;
   const auto lead = [&] {
     for (int32_t b = 0; b < blocks; passed.store(++b, std::memory_order_release)) {
+      if (b % (kFacesPerPoll / kAreasPerBlock) == 0) poll_interrupt();
       std::atomic<int64_t>& slot = state[b % slotCount];
       int64_t seen = slot.load(std::memory_order_acquire);
       for (;;) {

@@ -1,26 +1,21 @@
 // Ctrl-C through the stand-in host, which says "pressed" at the N-th time a call asks: every
-// plug-in call that polls stops with the interrupt's error and no output, at one, two and seven
-// threads; the pool is still usable after it, and the same call afterwards gives the bits it
-// gave before. LeakSanitizer (the sanitizer build of
-// these tests) checks that nothing an interrupted call took stays allocated.
+// mesh plug-in stops with the interrupt's error and no output, at one, two and seven threads;
+// the pool is still usable after it, and the same call afterwards gives the bits it gave
+// before. LeakSanitizer (the sanitizer build of these tests) checks that nothing an
+// interrupted call took stays allocated.
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <functional>
-#include <random>
 #include <string>
 #include <vector>
 
-#include "core/connectivity/TULM_convertFaces2VertNbors.h"
 #include "environment.h"
 #include "harness.h"
-#include "icosphere.h"
+#include "long_calls.h"
 
 using mexhost::Array;
 using mexhost::call;
 using mexhost::CallResult;
-using mexhost::int32_array;
-using mexhost::single_array;
 using tulm_test::set_environment;
 
 namespace {
@@ -28,65 +23,12 @@ namespace {
 const char* const kInterruptedId = "TULM:interrupted";
 const char* const kInterruptedText = "Interrupted by Ctrl-C";
 
-// The icosphere subdivided 6 times, its neighbour table, points to locate near its vertices
-// (one poll every 256 of them) and two far from it (a poll every 1024 random restarts, of which
-// each makes up to V).
-struct Inputs {
-  int32_t V = 0, K = 0;
-  Array vertices, nbors, points, seeds, farPoints, farSeeds;
-};
-
-const Inputs& inputs() {
-  static const Inputs in = [] {
-    Inputs in;
-    const tulm_test::Mesh mesh = tulm_test::icosphere(6);
-    const int32_t V = in.V = mesh.numVerts, F = mesh.numFaces;
-    std::vector<int32_t> rowTable;
-    tulm::TULM_convertFaces2VertNbors(tulm_test::transposed(mesh.faces, 3, F).data(), F, V,
-                                      [&](int32_t k) {
-                                        in.K = k;
-                                        rowTable.assign(size_t(k) * V, 0);
-                                        return rowTable.data();
-                                      });
-    in.vertices = single_array({3, size_t(V)}, mesh.vertices);
-    in.nbors = int32_array({size_t(in.K), size_t(V)}, tulm_test::transposed(rowTable, V, in.K));
-    std::mt19937 random(3);
-    std::normal_distribution<float> normal(0.0f, 0.002f);
-    std::vector<float> points(mesh.vertices), far(3 * 2);
-    for (float& x : points) x += normal(random);
-    for (float& x : far) x = 2.0f + normal(random);
-    std::vector<int32_t> seeds(V);
-    for (int32_t v = 0; v < V; ++v) seeds[v] = v + 1;
-    in.points = single_array({3, size_t(V)}, points);
-    in.seeds = int32_array({1, size_t(V)}, seeds);
-    in.farPoints = single_array({3, 2}, far);
-    in.farSeeds = int32_array({1, 2}, {1, 1});
-    return in;
-  }();
-  return in;
+// Every mesh plug-in on the icosphere subdivided 6 times, with two far points for
+// TULM_findNearestVertex.
+const std::vector<tulm_test::LongCall>& long_calls() {
+  static const std::vector<tulm_test::LongCall> calls = tulm_test::long_mesh_calls(6, 2);
+  return calls;
 }
-
-// A call that can run long; `repeatable`: the same inputs give the same bits (far points in
-// TULM_findNearestVertex restart from random vertices, seeded from the clock).
-struct LongCall {
-  const char* plugin;
-  int nlhs;
-  std::function<std::vector<Array>(const Inputs&)> inputs;
-  bool repeatable = true;
-};
-
-// The calls that poll so far.
-const LongCall kLongCalls[] = {
-    {"TULM_findNearestVertex", 2,
-     [](const Inputs& in) {
-       return std::vector<Array>{in.points, in.vertices, in.nbors, in.seeds};
-     }},
-    {"TULM_findNearestVertex", 2,
-     [](const Inputs& in) {
-       return std::vector<Array>{in.farPoints, in.vertices, in.nbors, in.farSeeds};
-     },
-     false},
-};
 
 // The bytes of every output, with its class and dimensions.
 std::string bits(const CallResult& result) {
@@ -126,11 +68,10 @@ class Interrupt : public testing::Test {
 // waits for the others, as often as they take: the first poll stops the call, a later one stops
 // it or comes after its end.
 TEST_F(Interrupt, EveryLongCallStopsWithoutOutputAndThenGivesItsBitsAgain) {
-  const Inputs& in = inputs();
-  for (const LongCall& c : kLongCalls) {
-    const std::vector<Array> args = c.inputs(in);
+  for (const tulm_test::LongCall& c : long_calls()) {
+    const std::vector<Array>& args = c.inputs;
     for (const char* threads : {"1", "2", "7"}) {
-      const std::string what = std::string(c.plugin) + " at " + threads + " threads";
+      const std::string what = c.label() + " at " + threads + " threads";
       ASSERT_EQ(set_environment("TULM_NUM_THREADS", threads), 0);
       mexhost::interrupt_at_poll(0);
       const CallResult whole = call(c.plugin, c.nlhs, args);
