@@ -104,6 +104,11 @@ void run_gateway(const char* out_of_memory_message, Body&& body) {
     return;
   } catch (const Interrupted&) {
     interrupted = true;
+#if defined(HAVE_OCTAVE)
+  } catch (const octave::interrupt_exception&) {
+    // Octave's own, should a call into the interpreter (zeros_array) meet the Ctrl-C first.
+    interrupted = true;
+#endif
   } catch (const Error& error) {
     keep(error.what());
   } catch (const std::bad_alloc&) {

@@ -4,7 +4,7 @@
 // and the table gives the longest and the median time from that answer to the call's end.
 // Far points in TULM_findNearestVertex, which would run for hours, are pressed at 0.1 to 0.9 s.
 //
-//   bench_interrupt_stop [SUBDIVISIONS [FAR_POINTS]]
+//   bench_interrupt_stop [SUBDIVISIONS [FAR_POINTS [CALL]]]   (CALL: the calls whose label has it)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -19,6 +19,7 @@
 int main(int argc, char** argv) {
   const int subdivisions = argc > 1 ? std::atoi(argv[1]) : 9;
   const int farPoints = argc > 2 ? std::atoi(argv[2]) : 20;
+  const std::string only = argc > 3 ? argv[3] : "";
   mexhost::set_plugin_dir(TULM_PLUGIN_DIR);
   const std::vector<tulm_test::LongCall> calls =
       tulm_test::long_mesh_calls(subdivisions, farPoints);
@@ -28,6 +29,7 @@ int main(int argc, char** argv) {
               "stop med");
   bool late = false;
   for (const tulm_test::LongCall& call : calls) {
+    if (call.label().find(only) == std::string::npos) continue;
     for (const char* threads : {"1", "2"}) {
       tulm_test::set_environment("TULM_NUM_THREADS", threads);
       double whole = 1.0;  // seconds
