@@ -2,16 +2,25 @@
 # asan_octave.sh PLUGIN_DIR TEST_FILE...: runs the Octave tests against plug-ins built with
 # AddressSanitizer, LeakSanitizer and UndefinedBehaviorSanitizer, loaded into octave-cli with
 # the sanitizer runtime preloaded (TULM_CXX names the compiler whose runtime that is,
-# TULM_PRELOAD the built keep_plugins_loaded library). Fails when a test fails, on any
-# sanitizer error (an invalid access, double free or undefined behaviour ends Octave at once),
-# and on any leak whose allocation stack passes through one of our plug-ins.
+# TULM_PRELOAD the built keep_plugins_loaded library).
+# asan_octave.sh --interrupt PLUGIN_DIR [CASE...]: runs interrupt_octave.py (Ctrl-C in an
+# interactive session; TULM_PYTHON names its Python) with that same Octave, so that what an
+# interrupted call leaves behind is checked as a finished call's is.
+# Fails when a test fails, on any sanitizer error (an invalid access, double free or undefined
+# behaviour ends Octave at once), and on any leak whose allocation stack passes through one of
+# our plug-ins.
 #
-# Octave leaks at exit on its own (hundreds of records). They are not filtered by a
+# Octave leaks at exit on its own (hundreds to thousands of records). They are not filtered by a
 # suppressions file: LeakSanitizer suppresses a record when any frame of its stack matches,
 # and every plug-in call is made from liboctinterp, so naming Octave's libraries would hide
 # the plug-ins' leaks too. Instead every record is kept and only those naming a plug-in fail.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+mode=tests
+if [ "${1:-}" = --interrupt ]; then
+  mode=interrupt
+  shift
+fi
 runtime=$("${TULM_CXX:-c++}" -print-file-name=libasan.so)
 if [ ! -e "$runtime" ] || [ ! -e "${TULM_PRELOAD:-}" ]; then
   echo "asan_octave.sh: needs TULM_CXX with an AddressSanitizer runtime and TULM_PRELOAD" >&2
@@ -22,12 +31,29 @@ trap 'rm -rf "$logs"' EXIT
 
 # Each frame is printed with its module, so that a plug-in shows as <.../NAME.mex> whether or
 # not the frame has a source line. The sanitizers' exit code is 0 (they share it, and
-# Octave's own leaks would always set it): their reports decide, not the status.
+# Octave's own leaks would always set it): their reports decide, not the status. Only Octave
+# gets the runtime: the driver's Python would add leak records of its own.
+#
+# The fast unwinder follows frame pointers, which Octave's libraries do not keep: its stacks of
+# Octave's allocations end in stray addresses, and at exit LeakSanitizer reads the process's
+# whole memory map again for each one, about 30 s here. The interactive session allocates
+# little, so exact unwinding costs it less than that (its exit takes 3 s); the test files
+# allocate so much that it would make them three times as slow.
+asan=detect_leaks=1:exitcode=0:malloc_context_size=64:log_path=$logs/report
+asan+=":stack_trace_format='    #%n %p %F %L <%m>'"
+if [ "$mode" = interrupt ]; then asan+=:fast_unwind_on_malloc=0; fi
+octave=(env "LD_PRELOAD=$runtime:$TULM_PRELOAD" "ASAN_OPTIONS=$asan"
+  "UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:log_path=$logs/report"
+  octave-cli)
 status=0
-LD_PRELOAD="$runtime:$TULM_PRELOAD" \
-  ASAN_OPTIONS="detect_leaks=1:exitcode=0:malloc_context_size=64:log_path=$logs/report:stack_trace_format='    #%n %p %F %L <%m>'" \
-  UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:log_path=$logs/report" \
-  octave-cli --no-gui --norc --no-history --quiet "$here/run_octave_test.m" "$@" || status=$?
+if [ "$mode" = tests ]; then
+  ran=octave-cli
+  "${octave[@]}" --no-gui --norc --no-history --quiet "$here/run_octave_test.m" "$@" || status=$?
+else
+  ran=interrupt_octave.py
+  TULM_OCTAVE="${octave[*]@Q}" "${TULM_PYTHON:-python3}" "$here/interrupt_octave.py" "$@" ||
+    status=$?
+fi
 reports=$(cat "$logs"/report.* 2>/dev/null || true)
 
 if grep -q -E "ERROR: AddressSanitizer|runtime error" <<<"$reports"; then
@@ -36,7 +62,7 @@ if grep -q -E "ERROR: AddressSanitizer|runtime error" <<<"$reports"; then
   exit 1
 fi
 if [ "$status" -ne 0 ]; then
-  echo "octave-cli ended with status $status"
+  echo "$ran ended with status $status"
   exit 1
 fi
 # One record per blank-line-separated block; keep the leaks that name a plug-in.

@@ -6,7 +6,8 @@ its inputs, starts one long plug-in call, and gets a SIGINT, what Ctrl-C sends, 
 later. The call must end and the prompt come back within half a second, the statement after
 it must run in the same session, and the variable the call was to assign must not exist.
 Prints one line per case with the time from SIGINT to the prompt. The command that starts
-Octave can be given in TULM_OCTAVE (asan_octave.sh runs it with sanitized plug-ins).
+Octave can be given in TULM_OCTAVE (asan_octave.sh --interrupt gives one with the sanitizer
+runtime preloaded, for sanitized plug-ins).
 
 Cases: nearest (far points in TULM_findNearestVertex, the default), kdtree (a k-d tree of
 1e7 points), faces (face location of 1e7 points), table (the neighbour table of the icosphere
