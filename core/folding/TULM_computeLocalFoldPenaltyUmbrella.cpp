@@ -26,11 +26,14 @@ void TULM_computeLocalFoldPenaltyUmbrella(const FoldMesh& mesh, const int32_t* v
   const std::vector<int32_t> involved = visit_and_list(mesh, visit, numVisits, offset, areas.data(),
                                                        nullptr, P, U != nullptr, createList);
   if (U == nullptr) return;
-  for (size_t i = 0; i < involved.size(); ++i) {
-    if (i % kVerticesPerPoll == 0) poll_interrupt();
-    const int32_t p = involved[i];
-    umbrella_column(mesh, vertexNbors, nborRows, nborCols, p - 1, U + index_2D_array(0, p - 1, 3));
-  }
+  in_polled_blocks(0, static_cast<int32_t>(involved.size()), kVerticesPerPoll,
+                   [&](int32_t begin, int32_t end) {
+                     for (int32_t i = begin; i < end; ++i) {
+                       const int32_t p = involved[i];
+                       umbrella_column(mesh, vertexNbors, nborRows, nborCols, p - 1,
+                                       U + index_2D_array(0, p - 1, 3));
+                     }
+                   });
 }
 
 namespace {
