@@ -136,19 +136,27 @@ inline double calcdistance(const double* a, const double* b, int32_t n) {
 // q[s] >= v - r, v + r >= q[s] and r >= calcdistance(q, value, n), tested in this order
 // (s = split dimension, v = value[s]); the left child is entered when v >= q[s] - r, the
 // right child when r + q[s] >= v. Any NaN makes a test fail. visit(match, distance) gets
-// the distance that was tested.
-template <class Visit>
-void for_each_in_range(const node* root, double r, const double* q, int32_t n, Visit&& visit) {
+// the distance that was tested. enter() is called at every node reached, before its tests: a
+// search's measure of its work.
+template <class Visit, class Enter>
+void for_each_in_range(const node* root, double r, const double* q, int32_t n, Visit&& visit,
+                       Enter&& enter) {
   for (const node* at = root; at != nullptr; at = at->right) {
+    enter();
     const int32_t s = at->dim;
     const double v = at->value[s];
     if (q[s] >= v - r && v + r >= q[s]) {
       const double d = calcdistance(q, at->value, n);
       if (r >= d) visit(at, d);
     }
-    if (at->left != nullptr && v >= q[s] - r) for_each_in_range(at->left, r, q, n, visit);
+    if (at->left != nullptr && v >= q[s] - r) for_each_in_range(at->left, r, q, n, visit, enter);
     if (!(r + q[s] >= v)) return;
   }
+}
+
+template <class Visit>
+void for_each_in_range(const node* root, double r, const double* q, int32_t n, Visit&& visit) {
+  for_each_in_range(root, r, q, n, visit, [] {});
 }
 
 }  // namespace tulm
