@@ -101,6 +101,8 @@ tree_header* find_kept_tree(int64_t address) {
   return nullptr;
 }
 
+size_t kept_tree_count() { return keptCount; }
+
 void release_tree(tree_header* tree) {
   if (tree == nullptr) return;
   const size_t position = kept_position(tree);

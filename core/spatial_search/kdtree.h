@@ -112,6 +112,9 @@ TULM_KDTREE_API bool keep_tree(tree_header* tree);
 // compared with the addresses of kept trees, never used as one, so any value is safe.
 TULM_KDTREE_API tree_header* find_kept_tree(int64_t address);
 
+// How many trees are kept: what the tests count around a call that may keep one.
+TULM_KDTREE_API size_t kept_tree_count();
+
 // Replaces the tree's search copy, if it has one, by a new block of `bytes` bytes, which the
 // tree owns from then on and release_tree frees with it. Returns the block, or null when
 // memory runs out (the tree then has no copy).
