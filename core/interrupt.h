@@ -36,6 +36,27 @@ inline void poll_interrupt() {
   if (interrupt_requested()) throw Interrupted();
 }
 
+// Polls once `budget` units of work have been added since the last poll: for loops whose steps
+// differ widely in cost. `poll` is poll_interrupt, or the poll a module is handed by its caller
+// where it must not ask its own (the k-d tree library, kdtree.h).
+class PollMeter {
+ public:
+  explicit PollMeter(int64_t budget, void (*poll)() = poll_interrupt)
+      : budget_(budget), poll_(poll) {}
+  void add(int64_t work) {
+    done_ += work;
+    if (done_ >= budget_) {
+      done_ = 0;
+      poll_();
+    }
+  }
+
+ private:
+  int64_t budget_;
+  void (*poll_)();
+  int64_t done_ = 0;
+};
+
 // Runs body(b, e) on consecutive blocks [b, e) of at most `block` elements that cover
 // [begin, end), polling before each: for loops whose range may take longer than a few
 // milliseconds.

@@ -10,7 +10,8 @@
 // `bench_kdtree_build OTHER` also times the build_tree of another copy of the tree library (the
 // libtulm_kdtree of an earlier commit, say) in the same rounds, each right beside ours in turns
 // that swap every round, so that the two sides of a change are timed under the same load; the
-// load averages of the system are printed before and after.
+// load averages of the system are printed before and after. A library from before build_tree
+// polled for Ctrl-C (no StopPoll) is taken too.
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -90,12 +91,26 @@ Points icosphere_vertices(int subdivisions) {
 
 using BuildTree = decltype(&tulm::build_tree);
 using ReleaseTree = decltype(&tulm::release_tree);
+// build_tree before it polled for Ctrl-C.
+using BuildTreeWithoutPolls = tulm::tree_header* (*)(const double*, int32_t, int32_t, int32_t*,
+                                                     int32_t, int32_t, tulm::Diagnostics&,
+                                                     tulm::ParallelRun);
 
 // The build_tree and release_tree of a tree library.
 struct TreeLibrary {
   BuildTree build;
   ReleaseTree release;
 };
+
+// The other library's build_tree where it has no StopPoll.
+BuildTreeWithoutPolls otherWithoutPolls = nullptr;
+
+tulm::tree_header* build_without_polls(const double* data, int32_t stride, int32_t ndim,
+                                       int32_t* idx, int32_t n, int32_t dim,
+                                       tulm::Diagnostics& diagnostics, tulm::ParallelRun parallel,
+                                       tulm::StopPoll) {
+  return otherWithoutPolls(data, stride, ndim, idx, n, dim, diagnostics, parallel);
+}
 
 // Another copy of the tree library, loaded beside ours; ends the program if it has none.
 TreeLibrary load_tree_library(const char* path) {
@@ -104,11 +119,17 @@ TreeLibrary load_tree_library(const char* path) {
     std::fprintf(stderr, "%s\n", dlerror());
     std::exit(1);
   }
-  // The names of tulm::build_tree and tulm::release_tree as this compiler mangles them.
-  const TreeLibrary functions{
+  // The names of tulm::build_tree (with and without its StopPoll) and tulm::release_tree as
+  // this compiler mangles them.
+  TreeLibrary functions{
       reinterpret_cast<BuildTree>(
-          dlsym(library, "_ZN4tulm10build_treeEPKdiiPiiiRNS_11DiagnosticsEPFviPFvPviiES5_E")),
+          dlsym(library, "_ZN4tulm10build_treeEPKdiiPiiiRNS_11DiagnosticsEPFviPFvPviiES5_EPFvvE")),
       reinterpret_cast<ReleaseTree>(dlsym(library, "_ZN4tulm12release_treeEPNS_11tree_headerE"))};
+  if (functions.build == nullptr) {
+    otherWithoutPolls = reinterpret_cast<BuildTreeWithoutPolls>(
+        dlsym(library, "_ZN4tulm10build_treeEPKdiiPiiiRNS_11DiagnosticsEPFviPFvPviiES5_E"));
+    if (otherWithoutPolls != nullptr) functions.build = build_without_polls;
+  }
   if (functions.build == nullptr || functions.release == nullptr) {
     std::fprintf(stderr, "%s holds no build_tree and release_tree of this signature\n", path);
     std::exit(1);
@@ -134,7 +155,7 @@ Timing our_build(const Points& points, int threads,
   tulm::tree_header* tree = nullptr;
   const Timing time = timed([&] {
     tree = library.build(points.columns.data(), points.count, 3, idx.data(), points.count, 0,
-                         diagnostics, tulm::run_in_parallel);
+                         diagnostics, tulm::run_in_parallel, tulm::poll_interrupt);
   });
   if (tree == nullptr) {
     std::fprintf(stderr, "out of memory\n");

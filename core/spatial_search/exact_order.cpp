@@ -1,8 +1,30 @@
 #include "core/spatial_search/exact_order.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace tulm {
+namespace {
+
+// Empties a slice's vector that a poll leaves half made, so that no thread takes its unset
+// entries for made ones: an empty one is made again when asked for.
+template <class Vector>
+class MadeOrEmpty {
+ public:
+  explicit MadeOrEmpty(Vector& vector) : vector_(vector) {}
+  MadeOrEmpty(const MadeOrEmpty&) = delete;
+  MadeOrEmpty& operator=(const MadeOrEmpty&) = delete;
+  ~MadeOrEmpty() {
+    if (!made_) vector_.clear();
+  }
+  void made() { made_ = true; }
+
+ private:
+  Vector& vector_;
+  bool made_ = false;
+};
+
+}  // namespace
 
 const Entry* ExactOrders::exact_order(Slice& slice, int32_t lo, int32_t hi) {
   if (slice.sorting.empty()) start_sorting(slice, !threads_.inTasks);
@@ -28,6 +50,7 @@ const Entry* ExactOrders::exact_order(Slice& slice, int32_t lo, int32_t hi) {
       std::vector<char> outside(large.size(), 0);
       threads_.in_parallel(static_cast<int32_t>(large.size()), [&](int32_t begin, int32_t end) {
         for (int32_t k = begin; k < end; ++k) {
+          threads_.poll();
           const Part part = large[k];
           if (part.first >= hi || part.second < lo) {
             outside[k] = 1;
@@ -51,8 +74,10 @@ const Entry* ExactOrders::exact_order(Slice& slice, int32_t lo, int32_t hi) {
   }
   std::vector<std::vector<std::pair<int32_t, int32_t>>> left(parts.size());
   threads_.in_parallel(static_cast<int32_t>(parts.size()), [&](int32_t begin, int32_t end) {
+    PollMeter meter(kPollBlock, threads_.poll);
     for (int32_t k = begin; k < end; ++k) {
       sort_part(slice, parts[k].first, parts[k].second, lo, hi, left[k]);
+      meter.add(parts[k].second - parts[k].first + 1);
     }
   });
   for (const auto& more : left) unsorted.insert(unsorted.end(), more.begin(), more.end());
@@ -67,7 +92,9 @@ void ExactOrders::partition_while(Slice& slice, const std::atomic<int32_t>& more
     return a.second - a.first < b.second - b.first;
   };
   std::vector<Part>& parts = slice.unsorted;
+  PollMeter meter(kPollBlock, threads_.poll);
   while (more > 0 && parts.front().second - parts.front().first >= kShortPart) {
+    meter.add(parts.front().second - parts.front().first + 1);
     std::pop_heap(parts.begin(), parts.end(), smaller);
     const Part part = parts.back();
     const int32_t p = partition_ranked(slice.sorting.data(), part.first, part.second);
@@ -84,12 +111,22 @@ const ArenaVector<int32_t>& ExactOrders::literal_input(Slice& slice) {
     // The input is kept on entry when it is known, so the parent's keys are not distinct:
     // its sorted order is made from its own input. A slice above the tasks is theirs to
     // share, and its sort goes on under the lock; the rest of a task's sorts need none.
-    std::unique_lock<std::recursive_mutex> lock(mutex_, std::defer_lock);
-    if (slice.parent->shared) lock.lock();
+    std::unique_lock<std::recursive_timed_mutex> lock(mutex_, std::defer_lock);
+    if (slice.parent->shared) {
+      // The thread that holds the lock may be a worker, whose polls stop it only once the
+      // calling thread's have asked the host.
+      while (!lock.try_lock_for(std::chrono::milliseconds(kWaitPollMilliseconds))) {
+        threads_.poll();
+      }
+    }
     const int32_t from = slice.begin - slice.parent->begin;
     const Entry* sorted = exact_order(*slice.parent, from, from + slice.n);
+    MadeOrEmpty<ArenaVector<int32_t>> input(slice.input);
     slice.input.resize(static_cast<size_t>(slice.n));
-    for (int32_t e = 0; e < slice.n; ++e) slice.input[e] = row_of(sorted[from + e]);
+    threads_.in_blocks(slice.n, [&](int32_t begin, int32_t end) {
+      for (int32_t e = begin; e < end; ++e) slice.input[e] = row_of(sorted[from + e]);
+    });
+    input.made();
   }
   return slice.input;
 }
@@ -99,6 +136,8 @@ const ArenaVector<int32_t>& ExactOrders::literal_input(Slice& slice) {
 void ExactOrders::start_sorting(Slice& slice, bool share) {
   const ArenaVector<int32_t>& input = literal_input(slice);
   const uint32_t* rank = ranks_ + static_cast<size_t>(slice.dim) * rows_;
+  MadeOrEmpty<ArenaVector<Entry>> sortingMade(slice.sorting);
+  MadeOrEmpty<ArenaVector<int32_t>> runsMade(slice.runsBefore);
   slice.sorting.resize(input.size());
   Entry* sorting = slice.sorting.data();
   const int32_t* rows = input.data();
@@ -109,22 +148,29 @@ void ExactOrders::start_sorting(Slice& slice, bool share) {
   };
   if (share) {
     const int32_t pieces = std::max(1, slice.n / kScanPiece);
-    threads_.in_parallel(pieces, [&fill, pieces, &slice](int32_t begin, int32_t end) {
-      fill(piece_start(slice.n, begin, pieces), piece_start(slice.n, end, pieces));
+    threads_.in_parallel(pieces, [this, &fill, pieces, &slice](int32_t begin, int32_t end) {
+      for (int32_t k = begin; k < end; ++k) {
+        threads_.poll();
+        fill(piece_start(slice.n, k, pieces), piece_start(slice.n, k + 1, pieces));
+      }
     });
   } else {
-    fill(0, slice.n);
+    threads_.in_blocks(slice.n, fill);
   }
-  slice.unsorted.assign(1, {0, slice.n - 1});
   if (!slice.ascending.empty()) {
     slice.runsBefore.resize(static_cast<size_t>(slice.n) + 1);
     slice.runsBefore[0] = 0;
-    for (int32_t e = 0; e < slice.n; ++e) {
-      const bool continues =
-          e > 0 && rank_of(slice.ascending[e]) == rank_of(slice.ascending[e - 1]);
-      slice.runsBefore[e + 1] = slice.runsBefore[e] + continues;
-    }
+    threads_.in_blocks(slice.n, [&slice](int32_t begin, int32_t end) {
+      for (int32_t e = begin; e < end; ++e) {
+        const bool continues =
+            e > 0 && rank_of(slice.ascending[e]) == rank_of(slice.ascending[e - 1]);
+        slice.runsBefore[e + 1] = slice.runsBefore[e] + continues;
+      }
+    });
   }
+  slice.unsorted.assign(1, {0, slice.n - 1});
+  sortingMade.made();
+  runsMade.made();
 }
 
 // Takes positions lo..hi from the slice's ascending entries when they hold distinct keys
@@ -149,6 +195,7 @@ void ExactOrders::sort_part(Slice& slice, int32_t lo, int32_t hi, int32_t keepLo
       unsorted.emplace_back(lo, hi);
       return;
     }
+    if (hi - lo >= kPollBlock) threads_.poll();
     if (settle(slice, lo, hi)) return;
     if (hi - lo < kShortPart) {
       // Sorted whole, at once: the masks of partition_ranked do not pay for a few entries.

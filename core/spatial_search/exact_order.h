@@ -68,6 +68,10 @@ class ExactOrders {
   // Starts the exact sort of a slice whose literal input is known: partitions its entries, the
   // largest part first, for as long as `more` is above 0 (and a part is long enough to pay).
   // Partitions are disjoint, so exact_order goes on from the parts left as if it had made them.
+  //
+  // Both poll; a sort that a poll ends leaves every part a permutation of its entries and the
+  // slice's sorting either whole or empty, so that the threads still at work read only entries
+  // of the slice until their own polls end them.
   void partition_while(Slice& slice, const std::atomic<int32_t>& more);
 
  private:
@@ -80,8 +84,9 @@ class ExactOrders {
   const BuildThreads& threads_;
   const uint32_t* ranks_ = nullptr;
   size_t rows_ = 0;
-  // Held while the exact quicksort of a shared slice goes on.
-  std::recursive_mutex mutex_;
+  // Held while the exact quicksort of a shared slice goes on; timed, so that a thread that
+  // waits for it goes on polling.
+  std::recursive_timed_mutex mutex_;
 };
 
 }  // namespace tulm

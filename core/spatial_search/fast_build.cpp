@@ -33,11 +33,19 @@
 // that more than one thread reads go on under one lock. Every step is the same at any thread
 // count.
 //
+// Ctrl-C: every thread polls (the caller's StopPoll) between blocks of the loops over a large
+// slice, at each subtree of a few thousand points and more, and every few milliseconds while it
+// waits, for a worker's poll sees an interrupt only once the calling thread's has asked the
+// host. A poll that throws ends its task; the tasks not begun are dropped, the others end at
+// their next poll, and the exception leaves once every thread has. What an interrupted exact
+// sort leaves is still a set of parts that the other threads may read (exact_order.h).
+//
 // Data holding NaN, on which quicksort is no sort at all, is sorted exactly at every slice.
 #include "core/spatial_search/fast_build.h"
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <deque>
@@ -87,14 +95,14 @@ constexpr int32_t kLastBufferBit = 63;
 class FastBuild {
  public:
   FastBuild(const double* data, int32_t stride, int32_t ndim, const int32_t* idx, int32_t n,
-            void* block, ParallelRun run)
+            void* block, ParallelRun run, StopPoll poll)
       : data_(data),
         stride_(stride),
         ndim_(ndim),
         n_(n),
         idx_(idx),
         block_(static_cast<char*>(block)),
-        threads_{run, run != nullptr && n >= kParallelLeast},
+        threads_{run, poll, run != nullptr && n >= kParallelLeast},
         orders_(threads_),
         topArena_(std::max(top_scratch_bytes(n, threads_.parallel ? kTaskLevels : 0),
                            root_scratch_bytes(n) + sort_scratch_bytes(n, ndim))) {}
@@ -106,6 +114,7 @@ class FastBuild {
     std::vector<int32_t> largestIn(static_cast<size_t>(scanPieces), 0);
     threads_.in_parallel(scanPieces, [&](int32_t begin, int32_t end) {
       for (int32_t k = begin; k < end; ++k) {
+        threads_.poll();
         const int32_t first = piece_start(n_, k, scanPieces);
         const int32_t last = piece_start(n_, k + 1, scanPieces);
         bool nan = false;
@@ -137,7 +146,12 @@ class FastBuild {
       orders_.rank_by(ranks_, rows_);
       sort_dimensions(root);
       topArena_.reset(rootBytes);
-      if (root.input.empty()) root.input.assign(idx_, idx_ + n_);
+      if (root.input.empty()) {
+        root.input.resize(static_cast<size_t>(n_));
+        threads_.in_blocks(n_, [&](int32_t begin, int32_t end) {
+          std::copy(idx_ + begin, idx_ + end, root.input.begin() + begin);
+        });
+      }
       Sides sides(rows_);
       build_top(root, 0, 0, threads_.parallel ? kTaskLevels : 0, sides);
       threads_.inTasks = true;
@@ -145,7 +159,10 @@ class FastBuild {
     }
     const int32_t pieces = std::max(1, n_ / kCopyPiece);
     threads_.in_parallel(pieces, [this, pieces](int32_t begin, int32_t end) {
-      copy_points(piece_start(n_, begin, pieces), piece_start(n_, end, pieces));
+      for (int32_t k = begin; k < end; ++k) {
+        threads_.poll();
+        copy_points(piece_start(n_, k, pieces), piece_start(n_, k + 1, pieces));
+      }
     });
     return node_at(0);
   }
@@ -238,12 +255,23 @@ class FastBuild {
           }
         } done{mutex, idle, scratch};
         rank_rows(data_ + static_cast<int64_t>(d) * stride_, idx_, n_, scratch, list(0, d),
-                  rank_of_row(d));
+                  rank_of_row(d), threads_.poll);
         if (d == root.dim) rootListSorted = true;
         --sortsLeft;
       }
       if (end > ndim_ && rootListSorted && sortsLeft > 0) start_root_sort(root, sortsLeft);
     });
+  }
+
+  // The neighbours of equal rank among n entries sorted by rank.
+  int32_t count_ties(const Entry* sorted, int32_t n) const {
+    int32_t ties = 0;
+    threads_.in_blocks(n, [&](int32_t begin, int32_t end) {
+      for (int32_t e = std::max(begin, 1); e < end; ++e) {
+        ties += rank_of(sorted[e]) == rank_of(sorted[e - 1]);
+      }
+    });
+    return ties;
   }
 
   // Whether the key at the median position m of a slice's n > 1 entries, sorted by rank, is
@@ -259,8 +287,7 @@ class FastBuild {
   // that would otherwise wait.
   void start_root_sort(Slice& root, const std::atomic<int32_t>& sortsLeft) {
     const Entry* split = list(0, root.dim);
-    int32_t ties = 0;
-    for (int32_t e = 1; e < n_; ++e) ties += rank_of(split[e]) == rank_of(split[e - 1]);
+    const int32_t ties = count_ties(split, n_);
     if (ties < n_ / kFewTies || !median_tied(split, n_, median_position(n_))) return;
     root.input.assign(idx_, idx_ + n_);
     orders_.partition_while(root, sortsLeft);
@@ -307,8 +334,7 @@ class FastBuild {
       return buffers;
     }
     const int32_t m = median_position(n);
-    int32_t ties = 0;
-    for (int32_t e = 1; e < n; ++e) ties += rank_of(split[e]) == rank_of(split[e - 1]);
+    const int32_t ties = count_ties(split, n);
     slice.distinct = ties == 0;
     // Where ties are few, many parts of the exact sort hold none and are settled at once.
     if (!slice.distinct && ties < n / kFewTies) slice.ascending.assign(split, split + n);
@@ -320,10 +346,12 @@ class FastBuild {
       for (int32_t e = 0; e < n; ++e) slice.input[e] = row_of(ascending[e]);
     }
     const bool medianTied = median_tied(split, n, m);
-    int32_t nodeRow;
     // The slice's entries sorted along its dimension, the left part's before the node and the
     // right part's after it, where known: the parts' lists along it are then copied.
     const Entry* ordered = split;
+    // Entries in an order that puts the node at m, the left part's before it and the right
+    // part's after it.
+    const Entry* bySide = split;
     if (medianTied) {
       // The node and the parts as the exact sort gives them; the parts' own literal inputs are
       // made only when a tie further down asks for them. But where ties are many in a slice of
@@ -332,14 +360,15 @@ class FastBuild {
       const bool whole = threads_.parallel && !threads_.inTasks && slice.ascending.empty();
       const Entry* sorted = orders_.exact_order(slice, whole ? 0 : m, whole ? n : m + 1);
       ordered = whole ? sorted : nullptr;
-      nodeRow = row_of(sorted[m]);
-      for (int32_t e = 0; e < m; ++e) sides.set(row_of(sorted[e]), 0);
-      for (int32_t e = m + 1; e < n; ++e) sides.set(row_of(sorted[e]), 1);
-    } else {
-      nodeRow = row_of(split[m]);
-      for (int32_t e = 0; e < m; ++e) sides.set(row_of(split[e]), 0);
-      for (int32_t e = m + 1; e < n; ++e) sides.set(row_of(split[e]), 1);
+      bySide = sorted;
     }
+    const int32_t nodeRow = row_of(bySide[m]);
+    threads_.in_blocks(m, [&](int32_t begin, int32_t end) {
+      for (int32_t e = begin; e < end; ++e) sides.set(row_of(bySide[e]), 0);
+    });
+    threads_.in_blocks(n - m - 1, [&](int32_t begin, int32_t end) {
+      for (int32_t e = m + 1 + begin; e < m + 1 + end; ++e) sides.set(row_of(bySide[e]), 1);
+    });
     // The parts' lists lie in the other buffer but, where the median is not tied, along the
     // split dimension: the parts of that list are then its two halves, where they are. Where it
     // is tied and the slice was sorted whole, they are the halves of the exact order, whose
@@ -354,10 +383,12 @@ class FastBuild {
         if (d == slice.dim && keepSplitList) continue;
         Entry* to = list(parts, d) + first;
         if (d == slice.dim && ordered != nullptr) {
-          std::copy(ordered, ordered + m, to);
-          std::copy(ordered + m + 1, ordered + n, to + m + 1);
+          // The node's entry too, on the node's place, which neither part reads.
+          threads_.in_blocks(n, [&](int32_t begin, int32_t end) {
+            std::copy(ordered + begin, ordered + end, to + begin);
+          });
         } else {
-          split_list(list(buffers, d) + first, n, m, nodeRow, sides, to);
+          split_list(list(buffers, d) + first, n, m, nodeRow, sides, to, threads_);
         }
       }
     };
@@ -458,10 +489,13 @@ class FastBuild {
     build_core(*task.slice, task.buffers, task.position, sides, arena.get());
   }
 
+  // Waits for a change of the tasks, polling every few milliseconds: the calling thread may be
+  // the one that waits, and the others' polls see an interrupt only once it has asked.
   void wait_for_task(std::unique_lock<std::mutex>& lock) {
     ++waiting_;
-    taskChange_.wait(lock);
+    taskChange_.wait_for(lock, std::chrono::milliseconds(kWaitPollMilliseconds));
     --waiting_;
+    threads_.poll();
   }
 
   // Waits for the fork to end, building queued tasks meanwhile. On the way out of a throw it
@@ -482,6 +516,7 @@ class FastBuild {
   // from arena. Where a thread waits for a task and the slice is large, its right part is
   // queued for it, and the slice is shared from then on.
   void build_core(Slice& slice, Buffers buffers, size_t position, Sides& sides, Arena* arena) {
+    if (slice.n >= kPollSubtree) threads_.poll();
     if ((slice.n == 2 || slice.n == 3) && build_small(slice, buffers, position)) return;
     const Buffers parts = split_slice(slice, buffers, position, sides);
     if (slice.n == 1) return;
@@ -559,24 +594,27 @@ class FastBuild {
   // writes either while the slice is split: another slice whose parts end there is above or
   // below this one, split before or after it on the same thread.
   static void split_list(const Entry* from, int32_t n, int32_t m, int32_t nodeRow,
-                         const Sides& sides, Entry* to) {
+                         const Sides& sides, Entry* to, const BuildThreads& threads) {
     Entry* left = to;
     Entry* right = to + m + 1;
-    for (int32_t e = 0; e < n; ++e) {
-      const Entry entry = from[e];
-      const int32_t row = row_of(entry);
-      if (row == nodeRow) continue;
-      const uint64_t isRight = sides.right(row);
-      *left = entry;
-      *right = entry;
-      left += isRight ^ 1;
-      right += isRight;
-    }
+    threads.in_blocks(n, [&](int32_t begin, int32_t end) {
+      for (int32_t e = begin; e < end; ++e) {
+        const Entry entry = from[e];
+        const int32_t row = row_of(entry);
+        if (row == nodeRow) continue;
+        const uint64_t isRight = sides.right(row);
+        *left = entry;
+        *right = entry;
+        left += isRight ^ 1;
+        right += isRight;
+      }
+    });
   }
 
   // The literal construction itself, into the block: for data with NaN.
   node* build_exactly(const std::vector<int32_t>& input, int32_t dim, size_t position) {
     const int32_t n = static_cast<int32_t>(input.size());
+    if (n >= kPollSubtree) threads_.poll();
     std::vector<KeyedRow> pairs(input.size());
     for (int32_t e = 0; e < n; ++e) pairs[e] = {key(dim, input[e]), input[e]};
     PairEntries entries{pairs.data()};
@@ -641,8 +679,8 @@ class FastBuild {
 }  // namespace
 
 node* fast_build(const double* data, int32_t stride, int32_t ndim, const int32_t* idx, int32_t n,
-                 int32_t dim, void* block, ParallelRun parallel) {
-  return FastBuild(data, stride, ndim, idx, n, block, parallel).build(dim);
+                 int32_t dim, void* block, ParallelRun parallel, StopPoll poll) {
+  return FastBuild(data, stride, ndim, idx, n, block, parallel, poll).build(dim);
 }
 
 }  // namespace tulm

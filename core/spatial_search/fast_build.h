@@ -17,9 +17,10 @@ inline size_t node_bytes(int32_t ndim) { return sizeof(node) + ndim * sizeof(dou
 
 // Builds the tree of rows idx[0..n-1] (n >= 1) as build_tree says, into block, which holds
 // n * node_bytes(ndim) bytes, and returns its root, at the start of block. Throws
-// std::bad_alloc when scratch memory runs out.
+// std::bad_alloc when scratch memory runs out, and what poll throws, on any thread, once every
+// thread has left the build; the scratch goes with the exception either way.
 node* fast_build(const double* data, int32_t stride, int32_t ndim, const int32_t* idx, int32_t n,
-                 int32_t dim, void* block, ParallelRun parallel);
+                 int32_t dim, void* block, ParallelRun parallel, StopPoll poll);
 
 // What decides the build's speed, never its tree.
 //
@@ -31,9 +32,10 @@ constexpr int kTaskLevels = 1;
 // The least slice whose right part a thread leaves to a waiting one.
 constexpr int32_t kForkLeast = 1 << 12;
 // Points whose share of a build pays for starting a thread; and the nodes whose coordinates
-// one piece of copy_points fills.
+// one piece of copy_points fills, a poll apart: gathered from anywhere in a large reference,
+// they took up to 200 ns a node (1e7 points).
 constexpr int32_t kParallelLeast = 1 << 15;
-constexpr int32_t kCopyPiece = 1 << 16;
+constexpr int32_t kCopyPiece = 1 << 13;
 // The rows of one piece of the scans that the first levels share among threads.
 constexpr int32_t kScanPiece = 1 << 16;
 // The parts of at most this many entries that the exact sort takes in the literal steps.
@@ -52,10 +54,34 @@ constexpr int32_t kCopyAhead = 16;
 constexpr int32_t kFewTies = 8;
 // The sorts of the ranking (sort_dimensions) whose scratch the first levels' arena holds.
 constexpr int32_t kArenaSorts = 4;
+// Polls for Ctrl-C: a loop over the entries of a large slice polls every kPollBlock entries,
+// a few hundred microseconds of the slowest of them, and the subtrees of at least
+// kPollSubtree points each poll once, a millisecond or two of work below the smallest. A
+// build of 1e7 points polls a few thousand times in all, at a cost beneath the noise.
+constexpr int32_t kPollBlock = 1 << 16;
+constexpr int32_t kPollSubtree = 1 << 11;
+// How often a thread that waits for the others asks whether to stop: on the calling thread
+// the poll asks the host, and the others see the answer only once it has.
+constexpr int kWaitPollMilliseconds = 5;
 
-// How one build shares its work among threads.
+// Runs body(begin, end) on consecutive blocks of at most kPollBlock entries that cover [0,
+// count), calling poll between two blocks: the loops of a large slice poll, a small slice's
+// never.
+template <class Index, class Body>
+void in_blocks(Index count, StopPoll poll, Body&& body) {
+  const Index block = kPollBlock;
+  for (Index begin = 0;; begin += block) {
+    const bool last = !(count - begin > block);
+    body(begin, last ? count : begin + block);
+    if (last) return;
+    poll();
+  }
+}
+
+// How one build shares its work among threads, and how it asks whether to stop.
 struct BuildThreads {
   ParallelRun run;
+  StopPoll poll;
   bool parallel;         // the tree is large enough for threads to pay
   bool inTasks = false;  // the tasks run: a thread no longer shares its own work
 
@@ -73,6 +99,11 @@ struct BuildThreads {
           (*static_cast<Body*>(context))(begin, end);
         },
         &body);
+  }
+
+  template <class Body>
+  void in_blocks(int32_t count, Body&& body) const {
+    tulm::in_blocks(count, poll, body);
   }
 };
 

@@ -30,7 +30,8 @@ struct FreeDeleter {
 }  // namespace
 
 tree_header* build_tree(const double* data, int32_t stride, int32_t ndim, int32_t* idx, int32_t n,
-                        int32_t dim, Diagnostics& diagnostics, ParallelRun parallel) {
+                        int32_t dim, Diagnostics& diagnostics, ParallelRun parallel,
+                        StopPoll poll) {
   std::unique_ptr<tree_header, FreeDeleter> tree(
       static_cast<tree_header*>(std::malloc(sizeof(tree_header))));
   if (tree == nullptr) {
@@ -47,8 +48,10 @@ tree_header* build_tree(const double* data, int32_t stride, int32_t ndim, int32_
     return nullptr;
   }
   advise_huge_pages(block.get(), count * node_bytes(ndim));
+  if (poll == nullptr) poll = [] {};
+  // An interrupt passes through to the caller; the header and the block go with it.
   try {
-    tree->root = fast_build(data, stride, ndim, idx, n, dim, block.get(), parallel);
+    tree->root = fast_build(data, stride, ndim, idx, n, dim, block.get(), parallel, poll);
   } catch (const std::bad_alloc&) {
     diagnostics.print(kMemoryMessage);
     return nullptr;
@@ -97,6 +100,8 @@ tree_header* find_kept_tree(int64_t address) {
   }
   return nullptr;
 }
+
+size_t kept_tree_count() { return keptCount; }
 
 void release_tree(tree_header* tree) {
   if (tree == nullptr) return;

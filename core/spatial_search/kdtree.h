@@ -77,6 +77,12 @@ inline void run_in_parallel(int32_t n, void (*body)(void* context, int32_t begin
   parallel_for(n, 1, [body, context](int32_t begin, int32_t end) { body(context, begin, end); });
 }
 
+// How build_tree asks whether the user pressed Ctrl-C: returns when not, throws when so (the
+// caller's Interrupted, interrupt.h). Called on every thread of the build, at least every few
+// milliseconds of each one's work; the throw goes through the library, which releases all
+// it took and lets it reach build_tree's caller.
+using StopPoll = void (*)();
+
 // Builds the tree of rows idx[0..n-1] of the stride x ndim column-major matrix data
 // (coordinate d of row p at data[p + d*stride]), splitting first on dimension dim. The
 // gateways pass stride = n = M, idx = 0..M-1 and dim = 0; idx is only read. Returns null,
@@ -86,10 +92,16 @@ inline void run_in_parallel(int32_t n, void (*body)(void* context, int32_t begin
 // All nodes share one allocation, and the tree is the literal construction's without sorting
 // every slice again (fast_build.cpp says how). A large tree is built on several threads through
 // `parallel` (null: on the calling thread alone); the tree is the same at any thread count.
+//
+// The build stops when `poll` throws (null: it never stops), and the exception leaves
+// build_tree after everything the build took is released. The default argument, like
+// `parallel`'s, is poll_interrupt of the module that calls build_tree, which reads the stop
+// flag that module's gateway set up: the library keeps no interrupt state of its own.
 TULM_KDTREE_API tree_header* build_tree(const double* data, int32_t stride, int32_t ndim,
                                         int32_t* idx, int32_t n, int32_t dim,
                                         Diagnostics& diagnostics,
-                                        ParallelRun parallel = run_in_parallel);
+                                        ParallelRun parallel = run_in_parallel,
+                                        StopPoll poll = poll_interrupt);
 
 // Enters a tree in the registry of kept trees, the only trees whose handles the plug-ins
 // accept; the tree then outlives the call. Returns false, keeping nothing, when the registry
@@ -99,6 +111,9 @@ TULM_KDTREE_API bool keep_tree(tree_header* tree);
 // The kept tree whose address is `address`, or null when there is none. The value is only
 // compared with the addresses of kept trees, never used as one, so any value is safe.
 TULM_KDTREE_API tree_header* find_kept_tree(int64_t address);
+
+// How many trees are kept: what the tests count around a call that may keep one.
+TULM_KDTREE_API size_t kept_tree_count();
 
 // Replaces the tree's search copy, if it has one, by a new block of `bytes` bytes, which the
 // tree owns from then on and release_tree frees with it. Returns the block, or null when
@@ -124,19 +139,27 @@ inline double calcdistance(const double* a, const double* b, int32_t n) {
 // q[s] >= v - r, v + r >= q[s] and r >= calcdistance(q, value, n), tested in this order
 // (s = split dimension, v = value[s]); the left child is entered when v >= q[s] - r, the
 // right child when r + q[s] >= v. Any NaN makes a test fail. visit(match, distance) gets
-// the distance that was tested.
-template <class Visit>
-void for_each_in_range(const node* root, double r, const double* q, int32_t n, Visit&& visit) {
+// the distance that was tested. enter() is called at every node reached, before its tests: a
+// search's measure of its work.
+template <class Visit, class Enter>
+void for_each_in_range(const node* root, double r, const double* q, int32_t n, Visit&& visit,
+                       Enter&& enter) {
   for (const node* at = root; at != nullptr; at = at->right) {
+    enter();
     const int32_t s = at->dim;
     const double v = at->value[s];
     if (q[s] >= v - r && v + r >= q[s]) {
       const double d = calcdistance(q, at->value, n);
       if (r >= d) visit(at, d);
     }
-    if (at->left != nullptr && v >= q[s] - r) for_each_in_range(at->left, r, q, n, visit);
+    if (at->left != nullptr && v >= q[s] - r) for_each_in_range(at->left, r, q, n, visit, enter);
     if (!(r + q[s] >= v)) return;
   }
+}
+
+template <class Visit>
+void for_each_in_range(const node* root, double r, const double* q, int32_t n, Visit&& visit) {
+  for_each_in_range(root, r, q, n, visit, [] {});
 }
 
 }  // namespace tulm

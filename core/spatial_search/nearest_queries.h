@@ -41,7 +41,9 @@ const node* pointLocation(const node* root, const double* q, int32_t n);
 //
 // Large calls share their rows among threads (parallel_for); the results are the same at any
 // thread count. Throws std::bad_alloc only when the scratch of more than 16 coordinates per row
-// cannot be had.
+// cannot be had, and Interrupted when the user presses Ctrl-C: the queries poll every
+// millisecond or so of work (a single query, in many dimensions, may take more), and so does
+// the making of the packed copy. An interrupted call leaves out and dist partly written.
 void run_queries(tree_header& tree, const double* model, int32_t Q, double* out, double* dist,
                  int16_t mode, Diagnostics& diagnostics);
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 
+#include "core/interrupt.h"
 #include "core/spatial_search/packed_tree_lanes.h"
 
 namespace tulm {
@@ -16,12 +17,22 @@ constexpr int32_t kBucket = 24;
 // the buckets); each keeps its offsets in the scratch, after those being descended.
 constexpr int32_t kMostPending = PackedTree::kScratchPerCoordinate - 1;
 
+// Subtrees of at least this many points poll for Ctrl-C as they are packed: a copy of 1e7
+// points takes a second or two.
+constexpr int32_t kPackPoll = 1 << 14;
+
+// A search polls for Ctrl-C every time it has measured this many more points: in many
+// dimensions one query may measure most of the tree, a few milliseconds per such stretch at
+// 40 dimensions.
+constexpr int64_t kMeasuredPerPoll = 1 << 15;
+
 // The block of a copy: this header, then the arrays that Layout places.
 struct CopyHeader {
   int32_t ndim;
   int32_t count;  // 0: the tree cannot be packed, and the block holds nothing more
   int32_t lineCount;
-  int32_t unused;
+  // 1 while the arrays are being filled: a copy that an interrupt left so is made again.
+  int32_t unfinished;
 };
 
 // Where each array of a copy of count points in ndim dimensions lies in its block, in bytes;
@@ -58,6 +69,7 @@ class Packing {
 
   // Copies the subtree of n points whose node is at, to positions position .. position+n-1.
   bool copy_subtree(const node* at, int32_t position, int32_t n, int32_t dim) {
+    if (n >= kPackPoll) poll_interrupt();
     if (at == nullptr || at->dim != dim) return false;
     for (int32_t k = 0; k < ndim_; ++k) {
       if (!(std::fabs(at->value[k]) <= bound_)) return false;
@@ -79,6 +91,7 @@ class Packing {
   // subtree, node, right subtree), which the split rule makes non-decreasing.
   bool line_up(int32_t position, int32_t n) {
     if (n == 0) return true;
+    if (n >= kPackPoll) poll_interrupt();
     const int32_t leftCount = n / 2;
     if (!line_up(position + 1, leftCount)) return false;
     const double value = coordinates_[position];
@@ -174,7 +187,7 @@ class BranchAndBound {
       best_ = -1;
       search();
     }
-    return {best_, distance};
+    return {best_, distance, measured_};
   }
 
  private:
@@ -243,6 +256,7 @@ class BranchAndBound {
     for (int32_t k = 0; k < dims(); ++k) offsets()[k] = 0.0;
     for (;;) {
       while (n > kBucket) {
+        ++measured_;
         // n > kBucket >= 2: both subtrees hold points.
         const int32_t leftCount = n / 2;
         const int32_t left = position + 1;
@@ -267,12 +281,17 @@ class BranchAndBound {
         dim = next;
       }
       scan(position, n);
+      if (measured_ >= pollAt_) {
+        pollAt_ = measured_ + kMeasuredPerPoll;
+        poll_interrupt();
+      }
       do {
         if (waiting == 0) return;
         --waiting;
       } while (!(pending[waiting].bound <= cut_));
       const Pending& far = pending[waiting];
       consider(far.node, sum_at(far.node));
+      ++measured_;
       position = far.position;
       n = far.n;
       dim = far.dim;
@@ -283,6 +302,7 @@ class BranchAndBound {
 
   // Most buckets hold no contender: one test for the whole bucket then.
   void scan(int32_t position, int32_t n) {
+    measured_ += n;
     double sums[kBucket];
     bucket_sums(position, n, sums);
     double least = sums[0];
@@ -304,6 +324,8 @@ class BranchAndBound {
   bool nearTie_ = false;
   bool settling_ = false;
   double distance_ = 0.0;
+  int64_t measured_ = 1;  // the hint's
+  int64_t pollAt_ = kMeasuredPerPoll;
 };
 
 }  // namespace
@@ -313,11 +335,12 @@ double PackedTree::coordinate_bound(int32_t ndim) {
 }
 
 PackedTree PackedTree::of(tree_header& tree) {
-  if (tree.searchCopy == nullptr) {
+  if (tree.searchCopy == nullptr || static_cast<const CopyHeader*>(tree.searchCopy)->unfinished) {
     const bool packable = tree.root != nullptr && tree.count >= 1 && tree.ndim >= 1;
     const Layout layout(packable ? tree.count : 0, packable ? tree.ndim : 0);
     char* block = static_cast<char*>(allocate_search_copy(&tree, layout.bytes));
     if (block == nullptr) return PackedTree();
+    *reinterpret_cast<CopyHeader*>(block) = CopyHeader{tree.ndim, 0, 0, 1};
     CopyHeader header{tree.ndim, 0, 0, 0};
     if (packable) {
       Packing packing(block, tree.count, tree.ndim);
@@ -385,7 +408,9 @@ NearestHit PackedTree::nearest_on_line(double q) const {
   for (size_t k = above; k < size && distance(k) == best; ++k) {
     last = std::max(last, lineLast_[k]);
   }
-  return {last, best};
+  // Values at the smallest distance are rarely more than one on each side: two distances
+  // measure the search well enough.
+  return {last, best, 2};
 }
 
 }  // namespace tulm

@@ -17,10 +17,12 @@
 namespace tulm {
 
 // A point of the tree by its position in the tree's pre-order, and its calcdistance from the
-// query.
+// query; and the measure of the search's work: the points it measured or descended past, each
+// some work on every coordinate.
 struct NearestHit {
   int32_t position;
   double distance;
+  int64_t measured;
 };
 
 class PackedTree {
@@ -29,7 +31,8 @@ class PackedTree {
   // the literal answer (nearest_queries.cpp).
   static double coordinate_bound(int32_t ndim);
 
-  // The view of the tree's copy, which is made first when the tree has none. Empty when the
+  // The view of the tree's copy, which is made first when the tree has none, or has one that
+  // an interrupt left unfinished (the packing polls, interrupt.h). Empty when the
   // tree is empty, does not have the shape kdtree.h documents, or holds a coordinate beyond
   // coordinate_bound (NaN and infinities included): its copy then records just that, so that
   // the tree is not packed again. Empty too, leaving the tree without a copy, when memory runs

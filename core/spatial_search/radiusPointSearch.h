@@ -30,7 +30,8 @@ struct RangeOutputs {
 //   distances  each match's distance from query, computed again from the copied point
 //              (the same bits the search tested)
 //   rows       each match's 1-based row in the reference matrix the tree was built from
-// Throws std::bad_alloc when the matches cannot be collected.
+// Throws std::bad_alloc when the matches cannot be collected, and Interrupted when the user
+// presses Ctrl-C (the search and the writing of the outputs poll, interrupt.h).
 void radiusPointSearch(const tree_header& tree, const double* query, double radius,
                        const std::function<RangeOutputs(int32_t R)>& createOutputs);
 

@@ -19,7 +19,7 @@ constexpr int32_t kBlock = 64;
 // in half the passes over half the bytes. Returns false, having done nothing that counts, at
 // the first other key. scratch holds 2n entries.
 bool rank_floats(const double* column, const int32_t* idx, int32_t n, uint64_t* scratch, Entry* out,
-                 uint32_t* rank) {
+                 uint32_t* rank, StopPoll poll) {
   const uint64_t* sorted = radix_sort(
       scratch, scratch + n, static_cast<size_t>(n), 32, 3,
       [column, idx](size_t e, uint64_t& entry) {
@@ -31,23 +31,25 @@ bool rank_floats(const double* column, const int32_t* idx, int32_t n, uint64_t* 
         entry = uint64_t{ordered_bits(single)} << 32 | static_cast<uint32_t>(idx[e]);
         return true;
       },
-      [](uint64_t entry) { return entry; });
+      [](uint64_t entry) { return entry; }, poll);
   if (sorted == nullptr) return false;
   uint32_t r = 0;
-  for (int32_t e = 0; e < n; ++e) {
-    if (e > 0 && sorted[e] >> 32 != sorted[e - 1] >> 32) ++r;
-    const uint32_t row = static_cast<uint32_t>(sorted[e]);
-    out[e] = Entry{r} << 32 | row;
-    rank[row] = r;
-  }
+  in_blocks(n, poll, [&](int32_t begin, int32_t end) {
+    for (int32_t e = begin; e < end; ++e) {
+      if (e > 0 && sorted[e] >> 32 != sorted[e - 1] >> 32) ++r;
+      const uint32_t row = static_cast<uint32_t>(sorted[e]);
+      out[e] = Entry{r} << 32 | row;
+      rank[row] = r;
+    }
+  });
   return true;
 }
 
 }  // namespace
 
 void rank_rows(const double* column, const int32_t* idx, int32_t n, void* scratch, Entry* out,
-               uint32_t* rank) {
-  if (rank_floats(column, idx, n, static_cast<uint64_t*>(scratch), out, rank)) return;
+               uint32_t* rank, StopPoll poll) {
+  if (rank_floats(column, idx, n, static_cast<uint64_t*>(scratch), out, rank, poll)) return;
   BitsAndRow* unsorted = static_cast<BitsAndRow*>(scratch);
   const BitsAndRow* sorted = radix_sort(
       unsorted, unsorted + n, static_cast<size_t>(n), 0, 6,
@@ -55,13 +57,15 @@ void rank_rows(const double* column, const int32_t* idx, int32_t n, void* scratc
         entry = {ordered_bits(column[idx[e]]), idx[e]};
         return true;
       },
-      [](const BitsAndRow& entry) { return entry.bits; });
+      [](const BitsAndRow& entry) { return entry.bits; }, poll);
   uint32_t r = 0;
-  for (int32_t e = 0; e < n; ++e) {
-    if (e > 0 && sorted[e].bits != sorted[e - 1].bits) ++r;
-    out[e] = Entry{r} << 32 | static_cast<uint32_t>(sorted[e].row);
-    rank[sorted[e].row] = r;
-  }
+  in_blocks(n, poll, [&](int32_t begin, int32_t end) {
+    for (int32_t e = begin; e < end; ++e) {
+      if (e > 0 && sorted[e].bits != sorted[e - 1].bits) ++r;
+      out[e] = Entry{r} << 32 | static_cast<uint32_t>(sorted[e].row);
+      rank[sorted[e].row] = r;
+    }
+  });
 }
 
 // Why partition_ranked's result is hoare_partition's: from its state (i, j) after a swap, the

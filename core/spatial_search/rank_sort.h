@@ -5,12 +5,14 @@
 #ifndef TULM_CORE_SPATIAL_SEARCH_RANK_SORT_H
 #define TULM_CORE_SPATIAL_SEARCH_RANK_SORT_H
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <utility>
 #include <vector>
 
+#include "core/spatial_search/fast_build.h"
 #include "core/spatial_search/hoare_partition.h"
 
 namespace tulm {
@@ -76,17 +78,22 @@ inline uint32_t ordered_bits(float x) {
 // an LSD radix sort over the 11-bit digits of `passes` passes from bit firstShift up, with spare
 // as scratch of n entries; a digit that every entry shares takes no pass. Returns the array that
 // holds the result, entries or spare, or null, at once, where make returns false. The digits are
-// counted as the entries are made, while they are at hand.
+// counted as the entries are made, while they are at hand. Polls between blocks of entries.
 template <class T, class Make, class Bits>
-T* radix_sort(T* entries, T* spare, size_t n, int firstShift, int passes, Make make, Bits bits) {
+T* radix_sort(T* entries, T* spare, size_t n, int firstShift, int passes, Make make, Bits bits,
+              StopPoll poll) {
   constexpr int kDigitBits = 11;
   constexpr uint64_t kDigitMask = (uint64_t{1} << kDigitBits) - 1;
   std::vector<uint32_t> counts(static_cast<size_t>(passes) << kDigitBits, 0);
-  for (size_t e = 0; e < n; ++e) {
-    if (!make(e, entries[e])) return nullptr;
-    for (int pass = 0; pass < passes; ++pass) {
-      ++counts[(static_cast<size_t>(pass) << kDigitBits) +
-               ((bits(entries[e]) >> (firstShift + pass * kDigitBits)) & kDigitMask)];
+  for (size_t begin = 0; begin < n; begin += kPollBlock) {
+    if (begin > 0) poll();
+    const size_t end = std::min<size_t>(n, begin + kPollBlock);
+    for (size_t e = begin; e < end; ++e) {
+      if (!make(e, entries[e])) return nullptr;
+      for (int pass = 0; pass < passes; ++pass) {
+        ++counts[(static_cast<size_t>(pass) << kDigitBits) +
+                 ((bits(entries[e]) >> (firstShift + pass * kDigitBits)) & kDigitMask)];
+      }
     }
   }
   for (int pass = 0; pass < passes; ++pass) {
@@ -99,9 +106,11 @@ T* radix_sort(T* entries, T* spare, size_t n, int firstShift, int passes, Make m
       count[digit] = start;
       start += c;
     }
-    for (size_t e = 0; e < n; ++e) {
-      spare[count[(bits(entries[e]) >> shift) & kDigitMask]++] = entries[e];
-    }
+    in_blocks(n, poll, [&](size_t begin, size_t end) {
+      for (size_t e = begin; e < end; ++e) {
+        spare[count[(bits(entries[e]) >> shift) & kDigitMask]++] = entries[e];
+      }
+    });
     std::swap(entries, spare);
   }
   return entries;
@@ -114,9 +123,10 @@ inline uint32_t rank_of(Entry entry) { return static_cast<uint32_t>(entry >> 32)
 inline int32_t row_of(Entry entry) { return static_cast<int32_t>(entry & 0xffffffffu); }
 
 // Sorts rows idx[0..n-1] by their keys column[row], none of them NaN, into the entries
-// out[0..n-1], and writes each row's rank to rank[row]; scratch holds 2n BitsAndRow.
+// out[0..n-1], and writes each row's rank to rank[row]; scratch holds 2n BitsAndRow. Polls
+// between blocks of entries.
 void rank_rows(const double* column, const int32_t* idx, int32_t n, void* scratch, Entry* out,
-               uint32_t* rank);
+               uint32_t* rank, StopPoll poll);
 
 // Entries keyed by rank, for the exact quicksort's literal steps.
 struct RankedEntries {

@@ -52,7 +52,7 @@
 %! end
 %! assert(exported(fullfile(plugins, 'libtulm_kdtree.so')), ...
 %!        {'tulm::allocate_search_copy', 'tulm::build_tree', 'tulm::find_kept_tree', ...
-%!         'tulm::keep_tree', 'tulm::release_tree'});
+%!         'tulm::keep_tree', 'tulm::kept_tree_count', 'tulm::release_tree'});
 %!endfunction
 
 %!test

@@ -11,48 +11,23 @@
 
 #include "environment.h"
 #include "harness.h"
+#include "interrupt_checks.h"
 #include "long_calls.h"
 
 using mexhost::Array;
 using mexhost::call;
 using mexhost::CallResult;
+using tulm_test::bits;
+using tulm_test::expect_interrupted;
 using tulm_test::set_environment;
 
 namespace {
-
-const char* const kInterruptedId = "TULM:interrupted";
-const char* const kInterruptedText = "Interrupted by Ctrl-C";
 
 // Every mesh plug-in on the icosphere subdivided 6 times, with two far points for
 // TULM_findNearestVertex.
 const std::vector<tulm_test::LongCall>& long_calls() {
   static const std::vector<tulm_test::LongCall> calls = tulm_test::long_mesh_calls(6, 2);
   return calls;
-}
-
-// The bytes of every output, with its class and dimensions.
-std::string bits(const CallResult& result) {
-  std::string out;
-  for (const Array& output : result.outputs) {
-    if (!output.exists()) {
-      out += "(none)";
-      continue;
-    }
-    out += std::to_string(output.class_id()) + ":";
-    for (size_t d : output.dims()) out += std::to_string(d) + ",";
-    const size_t bytes = output.numel() * (output.class_id() == mxDOUBLE_CLASS ? 8 : 4);
-    if (bytes > 0) out.append(static_cast<const char*>(mxGetData(output.get())), bytes);
-  }
-  return out;
-}
-
-void expect_interrupted(const CallResult& result, const std::string& what) {
-  EXPECT_TRUE(result.failed) << what;
-  EXPECT_EQ(result.error_id, kInterruptedId) << what;
-  EXPECT_EQ(result.error, kInterruptedText) << what;
-  for (const Array& output : result.outputs) EXPECT_FALSE(output.exists()) << what;
-  EXPECT_TRUE(result.guards_intact) << what;
-  EXPECT_TRUE(result.inputs_intact) << what;
 }
 
 class Interrupt : public testing::Test {

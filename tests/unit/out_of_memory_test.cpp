@@ -56,10 +56,11 @@ long address_space_in_use() {
 // In a process that has already run other tests, a starved call could be served from memory
 // inside the limit: blocks the C library kept when they were freed, and the heaps it reserved
 // for earlier tests' threads, into which it falls back when the main heap cannot grow. So the
-// whole test program keeps one heap, and the child gives back what it kept and maps every
-// large block afresh.
+// whole test program keeps one heap, into which no large block goes (else freed large blocks
+// stay in it, mapped, for a starved call to take), and the child gives back what it kept.
 #if defined(__GLIBC__)
-[[maybe_unused]] const bool kOneHeap = mallopt(M_ARENA_MAX, 1) == 1;
+[[maybe_unused]] const bool kOneHeap =
+    mallopt(M_ARENA_MAX, 1) == 1 && mallopt(M_MMAP_THRESHOLD, 128 * 1024) == 1;
 #endif
 
 void release_heap_reserve() {

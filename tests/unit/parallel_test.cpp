@@ -70,7 +70,9 @@ TEST_F(Threads, ParallelForCoversEveryElementOnceInContiguousRanges) {
         ranges++;
       });
       for (int32_t i = 0; i < n; ++i) ASSERT_EQ(visits[i], 1) << i << " of " << n;
-      if (n < 100) EXPECT_EQ(ranges, n > 0 ? 1 : 0) << "one range below two grains";
+      if (n < 100) {
+        EXPECT_EQ(ranges, n > 0 ? 1 : 0) << "one range below two grains";
+      }
       if (threads == 1) {
         EXPECT_EQ(ranges, (n + 50 * tulm::kGrainsPerPoll - 1) / (50 * tulm::kGrainsPerPoll))
             << "on one thread, the fewest ranges that a poll allows";
